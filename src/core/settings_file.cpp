@@ -1,0 +1,120 @@
+#include "core/settings_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "core/program_paths.h"
+
+namespace {
+
+// Storage folder used when the program folder is read-only.
+std::string DataFolder(const std::string& programFolder, bool programFolderWritable) {
+    if (programFolderWritable) return programFolder;
+    const std::string data = XdgFolder("XDG_DATA_HOME", ".local/share");
+    return !data.empty() && MakeFolders(data) ? data : programFolder;
+}
+
+bool Writable(const std::string& folder) {
+    return access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
+}
+
+void CreateLastLevel(Registry& registry, const char* key) {
+    const std::string folder = registry.GetString(key);
+    if (!folder.empty()) mkdir(folder.c_str(), 0755);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+SettingsFile::SettingsFile() : Registry(true) {
+    const std::string folder = GetProgramFolder();
+    const std::string name = GetProgramName();
+    SetText("_ProgramPath", folder.c_str());
+    if (!folder.empty()) (void)chdir(folder.c_str());
+
+    const bool writable = Writable(folder);
+    std::string settingsFolder = folder;
+    if (!writable) {
+        const std::string config = XdgFolder("XDG_CONFIG_HOME", ".config");
+        if (!config.empty() && MakeFolders(config)) settingsFolder = config;
+    }
+    SetTextJoined("_FileParams", (settingsFolder + name).c_str(), ".ini");
+    Load();
+
+    const std::string storage = DataFolder(folder, writable);
+    if (!Contains("MoveFilesPath")) SetTextJoined("MoveFilesPath", storage.c_str(), "move/");
+    if (!Contains("ShotFilesPath")) SetTextJoined("ShotFilesPath", storage.c_str(), "shot/");
+    CreateLastLevel(*this, "MoveFilesPath");
+    CreateLastLevel(*this, "ShotFilesPath");
+}
+
+SettingsFile::~SettingsFile() { Save(); }
+
+void SettingsFile::Load() {
+    char path[kBufferSize];
+    if (!GetText("_FileParams", path)) return;
+    FILE* file = std::fopen(path, "r");
+    if (!file) return;
+    char line[512];
+    char key[512];
+    char value[512];
+    while (std::fgets(line, 511, file)) {
+        // A line written on Windows ends in CR LF; its text-mode reading drops the CR.
+        const std::size_t n = std::strlen(line);
+        if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n') {
+            line[n - 2] = '\n';
+            line[n - 1] = '\0';
+        }
+        if (std::sscanf(line, "%511s %511[^\n]", key, value) == 2) SetText(key, value);
+    }
+    std::fclose(file);
+}
+
+bool SettingsFile::Save() {
+    char path[kBufferSize];
+    if (!GetText("_FileParams", path)) return false;
+
+    std::string text;
+    {
+        // The worker stores "ShotCounterFiles" meanwhile; walk a stable map.
+        std::lock_guard guard(*this);
+        for (const auto& [key, value] : Entries()) {
+            if (!key.empty() && key[0] == '_') continue;
+            text += key;
+            text += ' ';
+            text += value;
+            text += '\n';
+        }
+    }
+
+    std::string temp = std::string(path) + ".XXXXXX";
+    const int fd = mkstemp(temp.data());
+    if (fd < 0) {
+        std::fprintf(stderr, "settings: cannot write %s: %s\n", path, std::strerror(errno));
+        return false;
+    }
+    fchmod(fd, 0644);
+    const bool written = WriteAll(fd, text) && fsync(fd) == 0;
+    const bool closed = close(fd) == 0;
+    if (!written || !closed || std::rename(temp.c_str(), path) != 0) {
+        std::fprintf(stderr, "settings: cannot save %s: %s\n", path, std::strerror(errno));
+        unlink(temp.c_str());
+        return false;
+    }
+    return true;
+}

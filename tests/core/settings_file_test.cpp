@@ -1,0 +1,186 @@
+#include "core/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "core/program_paths.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+// A fresh program folder holding a pretend program "rec".
+class SettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/vistrel-settings-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        folder_ = pattern;
+        SetProgramFileForTest((folder_ / "rec").string());
+        saved_cwd_ = fs::current_path();
+    }
+    void TearDown() override {
+        fs::current_path(saved_cwd_);
+        SetProgramFileForTest("");
+        fs::permissions(folder_, fs::perms::owner_all, fs::perm_options::add);
+        fs::remove_all(folder_);
+    }
+    fs::path Ini() const { return folder_ / "rec.ini"; }
+
+    fs::path folder_;
+    fs::path saved_cwd_;
+};
+
+TEST(ProgramPaths, FolderNameAndTrailingSlash) {
+    SetProgramFileForTest("/opt/A/B/rec");
+    EXPECT_EQ(GetProgramFolder(), "/opt/A/B/");
+    EXPECT_EQ(GetProgramName(), "rec");
+    SetProgramFileForTest("rec");
+    EXPECT_EQ(GetProgramFolder(), "");
+    SetProgramFileForTest("");
+    EXPECT_EQ(GetProgramName(), "core_tests");
+
+    std::string text = "/home/video";
+    AddTrailingBackslash(text);
+    EXPECT_EQ(text, "/home/video/");
+    AddTrailingBackslash(text);
+    EXPECT_EQ(text, "/home/video/");
+    text = "C:\\video\\";
+    AddTrailingBackslash(text);
+    EXPECT_EQ(text, "C:\\video\\");
+    text.clear();
+    AddTrailingBackslash(text);
+    EXPECT_EQ(text, "");
+}
+
+TEST_F(SettingsFileTest, LoadsKeysValuesAndSkipsKeyOnlyLines) {
+    WriteFile(Ini(), "GoDetector 35\nLanguage English\r\nGoDetector\n\n   \nTitle Front door cam\n"
+                     "Pad  two blanks  \nModeView 1\nModeView 2\n");
+    SettingsFile settings;
+    EXPECT_EQ(settings.GetString("GoDetector"), "35");
+    EXPECT_EQ(settings.GetString("Language"), "English") << "CR before LF dropped";
+    EXPECT_EQ(settings.GetString("Title"), "Front door cam");
+    EXPECT_EQ(settings.GetString("Pad"), "two blanks  ") << "trailing blanks kept";
+    EXPECT_EQ(settings.GetString("ModeView"), "2") << "the last line wins";
+    EXPECT_EQ(fs::current_path(), folder_);
+    EXPECT_EQ(settings.GetString("_ProgramPath"), folder_.string() + "/");
+    EXPECT_EQ(settings.GetString("_FileParams"), Ini().string());
+}
+
+TEST_F(SettingsFileTest, CreatesDefaultFoldersAndSavesInKeyOrder) {
+    {
+        SettingsFile settings;
+        EXPECT_EQ(settings.GetString("MoveFilesPath"), folder_.string() + "/move/");
+        EXPECT_TRUE(fs::is_directory(folder_ / "move"));
+        EXPECT_TRUE(fs::is_directory(folder_ / "shot"));
+        settings.SetText("Zeta", "last  ");
+        settings.SetText("Alpha", "first");
+        settings.SetHandle("_CL_Thing", 1234);
+        char unused[Registry::kBufferSize];
+        settings.GetText("Empty", unused);
+    }  // Destruction saves.
+    const std::string folder = folder_.string() + "/";
+    EXPECT_EQ(ReadFile(Ini()), "Alpha first\nEmpty \nMoveFilesPath " + folder + "move/\nShotFilesPath " +
+                                   folder + "shot/\nZeta last  \n");
+
+    SettingsFile again;
+    EXPECT_EQ(again.GetString("Zeta"), "last  ");
+    EXPECT_FALSE(again.Contains("Empty"));
+}
+
+TEST_F(SettingsFileTest, LongLinesAreReadInPieces) {
+    WriteFile(Ini(), "Long " + std::string(600, 'v') + "\nAfter 1\n");
+    SettingsFile settings;
+    EXPECT_EQ(settings.GetString("Long"), std::string(255, 'v'));
+    EXPECT_EQ(settings.GetString("After"), "1");
+    EXPECT_FALSE(settings.Contains(std::string(95, 'v').c_str()));
+}
+
+TEST_F(SettingsFileTest, AFailedSaveKeepsThePreviousFile) {
+    WriteFile(Ini(), "Keep me\n");
+    SettingsFile settings;
+    settings.SetText("_FileParams", (folder_ / "missing" / "rec.ini").c_str());
+    EXPECT_FALSE(settings.Save());
+    EXPECT_EQ(ReadFile(Ini()), "Keep me\n");
+}
+
+// A save killed at any moment leaves either the old file or the new one, whole.
+TEST_F(SettingsFileTest, AKilledSaveLeavesAWholeFile) {
+    std::string old;
+    for (int i = 0; i < 2000; ++i) old += "Key" + std::to_string(10000 + i) + " old\n";
+    for (int round = 0; round < 8; ++round) {
+        WriteFile(Ini(), old);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            SettingsFile settings;
+            for (int i = 0; i < 2000; ++i) settings.SetText(("Key" + std::to_string(10000 + i)).c_str(), "new");
+            for (;;) settings.Save();
+        }
+        usleep(2000 + round * 3000);
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        const std::string now = ReadFile(Ini());
+        const bool isOld = now == old;
+        const bool isNew = now.find(" old\n") == std::string::npos &&
+                           std::count(now.begin(), now.end(), '\n') == 2002 && now.ends_with("shot/\n");
+        EXPECT_TRUE(isOld || isNew) << "round " << round << ": " << now.size() << " bytes";
+    }
+}
+
+// A system-wide install: the program folder is not writable for the user.
+TEST_F(SettingsFileTest, ReadOnlyProgramFolderUsesXdgFolders) {
+    const fs::path home = folder_ / "home";
+    fs::create_directories(home);
+    WriteFile(Ini(), "GoDetector 44\n");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        chmod(folder_.c_str(), 0555);
+        if (geteuid() == 0) {
+            // Root writes anywhere; become nobody so the folder really is closed.
+            if (chown(home.c_str(), 65534, 65534) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(10);
+        }
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("XDG_DATA_HOME");
+        {
+            SettingsFile settings;
+            if (settings.GetString("_ProgramPath") != folder_.string() + "/") _exit(11);
+            if (settings.GetString("MoveFilesPath") != home.string() + "/.local/share/vistrel/move/") _exit(12);
+            if (!fs::is_directory(home / ".local/share/vistrel/shot")) _exit(13);
+            settings.SetInt("GoDetector", 55);
+            if (!settings.Save()) _exit(14);
+        }
+        _exit(ReadFile(home / ".config/vistrel/rec.ini").find("GoDetector 55\n") == std::string::npos ? 15 : 0);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadFile(Ini()), "GoDetector 44\n") << "the program folder's file is left alone";
+}
+
+}  // namespace
