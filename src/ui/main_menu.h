@@ -1,0 +1,155 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <cstdint>
+#include <vector>
+
+class QAction;
+class QActionGroup;
+class QDialog;
+class QMenu;
+class QMenuBar;
+class QWidget;
+class Registry;
+
+// Command identifiers of the menu items; every QAction is named "menu<id>".
+namespace menu_id {
+inline constexpr int kCameraOptions = 32771;
+inline constexpr int kViewNo = 32774;
+inline constexpr int kViewNormal = 32775;
+inline constexpr int kViewDetector = 32776;
+inline constexpr int kRecordingOptions = 32778;
+inline constexpr int kLanguageFirst = 32780;
+inline constexpr int kLanguageCount = 20;
+inline constexpr int kSetVideoFolder = 32811;
+inline constexpr int kSetPhotoFolder = 32812;
+inline constexpr int kModeFirst = 32813;  // Stop; 32813 + mode up to 32818
+inline constexpr int kModeLast = 32818;
+inline constexpr int kOpenVideoFolder = 32823;
+inline constexpr int kOpenPhotoFolder = 32824;
+inline constexpr int kPhotoBmp = 32825;
+inline constexpr int kPhotoJpeg = 32826;
+inline constexpr int kShot = 32827;
+inline constexpr int kNewFile = 32828;
+inline constexpr int kHotKey = 32832;
+inline constexpr int kExit = 32833;
+inline constexpr int kServerStop = 32834;
+inline constexpr int kServerStart = 32835;
+inline constexpr int kServerOptions = 32836;
+inline constexpr int kLink1 = 32837;
+inline constexpr int kAbout = 32838;
+}  // namespace menu_id
+
+// Camera dialog result flags.
+namespace camera_result {
+inline constexpr int kDeviceChanged = 1;
+inline constexpr int kOrientationChanged = 2;
+inline constexpr int kQualityChanged = 4;
+inline constexpr int kStampChanged = 8;
+}  // namespace camera_result
+
+// What only the main window can do; the MainWindow implements it.
+class MenuHost {
+public:
+    virtual ~MenuHost() = default;
+    // Owner of the modal dialogs: the active window.
+    virtual QWidget* DialogParent() = 0;
+    virtual void ConnectCamera() = 0;
+    virtual void DisconnectCamera() = 0;
+    virtual void SetCaption(const QString& caption) = 0;
+    virtual void ResizeToPicture() = 0;
+    // The frame exchange's ApplyOrientation (the window owns the frame pipeline).
+    virtual void ApplyOrientation() = 0;
+    // The ShotWorker's RequestSplit and Wake (the window keeps the worker).
+    virtual void RequestSplit() = 0;
+    virtual void WakeWorker() = 0;
+    // Sets the painted picture: 0 none, 1 normal, 2 detector.
+    virtual void SetViewMode(int mode) = 0;
+    virtual int ViewMode() const = 0;
+    // Runs the camera settings dialog (through MainMenu::RunModal); returns its flags.
+    virtual int RunCameraDialog() = 0;
+    // Runs the hot key dialog (through MainMenu::RunModal); bit 2 = the key changed.
+    virtual int RunHotKeyDialog() = 0;
+    // "MenuHotKey", two blanks and the current key's name.
+    virtual QString HotKeyMenuText() = 0;
+    // The destruction sequence, as the close box.
+    virtual void Exit() = 0;
+};
+
+// The menu bar and its commands. Modules are found in the Registry by their
+// keys ("_CL_Language", "_CL_Options", "_CL_WWWServer", "_MYSHOTDATA"); a
+// missing module makes its commands do nothing.
+//
+// Creation step 26: menu = std::make_unique<MainMenu>(registry, host);
+// menu->BuildMenu(window->menuBar()). On each timer tick, when the web server's
+// PollStateChange(flag) reports a change, call UpdateServerChecks(flag).
+// QAction::triggered reaches Command(id); the window may also call it directly.
+//
+// Modal dialogs: every dialog (the window's camera and hot key dialogs too)
+// runs through MainMenu::RunModal; ToggleVisibility calls
+// MainMenu::CancelOpenDialogs() before it hides the window, which ends each
+// open dialog, innermost first, as if cancelled (result 0).
+class MainMenu final : public QObject {
+    Q_OBJECT
+
+public:
+    MainMenu(Registry& registry, MenuHost& host);
+    ~MainMenu() override;
+
+    // Rebuilds the whole tree from the language texts and sets every check mark.
+    void BuildMenu(QMenuBar* bar);
+    // Rebuilds into the bar given at the last BuildMenu.
+    void Rebuild();
+    // Runs one command of the menu table; unknown identifiers do nothing.
+    void Command(int id);
+
+    // Check mark on Start while running, else on Stop; the state is remembered.
+    void UpdateServerChecks(bool running);
+    // Reads "ModeActivation", gives it to the recording control, marks 32813 + mode.
+    void UpdateActivationChecks();
+    // Sets the window's view mode and marks 32774 + mode.
+    void SetViewMode(int mode);
+
+    // The action of a command identifier in the current tree, or nullptr.
+    QAction* Action(int id) const;
+
+    // exec() of a dialog that CancelOpenDialogs can end; returns its result.
+    static int RunModal(QDialog& dialog);
+    // Ends every dialog run through RunModal with result 0, innermost first.
+    static void CancelOpenDialogs();
+
+    // The fixed titles of the folder browser.
+    static const char* const kVideoFolderTitle;
+    static const char* const kPhotoFolderTitle;
+    // Caption while the camera is searched for after a device change.
+    static const char* const kSearchingCaption;
+
+    // Tests replace the folder browser and the shell open: (title, current) → chosen or "".
+    using FolderChooser = QString (*)(QWidget* parent, const QString& title, const QString& current);
+    using UrlOpener = void (*)(const QString& target);
+    static void SetFolderChooserForTest(FolderChooser chooser);
+    static void SetUrlOpenerForTest(UrlOpener opener);
+
+private:
+    QMenu* AddPopup(QMenu* parent, const char* key);
+    QAction* AddItem(QMenu* menu, const QString& text, int id, QActionGroup* group = nullptr);
+    QAction* AddItem(QMenu* menu, const char* key, int id, QActionGroup* group = nullptr);
+    QString Text(const char* key);
+    void Check(int id);
+    void ChooseFolder(const char* key, const char* title);
+    void OpenFolder(const char* key);
+    void CameraOptions();
+    void RecordingOptionsCommand();
+    void ActivationMode(int mode);
+    void PhotoType(int type);
+    void WebOptions();
+    void About();
+
+    Registry& registry_;
+    MenuHost& host_;
+    QMenuBar* bar_ = nullptr;
+    std::vector<QMenu*> menus_;
+    bool serverRunning_ = false;
+};
