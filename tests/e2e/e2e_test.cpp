@@ -1,0 +1,238 @@
+// The real program, started as a user starts it, with the test pattern as camera.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <thread>
+
+#include "e2e/program_run.h"
+
+namespace fs = std::filesystem;
+using Settings = std::map<std::string, std::string>;
+
+namespace {
+
+Settings Base(int port, const std::string& mode, const std::string& speedRec) {
+    return {{"VideoDeviceId", "TestPattern"}, {"WWWStartAfterLaunch", "1"}, {"WWWPortListener", std::to_string(port)},
+            {"SpeedRec", speedRec},           {"ModeActivation", mode},      {"Language", "English"}};
+}
+
+std::string Picture(int port) { return Body(HttpGet(port, "/wwwcam.jpg")); }
+
+bool ServesPicture(int port, int width, int height) {
+    int w = 0, h = 0;
+    return JpegSize(Picture(port), w, h) && w == width && h == height;
+}
+
+int TotalFrames(const fs::path& folder) {
+    int total = 0;
+    for (const auto& avi : FilesWithExtension(folder, ".avi")) {
+        const int frames = ProbeFrames(avi);
+        EXPECT_GE(frames, 2) << avi << " does not open";
+        total += std::max(frames, 0);
+    }
+    return total;
+}
+
+int SecondOfDay(std::time_t t) {
+    std::tm local{};
+    localtime_r(&t, &local);
+    return local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+}
+
+void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// Frames of a recording left under its temporary name whose JPEG is whole.
+int CompleteFrames(const fs::path& tmp) {
+    std::ifstream in(tmp, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    int frames = 0;
+    std::size_t at = 2560;
+    while (at + 8 <= bytes.size() && bytes.compare(at, 4, "00db") == 0) {
+        uint32_t n = 0;
+        std::memcpy(&n, bytes.data() + at + 4, 4);
+        if (at + 8 + n > bytes.size() || n < 4) break;
+        const auto* jpeg = reinterpret_cast<const unsigned char*>(bytes.data() + at + 8);
+        if (jpeg[0] != 0xFF || jpeg[1] != 0xD8 || jpeg[n - 2] != 0xFF || jpeg[n - 1] != 0xD9) break;
+        ++frames;
+        at += 8 + n;
+    }
+    return frames;
+}
+
+TEST(EndToEnd, RecordsAlwaysServesThePictureAndSavesEverySettingOnTerm) {
+    ProgramRun run;
+    const int port = FreePort();
+    run.WriteSettings(Base(port, "1", "1000"));
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntil([&] { return ServesPicture(port, 640, 480); }, 30000)) << "no 640 x 480 picture served";
+    const auto recordingSince = std::chrono::steady_clock::now();
+
+    const std::string first = Picture(port);
+    ASSERT_TRUE(WaitUntil([&] { const std::string now = Picture(port); return !now.empty() && now != first; }, 10000))
+        << "the served picture does not change";
+    const std::string page = HttpGet(port, "/");
+    EXPECT_NE(page.find("<img src='wwwcam.jpg'>"), std::string::npos) << page;
+
+    Sleep(6000);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - recordingSince).count();
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+
+    const int frames = TotalFrames(run.MoveFolder());
+    EXPECT_GE(frames, static_cast<int>(seconds) - 3) << "about one frame per recorded second";
+    EXPECT_LE(frames, static_cast<int>(seconds) + 3);
+
+    const Settings saved = run.ReadSettings();
+    for (const char* key :
+         {"MoveFilesPath", "ShotFilesPath", "ShotFilesType", "ShotCounterFiles", "ModeView", "ModeActivation",
+          "VideoDeviceId", "VideoResolution", "VideoReflect", "VideoRotate", "VideoDateTime", "JpegQuality", "HotKey",
+          "HideStart", "WWWPortListener", "WWWStartAfterLaunch", "SpeedRec", "SpeedPlay", "FileMaxSize", "FileMaxPages",
+          "FileMaxTime", "EnableFileMaxSize", "EnableFileMaxPages", "EnableFileMaxTime", "GoDetector", "TimerStart",
+          "TimerStop", "Language"})
+        EXPECT_TRUE(saved.count(key) && !saved.at(key).empty()) << key << " missing from the saved settings";
+    EXPECT_EQ(saved.count("_MainHwnd"), 0u);
+}
+
+TEST(EndToEnd, TheDetectorRecordsTheMovingPattern) {
+    ProgramRun run;
+    const int port = FreePort();
+    Settings settings = Base(port, "2", "200");
+    settings["GoDetector"] = "1";
+    run.WriteSettings(settings);
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntil([&] { return ServesPicture(port, 640, 480); }, 30000));
+    Sleep(6000);
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+    EXPECT_GE(TotalFrames(run.MoveFolder()), 3);
+}
+
+TEST(EndToEnd, TheTimeWindowRecordsOnlyInsideIt) {
+    const int now = SecondOfDay(std::time(nullptr));
+    for (const bool inside : {true, false}) {
+        ProgramRun run;
+        const int port = FreePort();
+        Settings settings = Base(port, "3", "200");
+        const int start = inside ? (now + 86400 - 120) % 86400 : (now + 3 * 3600) % 86400;
+        settings["TimerStart"] = std::to_string(start);
+        settings["TimerStop"] = std::to_string((start + (inside ? 1200 : 3600)) % 86400);
+        run.WriteSettings(settings);
+        ASSERT_TRUE(run.Start());
+        ASSERT_TRUE(WaitUntil([&] { return ServesPicture(port, 640, 480); }, 30000));
+        Sleep(5000);
+        EXPECT_EQ(run.Stop(SIGTERM), 0);
+        if (inside)
+            EXPECT_GE(TotalFrames(run.MoveFolder()), 3);
+        else
+            EXPECT_TRUE(FilesWithExtension(run.MoveFolder(), ".avi").empty());
+    }
+}
+
+TEST(EndToEnd, AKilledRecordingIsRecoveredAtTheNextStart) {
+    ProgramRun run;
+    const int port = FreePort();
+    run.WriteSettings(Base(port, "1", "200"));
+    ASSERT_TRUE(run.Start());
+    fs::path tmp;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const auto files = FilesWithExtension(run.MoveFolder(), ".tmp");
+            if (files.empty()) return false;
+            tmp = files.front();
+            return CompleteFrames(tmp) >= 4;
+        },
+        40000))
+        << "no recording grew";
+    EXPECT_EQ(run.Stop(SIGKILL), -2);
+    const int frames = CompleteFrames(tmp);
+    ASSERT_GE(frames, 4);
+
+    Settings settings = Base(port, "0", "200");
+    run.WriteSettings(settings);
+    ASSERT_TRUE(run.Start());
+    const std::string stem = tmp.stem().string();
+    char name[64];
+    std::snprintf(name, sizeof name, "%s_%04d.avi", stem.c_str(), frames);
+    const fs::path recovered = run.MoveFolder() / name;
+    EXPECT_TRUE(WaitUntil([&] { return fs::exists(recovered); }, 20000)) << "expected " << recovered;
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+    EXPECT_FALSE(fs::exists(tmp));
+    EXPECT_EQ(ProbeFrames(recovered), frames);
+    EXPECT_EQ(Shell("ffmpeg -v error -i '" + recovered.string() + "' -f null - 2>&1"), "");
+}
+
+// A full disk must neither end the program nor cost what was already recorded.
+TEST(EndToEnd, AFullDiskNeverEndsTheProgramAndRecordingResumes) {
+    ProgramRun run;
+    const fs::path disk = run.Folder() / "disk";
+    fs::create_directories(disk);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=160m") != 0)
+        GTEST_SKIP() << "cannot mount a small file system here: " << std::strerror(errno);
+    struct Unmount {
+        fs::path path;
+        ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+    } unmount{disk};
+
+    const int port = FreePort();
+    Settings settings = Base(port, "1", "200");
+    settings["MoveFilesPath"] = disk.string() + "/";
+    run.WriteSettings(settings);
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntil([&] { return !FilesWithExtension(disk, ".tmp").empty(); }, 40000));
+    Sleep(2000);
+
+    // Fill the disk to the last byte while the recording runs.
+    Shell("dd if=/dev/zero of='" + (disk / "filler").string() + "' bs=1M 2>/dev/null");
+    Sleep(5000);
+    ASSERT_TRUE(run.Running()) << "the program ended on a full disk";
+    const std::string picture = Picture(port);
+    EXPECT_FALSE(picture.empty()) << "the web server stopped on a full disk";
+
+    fs::remove(disk / "filler");
+    const auto before = FilesWithExtension(disk, ".avi");
+    Sleep(6000);
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+    const auto after = FilesWithExtension(disk, ".avi");
+    EXPECT_GT(after.size(), before.size()) << "recording did not resume once space returned";
+    for (const auto& avi : after) EXPECT_GE(ProbeFrames(avi), 2) << avi;
+}
+
+bool HaveCommand(const char* name) { return !Shell(std::string("command -v ") + name).empty(); }
+
+bool WindowVisible(const std::string& display) {
+    return !Shell("DISPLAY=" + display + " xdotool search --onlyvisible --class vistrel 2>/dev/null").empty();
+}
+
+TEST(EndToEnd, TheHotKeyHidesAndShowsTheRunningProgram) {
+    if (!HaveCommand("Xvfb") || !HaveCommand("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
+    const std::string display = ":" + std::to_string(90 + getpid() % 400);
+    ProgramRun xserver;  // Only for its folder; Xvfb runs as a child of the shell.
+    const std::string pidFile = (xserver.Folder() / "xvfb.pid").string();
+    Shell("(Xvfb " + display + " -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & echo $! > " + pidFile + ")");
+    struct KillX {
+        std::string pidFile;
+        ~KillX() { Shell("kill $(cat " + pidFile + ") 2>/dev/null"); }
+    } killX{pidFile};
+    ASSERT_TRUE(WaitUntil([&] { return Shell("DISPLAY=" + display + " xdotool getmouselocation 2>/dev/null") != ""; },
+                          10000));
+
+    ProgramRun run;
+    run.SetEnv("DISPLAY", display);
+    run.SetEnv("QT_QPA_PLATFORM", "xcb");
+    run.WriteSettings(Base(FreePort(), "0", "1000"));
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntil([&] { return WindowVisible(display); }, 20000)) << "no window";
+    Sleep(1000);
+    Shell("DISPLAY=" + display + " xdotool key ctrl+alt+shift+j");
+    EXPECT_TRUE(WaitUntil([&] { return !WindowVisible(display); }, 5000)) << "the hot key did not hide the window";
+    Shell("DISPLAY=" + display + " xdotool key ctrl+alt+shift+j");
+    EXPECT_TRUE(WaitUntil([&] { return WindowVisible(display); }, 5000)) << "the hot key did not show the window";
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+}
+
+}  // namespace
