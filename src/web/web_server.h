@@ -1,0 +1,114 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+
+#include "core/section_lock.h"
+#include "core/thread_start.h"
+
+class Registry;
+struct ShotData;
+
+// The HTTP snapshot server: answers every connection on one TCP port with
+// either a fixed page showing the picture or the latest published JPEG, then
+// closes it. Registered as "_CL_WWWServer"; finds the picture block under
+// "_MYSHOTDATA". Start, Stop and the options calls belong to the UI thread;
+// PublishPicture to the output worker; connections run on their own threads.
+class WebServer {
+public:
+    static constexpr int kSlotCount = 100;
+    static constexpr int32_t kDefaultPort = 80;
+    static constexpr int32_t kMinPort = 80;
+    static constexpr int32_t kMaxPort = 65000;
+    static constexpr int kDefaultReceiveTimeoutMs = 10000;
+    static constexpr int kRequestLineSize = 254;
+
+    static const char kPictureHead[];
+    static const char kPageResponse[];
+
+    explicit WebServer(Registry& registry);
+    // Stops, then waits until every connection thread has let go of the object.
+    ~WebServer();
+    WebServer(const WebServer&) = delete;
+    WebServer& operator=(const WebServer&) = delete;
+
+    // Listens on Port(); true when running afterwards. A port that cannot be
+    // opened leaves the server stopped and prints one "web: ..." line on stderr.
+    bool Start();
+    // Ends listening and shuts every open connection down.
+    void Stop();
+    // Start when "WWWStartAfterLaunch" is 1; the window calls it on its first tick.
+    void StartIfConfigured();
+    // shown is the caller's last displayed state (0 or 1): returns 1 and flips
+    // it when the running state differs from it, 0 otherwise.
+    int PollStateChange(int& shown) const;
+    bool Running() const;
+
+    // Output worker: copies the latest JPEG of shot (when it has bytes) into
+    // the published picture, under the picture lock.
+    void PublishPicture(ShotData& shot);
+    // Copies the published picture into buffer (at least ShotData::kBufferBytes
+    // bytes) and returns its byte count, 0 when nothing was published yet.
+    int32_t CopyPublishedPicture(uint8_t* buffer);
+    // Width and height of the published picture (0 before the first publish).
+    void PublishedSize(int32_t& width, int32_t& height);
+
+    // Serves one connected socket on the calling thread: takes a slot (or
+    // closes at once when all are in use), answers one request, closes fd.
+    void HandleConnection(int fd);
+
+    int32_t Port() const { return port_; }
+    int32_t StartAfterLaunch() const { return startAfterLaunch_; }
+    // Applies to connections accepted afterwards; 0 or less means no timeout.
+    void SetReceiveTimeoutMs(int timeoutMs);
+
+    // Options dialog support (no UI here). The values the dialog opens with.
+    struct Options {
+        int32_t port;
+        int32_t startAfterLaunch;
+    };
+    Options CurrentOptions();
+    // The dialog's port rule: the field read as an unsigned decimal number
+    // (empty reads as 0), then held within 80..65000.
+    static int32_t ValidatePort(const char* fieldText);
+    // OK of the dialog: stores what changed, moves a running server to a new
+    // port, and saves the settings file only when something changed. Returns
+    // true when a setting changed.
+    bool ApplyOptions(const char* portFieldText, int32_t startAfterLaunch);
+
+private:
+    struct Slot {
+        bool inUse = false;
+        int socket = -1;
+    };
+
+    static void AcceptEntry(ThreadStart* start);
+    static void ConnectionEntry(ThreadStart* start);
+    void AcceptLoop(int listener);
+    // Under the picture lock: the lowest free slot now holds fd; -1 when full.
+    int TakeSlot(int fd);
+    // Closes the slot's socket and frees the slot, under the picture lock.
+    void ReleaseSlot(int slot);
+    // Answers the request on the slot's socket, then closes and frees it.
+    void ServeSlot(int slot);
+    void PrepareConnection(int fd) const;
+    // True when a whole response was sent.
+    bool HandleRequest(int fd);
+    bool SendPicture(int fd);
+
+    Registry& registry_;
+    ShotData* shot_ = nullptr;
+    // Holds the published picture when no block was registered.
+    std::unique_ptr<ShotData> ownShot_;
+    SectionLock pictureLock_{true};
+    std::condition_variable_any slotFreed_;
+    ThreadHandle acceptThread_;
+    std::atomic<int> listenSocket_{-1};
+    Slot slots_[kSlotCount];
+    int slotsInUse_ = 0;
+    int32_t port_ = kDefaultPort;
+    int32_t startAfterLaunch_ = 0;
+    std::atomic<int> receiveTimeoutMs_{kDefaultReceiveTimeoutMs};
+};
