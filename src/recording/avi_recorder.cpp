@@ -1,0 +1,186 @@
+#include "recording/avi_recorder.h"
+
+#include <fcntl.h>
+#include <sys/statvfs.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "core/registry.h"
+#include "recording/avi_format.h"
+#include "recording/avi_recovery.h"
+#include "recording/mjpeg_params.h"
+#include "recording/shot_data.h"
+
+namespace {
+
+constexpr int64_t kMiB = 1048576;
+constexpr int32_t kDefaultMaxMiB = 1500;
+
+int32_t Param(std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
+
+bool WriteAll(int fd, iovec* parts, int count) {
+    while (count > 0) {
+        const ssize_t written = writev(fd, parts, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        auto left = static_cast<size_t>(written);
+        while (count > 0 && left >= parts->iov_len) {
+            left -= parts->iov_len;
+            ++parts;
+            --count;
+        }
+        if (count > 0) {
+            parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + left;
+            parts->iov_len -= left;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int64_t StatvfsFreeSpace(const char* folder) {
+    struct statvfs info;
+    if (statvfs(folder, &info) != 0) return -1;
+    return static_cast<int64_t>(info.f_bfree) * static_cast<int64_t>(info.f_frsize);
+}
+
+AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSpace)
+    : registry_(registry),
+      params_(*registry.Find<MjpegParams>("_MJPEG_PARAMS")),
+      clock_(clock),
+      freeSpace_(std::move(freeSpace)),
+      index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]) {
+    temporaryPath_.reserve(512);
+    finalPath_.reserve(512);
+    folder_.reserve(512);
+    registry_.SetHandle("_CL_AviRecorder", this);
+    RecoverLeftovers();
+}
+
+AviRecorder::~AviRecorder() { CloseFile(); }
+
+void AviRecorder::RecoverLeftovers() {
+    const std::string folder = registry_.GetString("MoveFilesPath");
+    if (folder.empty()) return;
+    RecoverTemporaryFiles(folder, Param(params_.speedPlay));
+}
+
+void AviRecorder::WriteFrame(ShotData& shot) {
+    if (shot.recording.load(std::memory_order_acquire) == 0) return;
+    // Whole seconds, absolute: pictures whose clock went back are due too.
+    const double gapMs = std::fabs(std::trunc(shot.lastWrittenTime - shot.captureTime)) * 1000.0;
+    if (!(static_cast<double>(Param(params_.speedRec)) <= gapMs)) return;
+    if (shot.jpegWidth == 0) return;
+    if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
+    if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();
+    if (!IsOpen() && !StartFile(shot)) return;
+    if (AppendFrame(shot.jpeg.get(), shot.jpegBytes)) shot.lastWrittenTime = shot.captureTime;
+}
+
+bool AviRecorder::StartFile(const ShotData& shot) {
+    width_ = shot.jpegWidth;
+    height_ = shot.jpegHeight;
+    const int32_t speedPlay = Param(params_.speedPlay);
+    rate_ = speedPlay > 0 ? speedPlay : 4;
+    openedAt_ = clock_.Now();
+
+    std::tm local{};
+    localtime_r(&openedAt_, &local);
+    int year = local.tm_year;
+    if (year > 99) year -= 100;
+    char name[64];
+    std::snprintf(name, sizeof name, "%02i%02i%02i_%02i%02i%02i.tmp", year, local.tm_mon + 1, local.tm_mday,
+                  local.tm_hour, local.tm_min, local.tm_sec);
+    folder_ = registry_.GetString("MoveFilesPath");
+    temporaryPath_ = folder_;
+    temporaryPath_ += name;
+
+    // O_EXCL: a leftover .tmp of the same second is a recording too, never truncated.
+    fd_ = open(temporaryPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        width_ = height_ = 0;
+        return false;
+    }
+    uint8_t head[avi::kHeadBytes];
+    avi::BuildEmptyHead(head);
+    if (!avi::WriteAllAt(fd_, head, sizeof head, 0)) {
+        close(fd_);
+        unlink(temporaryPath_.c_str());
+        fd_ = -1;
+        width_ = height_ = 0;
+        return false;
+    }
+    position_ = avi::kHeadBytes;
+    return true;
+}
+
+bool AviRecorder::AppendFrame(const uint8_t* bytes, int32_t n) {
+    if (!IsOpen() || indexEntries_ >= kMaxFrames) return false;
+    uint8_t chunkHead[avi::kChunkHeadBytes];
+    avi::ByteWriter head(chunkHead, sizeof chunkHead);
+    head.Code("00db");
+    head.U32(static_cast<uint32_t>(n));
+    iovec parts[2] = {{chunkHead, sizeof chunkHead}, {const_cast<uint8_t*>(bytes), static_cast<size_t>(n)}};
+    if (!WriteAll(fd_, parts, 2)) {
+        // Disk full or failing: drop the partial chunk and finish what was written.
+        if (ftruncate(fd_, static_cast<off_t>(position_)) == 0) lseek(fd_, static_cast<off_t>(position_), SEEK_SET);
+        std::fprintf(stderr, "recording: cannot write %s: %s\n", temporaryPath_.c_str(), std::strerror(errno));
+        CloseFile();
+        return false;
+    }
+    uint8_t* entry = index_.get() + avi::kIndexHeadBytes + static_cast<size_t>(indexEntries_) * avi::kIndexEntryBytes;
+    avi::PutIndexEntry(entry, static_cast<uint32_t>(position_), static_cast<uint32_t>(n));
+    ++indexEntries_;
+    position_ += avi::kChunkHeadBytes + n;
+    ++frames_;
+    dataBytes_ += n;
+    return true;
+}
+
+bool AviRecorder::NeedsNewFile() {
+    const int64_t limitMiB = Param(params_.enableFileMaxSize) != 0 ? Param(params_.fileMaxSize) : kDefaultMaxMiB;
+    if (dataBytes_ > limitMiB * kMiB) return true;
+    if (Param(params_.enableFileMaxPages) != 0 && frames_ > Param(params_.fileMaxPages)) return true;
+    if (Param(params_.enableFileMaxTime) != 0 &&
+        static_cast<int64_t>(clock_.Now() - openedAt_) > static_cast<int64_t>(Param(params_.fileMaxTime)) * 60)
+        return true;
+    if (IsOpen() && freeSpace_) {
+        // An unknown figure does not stop recording; a full disk shows as failed writes.
+        const int64_t freeBytes = freeSpace_(folder_.c_str());
+        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB) return true;
+    }
+    return false;
+}
+
+void AviRecorder::CloseFile() {
+    if (!IsOpen()) return;
+    finalPath_ = avi::FinalName(temporaryPath_, frames_);
+    const bool keep = frames_ >= 2;
+    const avi::FinishResult finished =
+        keep ? avi::FinishFile(fd_, position_, dataBytes_, index_.get(), indexEntries_, width_, height_, rate_)
+             : avi::FinishResult::kDone;
+    const int finishErrno = errno;
+    close(fd_);
+    fd_ = -1;
+    if (!keep) {
+        // Deleted under its own name: the final name may belong to another file.
+        unlink(temporaryPath_.c_str());
+    } else if (finished != avi::FinishResult::kDone) {
+        // Left under its temporary name; the next start rebuilds it.
+        std::fprintf(stderr, "recording: cannot finish %s: %s\n", temporaryPath_.c_str(), std::strerror(finishErrno));
+    } else if (!avi::MoveNoReplace(temporaryPath_.c_str(), finalPath_.c_str())) {
+        std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(), finalPath_.c_str(),
+                     std::strerror(errno));
+    }
+    frames_ = 0;
+    dataBytes_ = 0;
+    indexEntries_ = 0;
+    position_ = 0;
+    width_ = height_ = 0;
+}

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "core/clock.h"
+
+class Registry;
+struct MjpegParams;
+struct ShotData;
+
+// Free bytes of the volume holding a folder (statvfs f_bfree * f_frsize:
+// the total free figure, not the caller-available one); -1 when unknown.
+using FreeSpaceQuery = std::function<int64_t(const char* folder)>;
+int64_t StatvfsFreeSpace(const char* folder);
+
+// Writes the worker's JPEG pictures into Motion-JPEG AVI files in the folder
+// "MoveFilesPath": YYMMDD_HHMMSS.tmp while open, YYMMDD_HHMMSS_NNNN.avi once
+// closed. Registers itself as "_CL_AviRecorder"; needs "_MJPEG_PARAMS".
+// All calls run on the worker thread (or after it has ended).
+class AviRecorder {
+public:
+    static constexpr int32_t kMaxFrames = 200000;          // room in the index
+    static constexpr int32_t kFirstChunkOffset = 2560;     // first "00db" chunk
+    static constexpr int64_t kLowFreeBytes = 100LL * 1048576;  // free space that closes the file
+
+    // Rebuilds the .tmp files an interrupted run left in the recording folder.
+    explicit AviRecorder(Registry& registry, Clock& clock = SystemClock::Instance(),
+                         FreeSpaceQuery freeSpace = StatvfsFreeSpace);
+    // Closes an open file.
+    ~AviRecorder();
+    AviRecorder(const AviRecorder&) = delete;
+    AviRecorder& operator=(const AviRecorder&) = delete;
+
+    // Records the block's JPEG when its recording flag is set and it is due
+    // by SpeedRec; opens a file when none is open, closes on a size change.
+    void WriteFrame(ShotData& shot);
+    // True when the open file has passed a limit or the disk runs low.
+    bool NeedsNewFile();
+    // Writes pad, index and header, closes and moves to the final name.
+    // Does nothing when no file is open.
+    void CloseFile();
+
+    // State, for the worker, the window and tests.
+    bool IsOpen() const { return fd_ >= 0; }
+    int32_t Frames() const { return frames_; }
+    int64_t DataBytes() const { return dataBytes_; }
+    int32_t Width() const { return width_; }
+    int32_t Height() const { return height_; }
+    const std::string& TemporaryPath() const { return temporaryPath_; }
+    // Name the last closed file got (or was meant to get).
+    const std::string& FinalPath() const { return finalPath_; }
+
+private:
+    bool StartFile(const ShotData& shot);
+    bool AppendFrame(const uint8_t* bytes, int32_t n);
+    void RecoverLeftovers();
+
+    Registry& registry_;
+    MjpegParams& params_;
+    Clock& clock_;
+    FreeSpaceQuery freeSpace_;
+    int fd_ = -1;
+    // "idx1", its size and up to kMaxFrames 16-byte entries, written in one go.
+    std::unique_ptr<uint8_t[]> index_;
+    int32_t indexEntries_ = 0;
+    int64_t position_ = 0;  // where the next chunk goes
+    int32_t frames_ = 0;
+    int64_t dataBytes_ = 0;
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t rate_ = 4;
+    std::time_t openedAt_ = 0;
+    std::string temporaryPath_;
+    std::string finalPath_;
+    std::string folder_;
+};
