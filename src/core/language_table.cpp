@@ -1,0 +1,414 @@
+#include "core/language_table.h"
+
+#include <dirent.h>
+#include <iconv.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/settings_file.h"
+
+namespace {
+
+struct DefaultText {
+    const char* key;
+    const char* text;
+};
+
+// The built-in English table, in the table's own (ascending byte) order.
+constexpr DefaultText kDefaults[] = {
+    {"AboutFeatures", "Features:"},
+    {"Accept", "Accept"},
+    {"Cancel", "Cancel"},
+    {"CaptionOptionsCam", "Cam."},
+    {"CaptionOptionsRec", "Video Recorder"},
+    {"Close", "Close"},
+    {"CprData", "\xC2\xA9 The Vistrel authors"},
+    {"Detector", "Detector Go"},
+    {"FilesPhoto", "photos"},
+    {"FilesVideo", "video"},
+    {"GroupReflect", "To reflect"},
+    {"GroupRotate", "To rotate"},
+    {"HotKeyLabelSet", "The HotKey operates visibility of a window of the program. Set HotKey:"},
+    {"HotKeyLabelStart", "To hide a  programm after launch."},
+    {"HotKeyWindow", "HotKey."},
+    {"IntervalSetting", "Interval Setting"},
+    {"ItemReflectNo", "no"},
+    {"ItemReflectRL", "from left to right"},
+    {"ItemReflectTD", "from top to down"},
+    {"ItemRotate180", "an angle 180"},
+    {"ItemRotate270", "an angle 270"},
+    {"ItemRotate90", "an angle 90"},
+    {"ItemRotateNo", "no"},
+    {"JpegQuality", "JPEG Quality"},
+    {"Label1MaxFrame", "In a file more than"},
+    {"Label1MaxSize", "The size of a file more than"},
+    {"Label1MaxTime", "Duration of record more than"},
+    {"Label1SpeedPlay", "To play"},
+    {"Label1SpeedRec", "Record of 1 frame for"},
+    {"Label2MaxFrame", "frames"},
+    {"Label2MaxSize", "mbyte"},
+    {"Label2MaxTime", "minutes"},
+    {"Label2SpeedPlay", "frames in 1 sec."},
+    {"Label2SpeedRec", "milliseconds"},
+    {"MenuCam", "Cam"},
+    {"MenuExit", "Exit"},
+    {"MenuFile", "File"},
+    {"MenuHelp", "?"},
+    {"MenuHelpAbout", "About"},
+    {"MenuHotKey", "Show/Hide. HotKey:"},
+    {"MenuLanguage", "Language"},
+    {"MenuOpenFilesPhoto", "To open a folder with files of photos"},
+    {"MenuOpenFilesVideo", "To open a folder with files of video"},
+    {"MenuOpenFolder", "To open a folder with files of"},
+    {"MenuOptions", "Options"},
+    {"MenuPhoto", "Photo"},
+    {"MenuPhotoShot", "Shot!"},
+    {"MenuRecActivationGo", "AutoStart: DetectotGo"},
+    {"MenuRecActivationTimer", "AutoStart: Timer"},
+    {"MenuRecActivationTimerAndGo", "AutoStart: Timer And DetectorGo"},
+    {"MenuRecActivationTimerOrGo", "AutoStart: Timer Or DetectorGo"},
+    {"MenuRecStart", "Start"},
+    {"MenuRecStop", "Stop"},
+    {"MenuRecorder", "Recorder"},
+    {"MenuRecording", "Recording"},
+    {"MenuServer", "Server"},
+    {"MenuSetPath", "Set a path to files the"},
+    {"MenuSetPathPhoto", "Set a path to files the photos"},
+    {"MenuSetPathVideo", "Set a path to files the video"},
+    {"MenuSplitFileRecordig", "To continue record in a new file."},
+    {"MenuTypeFilesPhoto", "Set a type of photo file"},
+    {"MenuTypePhotoBmp", "BMP"},
+    {"MenuTypePhotoJpeg", "JPEG"},
+    {"MenuView", "View"},
+    {"MenuViewDetectotGo", "Detector Go"},
+    {"MenuViewNo", "No"},
+    {"MenuViewNormal", "Normal"},
+    {"MenuWWWServerOptions", "Options"},
+    {"MenuWWWServerStart", "Start"},
+    {"MenuWWWServerStop", "Stop"},
+    {"ModeActivationGo", "DetectorGo"},
+    {"ModeActivationNo", "Disable"},
+    {"ModeActivationTimer", "Timer"},
+    {"ModeActivationTimerAndGo", "Timer AND DetectorGo"},
+    {"ModeActivationTimerOrGo", "Timer OR DetectorGo"},
+    {"ModeActivationTitle", "Mode of activation of video recording in a file."},
+    {"ModeActivationYes", "Enable"},
+    {"OK", "OK"},
+    {"OptionLabelDetector", "Detector"},
+    {"OptionLabelHold", "Hold"},
+    {"OptionLabelSensitivity", "Sensitivity"},
+    {"ProgrammName", "Vistrel. v1.1"},
+    {"ReopenFileIf", "Reopen file if"},
+    {"Resolution", "Resolution"},
+    {"Select", "Select"},
+    {"Start", "Start"},
+    {"Stop", "Stop"},
+    {"Timer", "Timer"},
+    {"TimerCaption", "Setting Timer"},
+    {"TimerCaptionStart", "Input time begin recording."},
+    {"TimerCaptionStop", "Input time end recording."},
+    {"TimerFormat", "HH : MM : SS"},
+    {"WWWOptionsCaption", "WWW Server"},
+    {"WWWOptionsLabelPort", "Port"},
+    {"WWWOptionsStartAfterLaunch", "To start a server after launch of the program."},
+};
+
+// White space as the C library sees it in the "C" locale, whatever locale the program set.
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+std::string_view SkipBlanks(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    return text.substr(i);
+}
+
+std::string_view FirstWord(std::string_view text) {
+    std::size_t i = 0;
+    while (i < text.size() && !IsBlank(text[i])) ++i;
+    return text.substr(0, i);
+}
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// At most max bytes of text, not ending inside a UTF-8 sequence.
+std::string_view CutUtf8(std::string_view text, std::size_t max) {
+    if (text.size() <= max) return text;
+    std::size_t n = max;
+    while (n > 0 && max - n < 3 && IsContinuation(text[n])) --n;
+    // Not UTF-8 after all: cut at the byte count.
+    if (n == 0 || IsContinuation(text[n])) n = max;
+    return text.substr(0, n);
+}
+
+bool IsValidUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* end = p + text.size();
+    while (p < end) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        }
+        std::size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            if (c == 0xE0) low = 0xA0;   // overlong
+            if (c == 0xED) high = 0x9F;  // surrogates
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            if (c == 0xF0) low = 0x90;   // overlong
+            if (c == 0xF4) high = 0x8F;  // above U+10FFFF
+        } else {
+            return false;
+        }
+        if (static_cast<std::size_t>(end - p) < length) return false;
+        if (p[1] < low || p[1] > high) return false;
+        for (std::size_t i = 2; i < length; ++i) {
+            if (p[i] < 0x80 || p[i] > 0xBF) return false;
+        }
+        p += length;
+    }
+    return true;
+}
+
+// Older language files were written in the Windows Cyrillic code page.
+std::string Windows1251ToUtf8(std::string_view text) {
+    iconv_t converter = iconv_open("UTF-8", "CP1251");
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+    // No CP1251 character takes more than three UTF-8 bytes.
+    std::string out(text.size() * 3 + 4, '\0');
+    char* in = const_cast<char*>(text.data());
+    std::size_t inLeft = text.size();
+    char* to = out.data();
+    std::size_t toLeft = out.size();
+    while (inLeft > 0) {
+        if (iconv(converter, &in, &inLeft, &to, &toLeft) != static_cast<std::size_t>(-1)) break;
+        if (errno != EILSEQ && errno != EINVAL) break;
+        // The one byte the code page leaves undefined becomes U+FFFD.
+        ++in;
+        --inLeft;
+        if (toLeft < 3) break;
+        std::memcpy(to, "\xEF\xBF\xBD", 3);
+        to += 3;
+        toLeft -= 3;
+    }
+    iconv_close(converter);
+    out.resize(out.size() - toLeft);
+    return out;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& content) {
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    char chunk[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) content.append(chunk, n);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    return !failed;
+}
+
+bool IsRegularFile(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// The number after a four-letter prefix, read as atoi does.
+int64_t NumberAfterPrefix(std::string_view key) {
+    return ParseDecimal(std::string(key.substr(4)).c_str());
+}
+
+}  // namespace
+
+LanguageTable::LanguageTable(Registry& settings) : Registry(false), settings_(settings) {
+    for (auto& memo : memos_) memo.reserve(kMaxMemo + 1);
+    for (auto& link : links_) link.reserve(kMaxLink + 1);
+    settings_.SetHandle("_CL_Language", this);
+    settings_.SetTextIfAbsent("Language", UserDefaultLanguage());
+    programPath_ = settings_.GetString("_ProgramPath");
+    BuildLanguageList();
+    SetDefaults();
+
+    current_ = -1;
+    const std::string stored = settings_.GetString("Language");
+    for (int i = 0; i < LanguageCount(); ++i) {
+        if (languages_[i] == stored) {
+            current_ = i;
+            LoadLanguage(languages_[i].c_str());
+            break;
+        }
+    }
+}
+
+LanguageTable::~LanguageTable() {
+    if (settings_.GetHandle("_CL_Language") == reinterpret_cast<intptr_t>(this)) {
+        settings_.SetText("_CL_Language", "");
+    }
+}
+
+const char* LanguageTable::UserDefaultLanguage() {
+    for (const char* variable : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value && value[0] != '\0') return std::strncmp(value, "ru", 2) == 0 ? "Russian" : "English";
+    }
+    return "English";
+}
+
+void LanguageTable::BuildLanguageList() {
+    languages_.clear();
+    const std::string folder = programPath_ + "Lang/";
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) return;
+    // A name store of its own sorts the names in byte order and merges duplicates.
+    Registry names(false);
+    while (const dirent* entry = readdir(dir)) {
+        const std::string_view file = entry->d_name;
+        if (file.size() <= 4 || file.substr(file.size() - 4) != ".lng") continue;
+        const std::string_view name = file.substr(0, file.find('.'));
+        // A longer name would not fit a menu slot; an empty one names nothing.
+        if (name.empty() || name.size() > kMaxNameLength) continue;
+        if (!IsRegularFile(folder + std::string(file))) continue;
+        names.AddNameUnlocked(std::string(name).c_str());
+    }
+    closedir(dir);
+
+    char name[kBufferSize];
+    for (names.First(); names.CurrentKey(name) && LanguageCount() < kMaxLanguages; names.Next()) {
+        languages_.emplace_back(name);
+    }
+}
+
+const char* LanguageTable::Text(const char* key) {
+    const auto found = Entries().find(key);
+    if (found == Entries().end() || found->second.empty()) {
+        text_[0] = '\0';
+        return nullptr;
+    }
+    const std::size_t n = std::min(found->second.size(), sizeof text_ - 1);
+    std::memcpy(text_, found->second.data(), n);
+    text_[n] = '\0';
+    return text_;
+}
+
+const char* LanguageTable::Memo(int n) const { return memos_[(n >= 1 && n <= 9) ? n : 0].c_str(); }
+
+const char* LanguageTable::Link(int n) const { return links_[(n >= 1 && n <= 9) ? n : 0].c_str(); }
+
+const char* LanguageTable::LanguageName(int index) const {
+    return (index >= 0 && index < LanguageCount()) ? languages_[index].c_str() : nullptr;
+}
+
+void LanguageTable::SelectLanguage(int index) {
+    if (index >= LanguageCount()) return;
+    current_ = index < 0 ? -1 : index;
+    if (current_ >= 0) LoadLanguage(languages_[current_].c_str());
+}
+
+void LanguageTable::LoadLanguage(const char* name) {
+    settings_.SetText("Language", name);
+    SaveSettings();
+    for (auto& memo : memos_) memo.clear();
+    for (auto& link : links_) link.clear();
+    SetDefaults();
+    if (std::strcmp(name, "Default") == 0) return;
+
+    std::string content;
+    if (!ReadWholeFile(programPath_ + "Lang/" + name + ".lng", content)) return;
+    ReadLanguageText(content);
+}
+
+void LanguageTable::SaveSettings() {
+    if (auto* file = dynamic_cast<SettingsFile*>(&settings_)) file->Save();
+}
+
+void LanguageTable::SetDefaults() {
+    Clear();
+    char text[32];
+    for (int n = 0; n < kNumbers; ++n) {
+        std::snprintf(text, sizeof text, "LNG_MEMO%i", n);
+        memos_[n] = text;
+    }
+    for (int n = 0; n < kNumbers; ++n) {
+        std::snprintf(text, sizeof text, "LNG_LINK%i", n);
+        AddName(text);
+        links_[n] = " ";
+    }
+    for (const DefaultText& entry : kDefaults) SetText(entry.key, entry.text);
+}
+
+void LanguageTable::ReadLanguageText(std::string_view content) {
+    // Files saved by some editors start with a byte order mark.
+    if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
+    std::string converted;
+    if (!IsValidUtf8(content)) {
+        converted = Windows1251ToUtf8(content);
+        content = converted;
+    }
+
+    openMemo_ = -1;
+    while (!content.empty()) {
+        const std::size_t lf = content.find('\n');
+        std::string_view line = content.substr(0, lf);
+        content.remove_prefix(lf == std::string_view::npos ? content.size() : lf + 1);
+        if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Longer lines are read in parts, each taken as a line of its own.
+        do {
+            const std::string_view part = CutUtf8(line, kMaxRead);
+            ApplyLine(part);
+            line.remove_prefix(part.size());
+        } while (!line.empty());
+    }
+    openMemo_ = -1;
+}
+
+void LanguageTable::ApplyLine(std::string_view line) {
+    line = line.substr(0, line.find('\0'));
+    if (openMemo_ < 0) {
+        ApplyKeyedLine(line);
+        return;
+    }
+    if (line.empty()) {
+        openMemo_ = -1;
+        return;
+    }
+    std::string& memo = memos_[openMemo_];
+    if (memo.size() + line.size() <= kMaxMemo) memo.append(line);
+}
+
+void LanguageTable::ApplyKeyedLine(std::string_view line) {
+    line = SkipBlanks(line);
+    const std::string_view key = FirstWord(line);
+    if (key.empty()) return;
+    const std::string_view text = SkipBlanks(line.substr(key.size()));
+
+    if (key.substr(0, 4) == "MEMO") {
+        const int64_t n = NumberAfterPrefix(key);
+        if (n >= 1 && n <= 9) {
+            openMemo_ = static_cast<int>(n);
+            memos_[openMemo_].clear();
+        }
+        return;
+    }
+    if (key.substr(0, 4) == "LINK") {
+        const int64_t n = NumberAfterPrefix(key);
+        if (text.empty() || n < 1 || n > 9) return;
+        const std::string_view target = FirstWord(text);
+        const std::string_view shown = SkipBlanks(text.substr(target.size()));
+        StoreText(std::string(key), shown.empty() ? target : shown);
+        links_[n] = CutUtf8(target, kMaxLink);
+        return;
+    }
+    if (!text.empty()) StoreText(std::string(key), text);
+}
+
+void LanguageTable::StoreText(const std::string& key, std::string_view text) {
+    SetText(key.c_str(), std::string(CutUtf8(text, kMaxValue)).c_str());
+}
