@@ -80,7 +80,8 @@ void AviRecorder::WriteFrame(ShotData& shot) {
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
     if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();
     if (!IsOpen() && !StartFile(shot)) return;
-    if (AppendFrame(shot.jpeg.get(), shot.jpegBytes)) shot.lastWrittenTime = shot.captureTime;
+    AppendFrame(shot.jpeg.get(), shot.jpegBytes);
+    shot.lastWrittenTime = shot.captureTime;
 }
 
 bool AviRecorder::StartFile(const ShotData& shot) {

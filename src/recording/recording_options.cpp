@@ -1,0 +1,167 @@
+#include "recording/recording_options.h"
+
+#include <ctime>
+
+#include "core/registry.h"
+#include "recording/mjpeg_params.h"
+
+namespace {
+
+struct IntSetting {
+    const char* key;
+    int32_t def;
+    int32_t min;
+    int32_t max;
+};
+
+// The recording settings in MjpegParams order (the quality is the camera's).
+constexpr IntSetting kParamSettings[MjpegParams::kCount] = {
+    {"JpegQuality", 50, 1, 100},
+    {"SpeedRec", 500, 200, 60000},
+    {"SpeedPlay", 2, 2, 10},
+    {"FileMaxSize", 200, 10, 1500},
+    {"FileMaxPages", 500, 10, 1500},
+    {"FileMaxTime", 60, 10, 1500},
+    {"EnableFileMaxSize", 0, 0, 1},
+    {"EnableFileMaxPages", 0, 0, 1},
+    {"EnableFileMaxTime", 0, 0, 1},
+};
+constexpr IntSetting kGoDetector = {"GoDetector", 20, 0, 100};
+constexpr IntSetting kTimerStart = {"TimerStart", 0, 0, 86399};
+constexpr IntSetting kTimerStop = {"TimerStop", 0, 0, 86399};
+constexpr IntSetting kModeActivation = {"ModeActivation", 0, 0, 5};
+
+int32_t Load(Registry& registry, const IntSetting& setting) {
+    return registry.IntInRange(setting.key, setting.def, setting.min, setting.max);
+}
+
+int32_t ClampTo(const IntSetting& setting, int64_t value) {
+    if (value < setting.min) return setting.min;
+    if (value > setting.max) return setting.max;
+    return static_cast<int32_t>(value);
+}
+
+bool InsideWindow(int32_t start, int32_t stop, int32_t timeOfDay) {
+    if (start < stop) return start < timeOfDay && timeOfDay <= stop;
+    if (start > stop) return timeOfDay > start || timeOfDay <= stop;  // crosses midnight
+    return false;
+}
+
+}  // namespace
+
+RecordingOptions::RecordingOptions(Registry& registry, Clock& clock)
+    : registry_(registry), params_(*registry.Find<MjpegParams>("_MJPEG_PARAMS")), clock_(clock) {
+    registry_.SetHandle("_CL_Options", this);
+    for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field)
+        params_.Set(field, Load(registry_, kParamSettings[field]));
+    threshold_ = Load(registry_, kGoDetector);
+    windowStart_ = Load(registry_, kTimerStart);
+    windowStop_ = Load(registry_, kTimerStop);
+    mode_ = Load(registry_, kModeActivation);
+}
+
+void RecordingOptions::SetLevel(int32_t level) {
+    level_ = level;
+    if (level >= threshold_) {
+        hold_ = kHoldSeconds;
+        if (view_) view_->HoldChanged(hold_);
+    }
+    if (view_) view_->LevelChanged(level_);
+}
+
+void RecordingOptions::Tick() {
+    const std::time_t now = clock_.Now();
+    if (now != lastSecond_) NewSecond(now);
+    detectorActive_ = hold_ > 0 ? 1 : 0;
+
+    switch (mode_) {
+        case kModeAlways: recordingActive_ = 1; break;
+        case kModeDetector: recordingActive_ = detectorActive_; break;
+        case kModeTimer: recordingActive_ = inWindow_; break;
+        case kModeTimerAndDetector: recordingActive_ = detectorActive_ && inWindow_ ? 1 : 0; break;
+        case kModeTimerOrDetector: recordingActive_ = detectorActive_ || inWindow_ ? 1 : 0; break;
+        default: recordingActive_ = 0; break;
+    }
+
+    if (blinkCounter_ >= 2) {
+        blinkCounter_ = 0;
+        blink_ = blink_ ? 0 : 1;
+    } else {
+        ++blinkCounter_;
+    }
+
+    UpdateIndicator(RecordingOptionsView::kDetectorIndicator, detectorActive_ ? blink_ + 1 : 0);
+    UpdateIndicator(RecordingOptionsView::kTimerIndicator, inWindow_ ? blink_ + 1 : 0);
+    UpdateIndicator(RecordingOptionsView::kRecordingIndicator, recordingActive_ ? blink_ + 1 : 0);
+}
+
+void RecordingOptions::NewSecond(std::time_t now) {
+    lastSecond_ = now;
+    if (hold_ > 0) {
+        --hold_;
+        if (view_) view_->HoldChanged(hold_);
+    }
+    std::tm local{};
+    localtime_r(&now, &local);
+    timeOfDay_ = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    if (view_) view_->TimeOfDayChanged(timeOfDay_);
+    inWindow_ = InsideWindow(windowStart_, windowStop_, timeOfDay_) ? 1 : 0;
+}
+
+void RecordingOptions::UpdateIndicator(RecordingOptionsView::Indicator which, int32_t state) {
+    if (indicators_[which] == state) return;
+    indicators_[which] = state;
+    if (view_) view_->IndicatorChanged(which, state);
+}
+
+void RecordingOptions::SetThreshold(int32_t threshold) {
+    threshold_ = ClampTo(kGoDetector, threshold);
+    registry_.SetInt(kGoDetector.key, threshold_);
+}
+
+void RecordingOptions::SetWindowStart(int32_t secondsOfDay) {
+    windowStart_ = ClampTo(kTimerStart, secondsOfDay);
+    registry_.SetInt(kTimerStart.key, windowStart_);
+}
+
+void RecordingOptions::SetWindowStop(int32_t secondsOfDay) {
+    windowStop_ = ClampTo(kTimerStop, secondsOfDay);
+    registry_.SetInt(kTimerStop.key, windowStop_);
+}
+
+void RecordingOptions::SetMode(int32_t mode) {
+    mode_ = ClampTo(kModeActivation, mode);
+    registry_.SetInt(kModeActivation.key, mode_);
+}
+
+void RecordingOptions::OpenDialog() {
+    for (int field = 0; field < MjpegParams::kCount; ++field) working_[field] = params_.Get(field);
+    threshold_ = registry_.IntOr(kGoDetector.key, threshold_);
+    windowStart_ = registry_.IntOr(kTimerStart.key, windowStart_);
+    windowStop_ = registry_.IntOr(kTimerStop.key, windowStop_);
+    mode_ = registry_.IntOr(kModeActivation.key, mode_);
+    modeAtOpening_ = mode_;
+}
+
+int32_t RecordingOptions::Clamp(int field, int64_t value) {
+    if (field < 0 || field >= MjpegParams::kCount) return 0;
+    return ClampTo(kParamSettings[field], value);
+}
+
+int32_t RecordingOptions::SetWorking(int field, int64_t value) {
+    if (field < 0 || field >= MjpegParams::kCount) return 0;
+    working_[field] = Clamp(field, value);
+    return working_[field];
+}
+
+int32_t RecordingOptions::AcceptWorkingCopy() {
+    for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field)
+        registry_.SetInt(kParamSettings[field].key, working_[field]);
+    int32_t result = kAccepted;
+    if (params_.Get(kMjpegSpeedRec) != working_[kMjpegSpeedRec] ||
+        params_.Get(kMjpegSpeedPlay) != working_[kMjpegSpeedPlay])
+        result += kSpeedChanged;
+    for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field) params_.Set(field, working_[field]);
+    if (mode_ != modeAtOpening_) result += kModeChanged;
+    return result;
+}
