@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QMenu>
+#include <QMenuBar>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 
 #include <cstdint>
@@ -9,10 +12,14 @@
 class QAction;
 class QActionGroup;
 class QDialog;
-class QMenu;
-class QMenuBar;
 class QWidget;
 class Registry;
+
+// Window texts of the language table found under "_CL_Language", as UTF-8;
+// "" when the key or the table is absent.
+QString UiText(Registry& registry, const char* key);
+QString UiMemo(Registry& registry, int number);
+QString UiLink(Registry& registry, int number);
 
 // Command identifiers of the menu items; every QAction is named "menu<id>".
 namespace menu_id {
@@ -126,11 +133,9 @@ public:
     // Caption while the camera is searched for after a device change.
     static const char* const kSearchingCaption;
 
-    // Tests replace the folder browser and the shell open: (title, current) → chosen or "".
+    // Tests replace the folder browser: (parent, title, current) → chosen folder or "".
     using FolderChooser = QString (*)(QWidget* parent, const QString& title, const QString& current);
-    using UrlOpener = void (*)(const QString& target);
     static void SetFolderChooserForTest(FolderChooser chooser);
-    static void SetUrlOpenerForTest(UrlOpener opener);
 
 private:
     QMenu* AddPopup(QMenu* parent, const char* key);
@@ -149,7 +154,8 @@ private:
 
     Registry& registry_;
     MenuHost& host_;
-    QMenuBar* bar_ = nullptr;
-    std::vector<QMenu*> menus_;
+    QPointer<QMenuBar> bar_;
+    // Top-level popups; guarded, since the window may destroy the bar first.
+    std::vector<QPointer<QMenu>> menus_;
     bool serverRunning_ = false;
 };
