@@ -1,0 +1,101 @@
+#include "recording/shot_worker.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/registry.h"
+#include "recording/avi_recorder.h"
+#include "recording/photo_files.h"
+#include "recording/shot_data.h"
+#include "recording/shutter_sound.h"
+#include "web/web_server.h"
+
+ShotWorker::ShotWorker(Registry& registry, ShutterPlayer& shutter)
+    : registry_(registry),
+      shot_(registry.Find<ShotData>("_MYSHOTDATA")),
+      recorder_(registry.Find<AviRecorder>("_CL_AviRecorder")),
+      web_(registry.Find<WebServer>("_CL_WWWServer")),
+      shutter_(shutter) {}
+
+ShotWorker::~ShotWorker() {
+    StopWorker();
+    if (thread_) {
+        // Destroying the worker under a running thread would pull the recorder away from it.
+        std::fprintf(stderr, "recording: waiting for the output worker to end\n");
+        thread_.Join();
+    }
+}
+
+void ShotWorker::StartWorker() {
+    if (thread_) return;
+    // Cleared here rather than in the thread, so a stop given right after the start is not lost.
+    stop_.store(0, std::memory_order_release);
+    thread_ = StartThread(ThreadMain, this, 0, 0);
+    if (!thread_) StopWorker();
+}
+
+void ShotWorker::StopWorker() {
+    stop_.store(1, std::memory_order_release);
+    Wake();
+    if (thread_ && !thread_.WaitFor(kStopTimeoutMs)) {
+        std::fprintf(stderr, "recording: output worker did not stop within %d ms\n", kStopTimeoutMs);
+        return;
+    }
+    if (recorder_) recorder_->CloseFile();
+}
+
+void ShotWorker::RequestSplit() {
+    split_.store(1, std::memory_order_release);
+    Wake();
+}
+
+void ShotWorker::Wake() {
+    if (shot_) shot_->Wake();
+}
+
+void ShotWorker::ThreadMain(ThreadStart* start) { static_cast<ShotWorker*>(start->object)->RunLoop(); }
+
+void ShotWorker::RunLoop() {
+    if (!shot_) return;
+    for (;;) {
+        AutoResetEvent* wake = shot_->wake.get();
+        if (!wake) break;
+        wake->WaitFor(kWakeTimeoutMs);
+        if (stop_.load(std::memory_order_acquire) != 0) {
+            // Closing here keeps the file safe when StopWorker stopped waiting.
+            if (recorder_) recorder_->CloseFile();
+            break;
+        }
+        if (recorder_) {
+            const bool split = split_.exchange(0, std::memory_order_acq_rel) != 0;
+            if (split || recorder_->NeedsNewFile()) recorder_->CloseFile();
+        }
+        if (shot_->pending.load(std::memory_order_acquire) != 1) continue;
+        const bool encoded = encoder_.Encode(*shot_) == 0;
+        // A failed encode leaves the previous JPEG: it is served again but
+        // neither photographed nor recorded as this picture.
+        // Taken before the photo is made, so a request given meanwhile gets the next picture.
+        if (encoded && shot_->photoRequest.exchange(0, std::memory_order_acq_rel) != 0) WritePhoto();
+        if (web_) web_->PublishPicture(*shot_);
+        if (encoded && recorder_) recorder_->WriteFrame(*shot_);
+        shot_->pending.store(0, std::memory_order_release);
+    }
+}
+
+void ShotWorker::WritePhoto() {
+    char folder[Registry::kBufferSize];
+    registry_.GetText("ShotFilesPath", folder);
+    const intptr_t stored = registry_.GetHandle("ShotCounterFiles");
+    const int32_t number = (stored >= 0 && stored <= kMaxPhotoNumber) ? static_cast<int32_t>(stored) : 0;
+    const bool jpeg = shot_->photoType.load(std::memory_order_acquire) != 0;
+    char path[Registry::kBufferSize + 32];
+    std::snprintf(path, sizeof path, jpeg ? "%s%05i.jpg" : "%s%05i.bmp", folder, number);
+    const bool written = jpeg ? WriteJpegFile(path, shot_->jpeg.get(), shot_->jpegBytes)
+                              : WriteBmpFile(path, shot_->picture.get(), shot_->frameBytes, shot_->frameWidth,
+                                             shot_->frameHeight);
+    if (!written) std::fprintf(stderr, "recording: cannot write photo %s: %s\n", path, std::strerror(errno));
+    registry_.SetInt("ShotCounterFiles", number + 1);
+    registry_.IntInRange("ShotCounterFiles", number + 1, 0, kMaxPhotoNumber);
+    shutter_.PlayShutter();
+}
