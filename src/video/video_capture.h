@@ -1,0 +1,132 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+class FrameExchange;
+class Registry;
+
+typedef struct _GstAppSink GstAppSink;
+typedef struct _GstBus GstBus;
+typedef struct _GstCaps GstCaps;
+typedef struct _GstDevice GstDevice;
+typedef struct _GstDeviceMonitor GstDeviceMonitor;
+typedef struct _GstElement GstElement;
+typedef struct _GstMessage GstMessage;
+
+// One line of the camera list: what the dialog shows and what is remembered.
+struct DeviceEntry {
+    char name[128];
+    char identifier[128];
+};
+
+// Entry 0 is always "Default"; then up to four cameras, the configured
+// sources "VideoSource1".."VideoSource4" and the built-in test pattern.
+struct DeviceList {
+    static constexpr int kCapacity = 10;
+    int32_t count;
+    int32_t selected;  // Kept by the camera dialog; 0 after filling.
+    DeviceEntry entries[kCapacity];
+};
+
+// Connects the program to one camera through a GStreamer pipeline that ends
+// in an appsink delivering packed BGR rows bottom-up, and hands every sample
+// to FrameExchange::PutSample on the streaming thread. Registered as
+// "_VideoCapture"; everything but the sample callback runs on the UI thread.
+class VideoCapture {
+public:
+    static constexpr int kMaxCameras = 4;
+    static constexpr int kSourceSettings = 4;
+    static constexpr const char* kDefaultId = "Default";
+    static constexpr const char* kTestPatternId = "TestPattern";
+    static constexpr const char* kTestPatternName = "Test pattern";
+    // How long Connect waits for a camera at "Default" resolution to settle
+    // on a format before giving up.
+    static constexpr int kNegotiateTimeoutMs = 4000;
+
+    explicit VideoCapture(Registry& registry);
+    ~VideoCapture();
+    VideoCapture(const VideoCapture&) = delete;
+    VideoCapture& operator=(const VideoCapture&) = delete;
+
+    void ListDevices(DeviceList& list);
+    // True when "VideoDeviceId" names a listed entry; "Default" needs a camera.
+    bool SelectedDevicePresent();
+    // True when a pipeline now runs with the selected source; false when the
+    // settings did not change since the last successful Connect, or on failure.
+    bool Connect();
+    // True when a running pipeline was stopped; the streaming thread has
+    // ended when it returns.
+    bool StopGraph();
+
+    static void ResolutionSize(intptr_t value, int32_t& width, int32_t& height);
+    static const char* ResolutionName(intptr_t value);
+    // MD5 of text cut to 255 bytes, as 32 lowercase hex digits into out (33 bytes).
+    static void DeviceIdentifier(const char* text, char* out);
+
+    bool Connected() const { return connected_; }
+    // The pipeline reported an error or its end since it was started.
+    bool Ended() const { return ended_.load(std::memory_order_acquire); }
+    // Samples handed to PutSample since the last Connect.
+    int64_t SamplesDelivered() const { return samplesDelivered_.load(std::memory_order_acquire); }
+
+private:
+    enum class SourceKind { Camera, TestPattern, Configured };
+    enum class Failure { None, NotFound, Build, Start, Negotiate, Stream, Ended };
+    struct Source {
+        SourceKind kind = SourceKind::Camera;
+        GstDevice* device = nullptr;  // Owned reference for cameras.
+        std::string description;      // Pipeline text of a configured source.
+        char name[128] = {};
+    };
+
+    bool FindSource(const char* wanted, Source& source);
+    bool FindConfiguredSource(const char* wanted, Source& source);
+    GstElement* BuildPipeline(const Source& source, int32_t width, int32_t height);
+    bool WaitForFormat(int32_t& width, int32_t& height);
+    void ReleasePipeline();
+    void Report(Failure failure, const char* text);
+
+    static void OnEos(GstAppSink* sink, void* self);
+    static int OnNewSample(GstAppSink* sink, void* self);
+    static int OnBusMessage(GstBus* bus, GstMessage* message, void* self);
+    void DeliverSample(GstAppSink* sink);
+
+    Registry* registry_;
+    FrameExchange* exchange_ = nullptr;
+    GstDeviceMonitor* monitor_ = nullptr;
+    GstElement* pipeline_ = nullptr;
+    bool initialised_ = false;
+    bool connected_ = false;
+    std::string connectedId_;
+    intptr_t connectedResolution_ = 0;
+    bool fixedSize_ = false;
+    char sourceName_[128] = {};
+
+    // Streaming-thread state; the UI thread touches it only while no
+    // pipeline runs, or through the atomics and the mutex.
+    std::atomic<bool> accepting_{false};
+    std::atomic<int32_t> acceptedWidth_{0};
+    std::atomic<int32_t> acceptedHeight_{0};
+    std::atomic<bool> ended_{false};
+    std::atomic<int64_t> samplesDelivered_{0};
+    GstCaps* cachedCaps_ = nullptr;
+    int32_t cachedWidth_ = 0;
+    int32_t cachedHeight_ = 0;
+    int32_t cachedStride_ = 0;
+    // Rows GStreamer padded are packed here before the hand-over.
+    std::unique_ptr<uint8_t[]> packed_;
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int32_t offeredWidth_ = 0;  // Under mutex_: first size seen while not accepting.
+    int32_t offeredHeight_ = 0;
+    char errorText_[256] = {};  // Under mutex_: first bus error of the pipeline.
+
+    Failure reportedFailure_ = Failure::None;
+    std::string reportedId_;
+};

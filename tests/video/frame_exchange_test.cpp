@@ -1,0 +1,247 @@
+#include "video/frame_exchange.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "video/video_test_support.h"
+
+namespace {
+
+class FrameExchangeTest : public ::testing::Test {
+protected:
+    FrameExchangeTest() { PrepareRegistry(registry, &poster); }
+
+    // Offers one sample and fetches it into out; returns the level.
+    int PutAndFetch(FrameExchange& exchange, const std::vector<uint8_t>& sample, int32_t* length = nullptr) {
+        exchange.PutSample(1.0, sample.data(), static_cast<int32_t>(sample.size()));
+        double time = 0.0;
+        int32_t fetched = -1;
+        const int level = exchange.FetchFrame(time, out.data(), fetched);
+        if (length) *length = fetched;
+        return level;
+    }
+
+    Registry registry{true};
+    CountingPoster poster;
+    std::vector<uint8_t> out = std::vector<uint8_t>(kFrameBytes, 0xAB);
+};
+
+TEST_F(FrameExchangeTest, StartsAsA640x480CameraAndRegistersItself) {
+    FrameExchange exchange(registry);
+    EXPECT_EQ(registry.Find<FrameExchange>("_VideoDataCls"), &exchange);
+    const BitmapInfoHeader& h = exchange.Header();
+    EXPECT_EQ(h.biSize, 40u);
+    EXPECT_EQ(h.biWidth, 640);
+    EXPECT_EQ(h.biHeight, 480);
+    EXPECT_EQ(h.biPlanes, 1);
+    EXPECT_EQ(h.biBitCount, 24);
+    EXPECT_EQ(h.biCompression, 0u);
+    EXPECT_EQ(h.biSizeImage, 0u);
+    EXPECT_TRUE(std::all_of(exchange.Blank(), exchange.Blank() + kFrameBytes, [](uint8_t b) { return b == 0; }));
+}
+
+TEST_F(FrameExchangeTest, FetchWithNothingPendingChangesNothing) {
+    FrameExchange exchange(registry);
+    double time = 7.0;
+    int32_t length = -1;
+    EXPECT_EQ(exchange.FetchFrame(time, out.data(), length), 0);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(time, 7.0);
+    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xAB; }));
+}
+
+TEST_F(FrameExchangeTest, OnlySamplesOfTheCamerasSizeAreTakenOrAnnounced) {
+    FrameExchange exchange(registry);
+    std::vector<uint8_t> big(kFrameBytes + 1, 200);
+    exchange.PutSample(1.0, big.data(), kFrameBytes + 1);
+    exchange.SetSourceSize(320, 240);
+    exchange.PutSample(1.0, big.data(), kFrameBytes);         // Fits the buffer, not the camera.
+    exchange.PutSample(1.0, big.data(), 320 * 240 * 3 + 1);   // One byte too many.
+    exchange.PutSample(1.0, big.data(), 320 * 240 * 3 - 1);
+    exchange.PutSample(1.0, big.data(), 0);
+    exchange.PutSample(1.0, big.data(), -5);
+    exchange.PutSample(1.0, nullptr, 320 * 240 * 3);
+    EXPECT_EQ(poster.posts.load(), 0);
+    double time = 0.0;
+    int32_t length = -1;
+    EXPECT_EQ(exchange.FetchFrame(time, out.data(), length), 0);
+    EXPECT_EQ(length, 0);
+
+    // The slot is still free for the next valid sample.
+    std::vector<uint8_t> good(320 * 240 * 3, 90);
+    exchange.PutSample(2.5, good.data(), static_cast<int32_t>(good.size()));
+    EXPECT_EQ(poster.posts.load(), 1);
+    exchange.FetchFrame(time, out.data(), length);
+    EXPECT_EQ(length, 320 * 240 * 3);
+    EXPECT_EQ(time, 2.5);
+}
+
+TEST_F(FrameExchangeTest, SamplesArrivingWhileFullAreDroppedButAnnounced) {
+    FrameExchange exchange(registry);
+    const std::vector<uint8_t> first = RandomPicture(kFrameBytes, 1);
+    const std::vector<uint8_t> second = RandomPicture(kFrameBytes, 2);
+    exchange.PutSample(10.0, first.data(), kFrameBytes);
+    exchange.PutSample(11.0, second.data(), kFrameBytes);
+    exchange.PutSample(12.0, second.data(), kFrameBytes);
+    EXPECT_EQ(poster.posts.load(), 3);
+    EXPECT_EQ(poster.lastMessage.load(), kVideoDataMessage);
+    EXPECT_EQ(poster.lastWParam.load(), 0u);
+    EXPECT_EQ(poster.lastLParam.load(), 1);
+
+    double time = 0.0;
+    int32_t length = 0;
+    exchange.FetchFrame(time, out.data(), length);
+    EXPECT_EQ(time, 10.0);
+    EXPECT_EQ(length, kFrameBytes);
+    EXPECT_EQ(out, first);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(exchange.FetchFrame(time, out.data(), length), 0);
+        EXPECT_EQ(length, 0);
+        EXPECT_EQ(time, 10.0);
+    }
+    EXPECT_EQ(out, first);
+}
+
+TEST_F(FrameExchangeTest, WithoutAWindowSamplesAreStillTaken) {
+    registry.SetHandle("_MainHwnd", intptr_t{0});
+    FrameExchange exchange(registry);
+    const std::vector<uint8_t> picture(kFrameBytes, 255);
+    int32_t length = 0;
+    EXPECT_EQ(PutAndFetch(exchange, picture, &length), 100);
+    EXPECT_EQ(length, kFrameBytes);
+    EXPECT_EQ(poster.posts.load(), 0);
+}
+
+TEST_F(FrameExchangeTest, IdenticalPicturesGiveNoMotionAndAWhiteDifference) {
+    FrameExchange exchange(registry);
+    const std::vector<uint8_t> picture = RandomPicture(kFrameBytes, 3);
+    EXPECT_GT(PutAndFetch(exchange, picture), 90);  // Compared with the black start.
+    EXPECT_EQ(PutAndFetch(exchange, picture), 0);
+    EXPECT_TRUE(std::all_of(exchange.Difference(), exchange.Difference() + kFrameBytes,
+                            [](uint8_t b) { return b == 255; }));
+}
+
+TEST_F(FrameExchangeTest, DifferencesBelowSevenAreNoise) {
+    FrameExchange exchange(registry);
+    const std::vector<uint8_t> base = RandomPicture(kFrameBytes, 4);
+    std::vector<uint8_t> noisy = base;
+    for (std::size_t i = 0; i < noisy.size(); ++i) {
+        const int delta = static_cast<int>(i % 13) - 6;  // -6..6, both directions.
+        noisy[i] = static_cast<uint8_t>(std::clamp(base[i] + delta, 0, 255));
+    }
+    PutAndFetch(exchange, base);
+    EXPECT_EQ(PutAndFetch(exchange, noisy), 0);
+    const auto [low, high] = std::minmax_element(exchange.Difference(), exchange.Difference() + kFrameBytes);
+    EXPECT_EQ(*low, 249);
+    EXPECT_EQ(*high, 255);
+
+    // A difference of exactly 7 everywhere counts in full: 5 * sqrt(105) - 10.
+    std::vector<uint8_t> shifted(kFrameBytes);
+    for (std::size_t i = 0; i < shifted.size(); ++i)
+        shifted[i] = static_cast<uint8_t>(noisy[i] >= 7 ? noisy[i] - 7 : noisy[i] + 7);
+    EXPECT_EQ(PutAndFetch(exchange, shifted), 41);
+    EXPECT_EQ(exchange.Difference()[0], 248);
+}
+
+TEST_F(FrameExchangeTest, FirstPictureIsComparedWithBlack) {
+    FrameExchange bright(registry);
+    EXPECT_EQ(PutAndFetch(bright, std::vector<uint8_t>(kFrameBytes, 255)), 100);
+    FrameExchange black(registry);
+    EXPECT_EQ(PutAndFetch(black, std::vector<uint8_t>(kFrameBytes, 0)), 0);
+}
+
+// A first picture whose bytes add up to sum with every byte 0 or at least 7.
+std::vector<uint8_t> PictureWithSum(uint64_t sum, std::size_t bytes) {
+    std::vector<uint8_t> picture(bytes, 0);
+    std::size_t i = 0;
+    while (sum > 0) {
+        uint64_t value = sum >= 262 ? 255 : sum > 255 ? sum - 7 : sum;
+        picture[i++] = static_cast<uint8_t>(value);
+        sum -= value;
+    }
+    return picture;
+}
+
+TEST_F(FrameExchangeTest, MotionLevelMatchesTheWorkedValues) {
+    struct Case {
+        double mean;
+        int level;
+    };
+    const Case cases[] = {{0, 0},     {0.3226, 0}, {0.3227, 1}, {0.5, 3},    {1, 9},     {2, 17},
+                          {5, 33},    {10, 51},    {20, 76},    {32.26, 99}, {32.27, 100}, {255, 100}};
+    for (const Case& c : cases) {
+        FrameExchange exchange(registry);
+        const auto sum = static_cast<uint64_t>(std::llround(c.mean * kFrameBytes));
+        EXPECT_EQ(PutAndFetch(exchange, PictureWithSum(sum, kFrameBytes)), c.level) << "mean " << c.mean;
+    }
+}
+
+TEST_F(FrameExchangeTest, ASmallCameraIsMeasuredOverItsOwnBytes) {
+    FrameExchange exchange(registry);
+    exchange.SetSourceSize(160, 120);
+    EXPECT_EQ(exchange.Width(), 160);
+    EXPECT_EQ(exchange.Height(), 120);
+    int32_t length = 0;
+    // Over 921600 bytes the same sum would be a mean of 15.9 and level 67.
+    EXPECT_EQ(PutAndFetch(exchange, std::vector<uint8_t>(57600, 255), &length), 100);
+    EXPECT_EQ(length, 57600);
+    EXPECT_EQ(exchange.Difference()[57599], 0);
+    EXPECT_EQ(exchange.Difference()[57600], 0);  // Beyond the picture: untouched.
+    EXPECT_EQ(exchange.Previous()[57599], 255);
+    EXPECT_EQ(exchange.Previous()[57600], 0);
+}
+
+TEST_F(FrameExchangeTest, ASampleLeftFromAnotherCameraSizeIsDropped) {
+    FrameExchange exchange(registry);
+    const std::vector<uint8_t> large(kFrameBytes, 100);
+    exchange.PutSample(1.0, large.data(), kFrameBytes);
+    exchange.SetSourceSize(320, 240);
+    double time = 0.0;
+    int32_t length = -1;
+    EXPECT_EQ(exchange.FetchFrame(time, out.data(), length), 0);
+    EXPECT_EQ(length, 0);
+    EXPECT_EQ(out[0], 0xAB);
+    EXPECT_EQ(exchange.Previous()[0], 0);
+    // The slot was freed for the new size.
+    const std::vector<uint8_t> small(320 * 240 * 3, 100);
+    EXPECT_EQ(PutAndFetch(exchange, small, &length), 100);
+    EXPECT_EQ(length, 320 * 240 * 3);
+}
+
+TEST_F(FrameExchangeTest, AQuarterTurnSwapsTheSizeAndMovesTheCorners) {
+    registry.SetInt("VideoRotate", 1);
+    FrameExchange exchange(registry);
+    EXPECT_EQ(exchange.Width(), 480);
+    EXPECT_EQ(exchange.Height(), 640);
+    std::vector<uint8_t> sample(kFrameBytes, 0);
+    const uint8_t first[3] = {1, 2, 3};
+    const uint8_t last[3] = {4, 5, 6};
+    std::memcpy(&sample[0], first, 3);
+    std::memcpy(&sample[(479 * 640 + 639) * 3], last, 3);
+    PutAndFetch(exchange, sample);
+    EXPECT_EQ(std::memcmp(&out[(0 * 480 + 479) * 3], first, 3), 0);
+    EXPECT_EQ(std::memcmp(&out[(639 * 480 + 0) * 3], last, 3), 0);
+}
+
+TEST_F(FrameExchangeTest, OrientationChoicesOutsideTheRangeMeanNone) {
+    registry.SetInt("VideoRotate", 5);
+    registry.SetInt("VideoReflect", 9);
+    FrameExchange exchange(registry);
+    EXPECT_EQ(exchange.Rotate(), 0);
+    EXPECT_EQ(exchange.Reflect(), 0);
+    EXPECT_EQ(exchange.Width(), 640);
+    const std::vector<uint8_t> picture = RandomPicture(kFrameBytes, 5);
+    PutAndFetch(exchange, picture);
+    EXPECT_EQ(out, picture);
+
+    registry.SetInt("VideoRotate", 3);
+    exchange.ApplyOrientation();
+    EXPECT_EQ(exchange.Width(), 480);
+    EXPECT_EQ(exchange.Height(), 640);
+}
+
+}  // namespace

@@ -1,0 +1,72 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "core/auto_reset_event.h"
+#include "video/frame_exchange.h"
+#include "video/video_test_support.h"
+
+namespace {
+
+// Wakes the consumer for every data message, like the window's queue.
+class WakingPoster : public CountingPoster {
+public:
+    void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override {
+        CountingPoster::Post(message, wParam, lParam);
+        wake.Signal();
+    }
+    AutoResetEvent wake;
+};
+
+TEST(FrameHandover, APictureIsNeverTornBetweenTheCaptureAndTheWindow) {
+    constexpr int kWidth = 160, kHeight = 120, kBytes = kWidth * kHeight * 3;
+    constexpr int kSamples = 3000;
+    Registry registry(true);
+    WakingPoster poster;
+    PrepareRegistry(registry, &poster);
+    FrameExchange exchange(registry);
+    exchange.SetSourceSize(kWidth, kHeight);
+
+    std::atomic<bool> producing{true};
+    std::thread producer([&] {
+        std::vector<uint8_t> sample(kBytes);
+        for (int n = 1; n <= kSamples; ++n) {
+            // Every byte of sample n carries n, so a mixed picture shows.
+            std::fill(sample.begin(), sample.end(), static_cast<uint8_t>(n));
+            exchange.PutSample(n, sample.data(), kBytes);
+        }
+        producing.store(false, std::memory_order_release);
+        poster.wake.Signal();
+    });
+
+    std::vector<uint8_t> out(kFrameBytes);
+    int fetched = 0;
+    double lastTime = 0.0;
+    bool torn = false;
+    for (;;) {
+        const bool more = producing.load(std::memory_order_acquire);
+        poster.wake.WaitFor(1000);
+        double time = 0.0;
+        int32_t length = 0;
+        exchange.FetchFrame(time, out.data(), length);
+        if (length > 0) {
+            ++fetched;
+            EXPECT_EQ(length, kBytes);
+            EXPECT_GT(time, lastTime);
+            lastTime = time;
+            const auto mark = static_cast<uint8_t>(static_cast<int>(time));
+            torn |= !std::all_of(out.begin(), out.begin() + kBytes, [mark](uint8_t b) { return b == mark; });
+        } else if (!more) {
+            break;
+        }
+    }
+    producer.join();
+    EXPECT_FALSE(torn);
+    EXPECT_GE(fetched, 1);
+    EXPECT_EQ(poster.posts.load(), kSamples);
+}
+
+}  // namespace
