@@ -23,11 +23,13 @@ constexpr int32_t kDefaultMaxMiB = 1500;
 
 int32_t Param(std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
 
-bool WriteAll(int fd, iovec* parts, int count) {
+// Writes the parts at offset; false on an error or when the disk takes no more.
+bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
     while (count > 0) {
-        const ssize_t written = writev(fd, parts, count);
+        const ssize_t written = pwritev(fd, parts, count, static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
+        offset += written;
         auto left = static_cast<size_t>(written);
         while (count > 0 && left >= parts->iov_len) {
             left -= parts->iov_len;
@@ -128,9 +130,9 @@ bool AviRecorder::AppendFrame(const uint8_t* bytes, int32_t n) {
     head.Code("00db");
     head.U32(static_cast<uint32_t>(n));
     iovec parts[2] = {{chunkHead, sizeof chunkHead}, {const_cast<uint8_t*>(bytes), static_cast<size_t>(n)}};
-    if (!WriteAll(fd_, parts, 2)) {
+    if (!WriteAllAt(fd_, parts, 2, position_)) {
         // Disk full or failing: drop the partial chunk and finish what was written.
-        if (ftruncate(fd_, static_cast<off_t>(position_)) == 0) lseek(fd_, static_cast<off_t>(position_), SEEK_SET);
+        ftruncate(fd_, static_cast<off_t>(position_));
         std::fprintf(stderr, "recording: cannot write %s: %s\n", temporaryPath_.c_str(), std::strerror(errno));
         CloseFile();
         return false;

@@ -102,7 +102,10 @@ RecordingScan ScanRecording(const ByteSource& source, uint8_t* index, int32_t ma
         if (chunk[8] != 0xFF || chunk[9] != 0xD8 || !source.Read(data + n - 2, tail, 2) || tail[0] != 0xFF ||
             tail[1] != 0xD9)
             break;
-        if (scan.frames == 0 && !JpegFrameSize(source, data, n, scan.width, scan.height)) break;
+        if (scan.frames == 0 && !JpegFrameSize(source, data, n, scan.width, scan.height)) {
+            scan.ours = false;  // a whole picture without a size is none of our writer's
+            return scan;
+        }
         if (index != nullptr)
             avi::PutIndexEntry(index + avi::kIndexHeadBytes + static_cast<std::size_t>(scan.frames) * avi::kIndexEntryBytes,
                                static_cast<uint32_t>(position), static_cast<uint32_t>(n));
