@@ -1,0 +1,146 @@
+#include "ui/web_dialog.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QTest>
+
+#include <arpa/inet.h>
+
+#include "menu_fixture.h"
+
+using namespace menu_test;
+
+namespace {
+
+// Connects to 127.0.0.1:port; -1 when nothing listens there.
+int Connect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Sends a page request on fd and returns the whole answer.
+std::string Ask(int fd) {
+    const std::string request = "GET / HTTP/1.0\r\n\r\n";
+    EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+    std::string answer;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) answer.append(buffer, static_cast<std::size_t>(n));
+    close(fd);
+    return answer;
+}
+
+bool Answers(int port) {
+    const int fd = Connect(port);
+    return fd >= 0 && Ask(fd).rfind("HTTP/1.", 0) == 0;
+}
+
+}  // namespace
+
+class WebDialogTest : public ::testing::Test {
+protected:
+    void StartOn(int port) {
+        modules.settings->SetInt("WWWPortListener", port);
+        modules.web = std::make_unique<WebServer>(modules.Settings());
+        ASSERT_TRUE(modules.web->Start());
+    }
+    int Run() {
+        WebDialog dialog(modules.Settings(), *modules.web);
+        return dialog.Run(nullptr);
+    }
+
+    ProgramFolder folder;
+    Modules modules;
+};
+
+TEST_F(WebDialogTest, PortIsHeldInRangeOnLeavingTheField) {
+    WhenModal([](QDialog* d) {
+        EXPECT_EQ(Edit(d, "id112")->text(), "80");
+        EXPECT_EQ(d->windowTitle(), "WWW Server");
+        EXPECT_EQ(d->findChild<QLabel*>("id104")->text(), "LNG_MEMO7");
+        TypeAndLeave(Edit(d, "id112"), "79");
+        EXPECT_EQ(Edit(d, "id112")->text(), "80");
+        TypeAndLeave(Edit(d, "id112"), "65001");
+        EXPECT_EQ(Edit(d, "id112")->text(), "65000");
+        TypeAndLeave(Edit(d, "id112"), "");
+        EXPECT_EQ(Edit(d, "id112")->text(), "80");
+        TypeAndLeave(Edit(d, "id112"), "99999999999999");
+        EXPECT_EQ(Edit(d, "id112")->text(), "65000");
+        TypeAndLeave(Edit(d, "id112"), "8080");
+        EXPECT_EQ(Edit(d, "id112")->text(), "8080");
+        Click(d, "id2");
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(modules.web->Port(), 80);
+    EXPECT_EQ(modules.settings->GetString("WWWPortListener"), "80");
+}
+
+TEST_F(WebDialogTest, UnchangedOkStoresNothingAndKeepsConnections) {
+    const int port = FreePort();
+    StartOn(port);
+    // An open connection would be cut by a restart.
+    const int waiting = Connect(port);
+    ASSERT_GE(waiting, 0);
+    WhenModal([](QDialog* d) { Click(d, "id1"); });
+    EXPECT_EQ(Run(), 1);
+    EXPECT_FALSE(folder.Exists("vistrel.ini"));
+    EXPECT_TRUE(modules.web->Running());
+    EXPECT_EQ(Ask(waiting).rfind("HTTP/1.", 0), 0u);
+}
+
+TEST_F(WebDialogTest, ChangedPortMovesARunningServerAndIsSaved) {
+    const int oldPort = FreePort();
+    StartOn(oldPort);
+    const int newPort = FreePort();
+    ASSERT_NE(newPort, oldPort);
+    WhenModal([newPort](QDialog* d) {
+        Edit(d, "id112")->setText(QString::number(newPort));
+        // Enter in the field works as the OK button.
+        QTest::keyClick(Edit(d, "id112"), Qt::Key_Return);
+    });
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(modules.web->Running());
+    EXPECT_TRUE(Answers(newPort));
+    EXPECT_EQ(Connect(oldPort), -1);
+    EXPECT_NE(folder.ReadFile("vistrel.ini").find("WWWPortListener " + std::to_string(newPort)),
+              std::string::npos);
+}
+
+TEST_F(WebDialogTest, ChangedPortLeavesAStoppedServerStopped) {
+    const int newPort = FreePort();
+    WhenModal([newPort](QDialog* d) {
+        TypeAndLeave(Edit(d, "id112"), QString::number(newPort));
+        d->findChild<QCheckBox*>("id217")->click();
+        Click(d, "id1");
+    });
+    EXPECT_EQ(Run(), 1);
+    EXPECT_FALSE(modules.web->Running());
+    EXPECT_EQ(modules.web->Port(), newPort);
+    EXPECT_EQ(modules.web->StartAfterLaunch(), 1);
+    const std::string saved = folder.ReadFile("vistrel.ini");
+    EXPECT_NE(saved.find("WWWStartAfterLaunch 1"), std::string::npos);
+}
+
+TEST_F(WebDialogTest, CancelAfterEditingChangesNothing) {
+    const int port = FreePort();
+    StartOn(port);
+    WhenModal([](QDialog* d) {
+        TypeAndLeave(Edit(d, "id112"), "8081");
+        d->findChild<QCheckBox*>("id217")->click();
+        Click(d, "id2");
+    });
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(modules.web->Port(), port);
+    EXPECT_EQ(modules.web->StartAfterLaunch(), 0);
+    EXPECT_EQ(modules.settings->GetString("WWWStartAfterLaunch"), "0");
+    EXPECT_FALSE(folder.Exists("vistrel.ini"));
+    EXPECT_TRUE(Answers(port));
+}
