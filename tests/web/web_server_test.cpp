@@ -1,0 +1,262 @@
+#include "web/web_server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <thread>
+
+#include "core/registry.h"
+#include "recording/shot_data.h"
+#include "web_server_fixture.h"
+
+namespace {
+
+using namespace webtest;
+
+std::string Picture(const std::vector<uint8_t>& jpeg) {
+    return kPictureHead + std::string(jpeg.begin(), jpeg.end());
+}
+
+TEST_F(WebServerTest, RoutesByTheNameAfterTheLastSlash) {
+    const std::vector<uint8_t> jpeg = QuarterJpeg(64, 48);
+    Publish(jpeg, 64, 48);
+    for (const char* target : {"/", "/index.htm", "/a/b/", "/a/index.htm"}) {
+        EXPECT_EQ(Exchange(port, Get(target)).bytes, kPageResponse) << target;
+    }
+    for (const char* target : {"/INDEX.HTM", "/wwwcam.jpg", "/a/b/wwwcam.jpg", "/wwwcam.jpg?x=1", "/other.png",
+                               "/index.html", "/?x=1"}) {
+        EXPECT_EQ(Exchange(port, Get(target)).bytes, Picture(jpeg)) << target;
+    }
+    // CR is dropped wherever it stands; only GET is answered, whatever the version.
+    EXPECT_EQ(Exchange(port, "GET /ind\rex.htm\r\n\r\n").bytes, kPageResponse);
+    EXPECT_EQ(Exchange(port, "GET\t/wwwcam.jpg\n\n").bytes, Picture(jpeg));
+}
+
+TEST_F(WebServerTest, IgnoresWhatIsNotAGetOfAPath) {
+    for (const char* request :
+         {"HEAD / HTTP/1.1\r\n\r\n", "POST / HTTP/1.1\r\nContent-Length: 0\r\n\r\n", "get / HTTP/1.1\r\n\r\n",
+          "GET wwwcam.jpg HTTP/1.1\r\n\r\n", "GET             \r\n\r\n", "GETwwwcam.jpg /x\r\n\r\n"}) {
+        const Reply reply = Exchange(port, request);
+        EXPECT_TRUE(reply.closed) << request;
+        EXPECT_EQ(reply.bytes, "") << request;
+    }
+}
+
+TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo252Characters) {
+    const std::string prefix = "GET /wwwcam.jpg?";
+    auto requestLine = [&](std::size_t length) { return prefix + std::string(length - prefix.size(), 'a'); };
+    EXPECT_EQ(Exchange(port, requestLine(252) + "\r\n\r\n").bytes, kPictureHead);
+    EXPECT_EQ(Exchange(port, "GET /abcde\r\n\r\n").bytes, kPictureHead);
+
+    const Reply tooLong = Exchange(port, requestLine(253) + "\r\n\r\n");
+    EXPECT_TRUE(tooLong.closed);
+    EXPECT_EQ(tooLong.bytes, "");
+    const Reply tooShort = Exchange(port, "GET /abcd\r\n\r\n");
+    EXPECT_TRUE(tooShort.closed);
+    EXPECT_EQ(tooShort.bytes, "");
+
+    const std::string header = "X-Pad: ";
+    auto headerLine = [&](std::size_t length) { return header + std::string(length - header.size(), 'b'); };
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(252) + "\r\n\r\n").bytes, kPageResponse);
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(253) + "\r\n\r\n").bytes, "");
+}
+
+TEST_F(WebServerTest, AnswersOnlyAfterTheEmptyLine) {
+    const int fd = ConnectTo(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendRaw(fd, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    EXPECT_TRUE(StaysSilent(fd, 300));
+    ASSERT_TRUE(SendRaw(fd, "\r\n"));
+    EXPECT_EQ(ReadUntilClosed(fd, 20000).bytes, kPageResponse);
+    close(fd);
+
+    // A client that stops sending before the empty line gets nothing.
+    const int early = ConnectTo(port);
+    ASSERT_GE(early, 0);
+    ASSERT_TRUE(SendRaw(early, "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+    shutdown(early, SHUT_WR);
+    const Reply reply = ReadUntilClosed(early, 20000);
+    EXPECT_TRUE(reply.closed);
+    EXPECT_EQ(reply.bytes, "");
+    close(early);
+}
+
+TEST_F(WebServerTest, ServesTheLatestPublishedPicture) {
+    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, kPictureHead);
+
+    const std::vector<uint8_t> first = QuarterJpeg(64, 48);
+    Publish(first, 64, 48);
+    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(first));
+
+    // An empty encoding leaves the published picture as it was.
+    shot.jpegBytes = 0;
+    server->PublishPicture(shot);
+    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(first));
+    int32_t width = 0;
+    int32_t height = 0;
+    server->PublishedSize(width, height);
+    EXPECT_EQ(width, 64);
+    EXPECT_EQ(height, 48);
+
+    // The largest picture the block holds goes out whole.
+    std::vector<uint8_t> largest(ShotData::kBufferBytes);
+    std::mt19937 random(7);
+    for (uint8_t& byte : largest) byte = static_cast<uint8_t>(random());
+    Publish(largest, 640, 480);
+    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(largest));
+}
+
+TEST_F(WebServerTest, ClientsNeverSeeAHalfUpdatedPicture) {
+    const std::size_t bytes = 200000;
+    std::vector<uint8_t> a(bytes, 'A');
+    std::vector<uint8_t> b(bytes, 'B');
+    Publish(a, 640, 480);
+    std::atomic<bool> done{false};
+    std::thread publisher([&] {
+        bool flip = false;
+        while (!done.load(std::memory_order_acquire)) {
+            std::memcpy(shot.jpeg.get(), (flip ? b : a).data(), bytes);
+            shot.jpegBytes = static_cast<int32_t>(bytes);
+            server->PublishPicture(shot);
+            flip = !flip;
+        }
+    });
+    for (int i = 0; i < 30; ++i) {
+        const std::string body = Exchange(port, Get("/wwwcam.jpg")).bytes.substr(kPictureHead.size());
+        ASSERT_EQ(body.size(), bytes);
+        EXPECT_TRUE(body == std::string(bytes, 'A') || body == std::string(bytes, 'B')) << "request " << i;
+    }
+    done.store(true, std::memory_order_release);
+    publisher.join();
+}
+
+TEST_F(WebServerTest, HundredHeldConnectionsShutOutTheNextUntilOneEnds) {
+    server->SetReceiveTimeoutMs(120000);
+    std::vector<int> held;
+    for (int i = 0; i < WebServer::kSlotCount; ++i) {
+        const int fd = ConnectTo(port);
+        ASSERT_GE(fd, 0) << i;
+        ASSERT_TRUE(SendRaw(fd, "GET / HTTP/1.1\r\n"));
+        held.push_back(fd);
+    }
+    // Accepted in order, so the 101st finds every slot taken.
+    const auto before = std::chrono::steady_clock::now();
+    const Reply refused = Exchange(port, Get("/"), 60000);
+    EXPECT_TRUE(refused.closed);
+    EXPECT_EQ(refused.bytes, "");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(30));
+
+    close(held.front());
+    held.erase(held.begin());
+    // The freed slot is taken back by the server thread shortly after the close.
+    bool served = false;
+    for (int attempt = 0; attempt < 200 && !served; ++attempt) {
+        served = Exchange(port, Get("/")).bytes == kPageResponse;
+        if (!served) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_TRUE(served);
+    for (const int fd : held) {
+        ASSERT_TRUE(SendRaw(fd, "\r\n"));
+        EXPECT_EQ(ReadUntilClosed(fd, 60000).bytes, kPageResponse);
+        close(fd);
+    }
+}
+
+TEST_F(WebServerTest, StopEndsOpenConnectionsAndTheSamePortOpensAgainAtOnce) {
+    server->SetReceiveTimeoutMs(120000);
+    const int fd = ConnectTo(port);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(SendRaw(fd, "GET / HTTP/1.1\r\n"));
+    EXPECT_EQ(Exchange(port, Get("/")).bytes, kPageResponse);  // The server is past the first accept.
+
+    server->Stop();
+    EXPECT_FALSE(server->Running());
+    const Reply ended = ReadUntilClosed(fd, 20000);
+    EXPECT_TRUE(ended.closed);
+    EXPECT_EQ(ended.bytes, "");
+    close(fd);
+    EXPECT_LT(ConnectTo(port), 0);
+
+    ASSERT_TRUE(server->Start());
+    EXPECT_TRUE(server->Running());
+    EXPECT_EQ(Exchange(port, Get("/")).bytes, kPageResponse);
+}
+
+TEST_F(WebServerTest, ASilentClientIsClosedAfterTheReceiveTimeout) {
+    server->SetReceiveTimeoutMs(300);
+    const int fd = ConnectTo(port);
+    ASSERT_GE(fd, 0);
+    const auto before = std::chrono::steady_clock::now();
+    const Reply reply = ReadUntilClosed(fd, 30000);
+    EXPECT_TRUE(reply.closed);
+    EXPECT_EQ(reply.bytes, "");
+    EXPECT_GE(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(250));
+    close(fd);
+    EXPECT_EQ(Exchange(port, Get("/")).bytes, kPageResponse);
+}
+
+TEST_F(WebServerTest, AClientLeavingMidResponseDoesNotEndTheProcess) {
+    std::vector<uint8_t> largest(ShotData::kBufferBytes, 0x5a);
+    Publish(largest, 640, 480);
+    for (int i = 0; i < 5; ++i) {
+        // A small window keeps most of the picture in the server's send call.
+        const int fd = ConnectTo(port, 4096);
+        ASSERT_GE(fd, 0);
+        ASSERT_TRUE(SendRaw(fd, Get("/wwwcam.jpg")));
+        char some[100];
+        ASSERT_GT(recv(fd, some, sizeof some, 0), 0);
+        const linger reset{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        close(fd);
+    }
+    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(largest));
+}
+
+TEST_F(WebServerTest, ConnectionsCanBeHandedInDirectly) {
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    ASSERT_TRUE(SendRaw(pair[1], Get("/index.htm")));
+    std::thread serving([&] { server->HandleConnection(pair[0]); });
+    EXPECT_EQ(ReadUntilClosed(pair[1], 20000).bytes, kPageResponse);
+    close(pair[1]);
+    serving.join();
+}
+
+TEST(WebServerState, StartFailureStaysStoppedAndSaysWhy) {
+    Registry registry(true);
+    const int port = FreePort();
+    const int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(blocker, 1), 0);
+
+    registry.SetInt("WWWPortListener", port);
+    WebServer server(registry);
+    int shown = 0;
+    testing::internal::CaptureStderr();
+    EXPECT_FALSE(server.Start());
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("web: cannot listen on port " + std::to_string(port), 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1);
+    EXPECT_FALSE(server.Running());
+    EXPECT_EQ(server.PollStateChange(shown), 0);
+    close(blocker);
+
+    ASSERT_TRUE(server.Start());
+    EXPECT_EQ(server.PollStateChange(shown), 1);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(server.PollStateChange(shown), 0);
+    EXPECT_TRUE(server.Start());  // Already listening on the stored port: stays as it is.
+    server.Stop();
+    EXPECT_EQ(server.PollStateChange(shown), 1);
+    EXPECT_EQ(shown, 0);
+}
+
+}  // namespace
