@@ -54,7 +54,7 @@ int64_t StatvfsFreeSpace(const char* folder) {
 
 AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSpace)
     : registry_(registry),
-      params_(*registry.Find<MjpegParams>("_MJPEG_PARAMS")),
+      params_(MjpegParams::Find(registry, ownParams_, "recording")),
       clock_(clock),
       freeSpace_(std::move(freeSpace)),
       index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]) {

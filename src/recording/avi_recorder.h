@@ -7,9 +7,9 @@
 #include <string>
 
 #include "core/clock.h"
+#include "recording/mjpeg_params.h"
 
 class Registry;
-struct MjpegParams;
 struct ShotData;
 
 // Free bytes of the volume holding a folder (statvfs f_bfree * f_frsize:
@@ -60,6 +60,7 @@ private:
     void RecoverLeftovers();
 
     Registry& registry_;
+    MjpegParams ownParams_;  // used only when none is registered
     MjpegParams& params_;
     Clock& clock_;
     FreeSpaceQuery freeSpace_;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 
 // The nine recording values shared as "_MJPEG_PARAMS": owned by the main
 // window, written on the user-interface thread, read live by the worker.
@@ -18,6 +19,7 @@ struct MjpegParams {
     std::atomic<int32_t> enableFileMaxTime{0};   // 0 or 1
 
     static constexpr int kCount = 9;
+    static_assert(std::atomic<int32_t>::is_always_lock_free, "the worker reads these without a lock");
 
     // Field i in the shared order (0 = quality ... 8 = enableFileMaxTime).
     std::atomic<int32_t>& At(int i) {
@@ -28,6 +30,15 @@ struct MjpegParams {
     }
     int32_t Get(int i) { return At(i).load(std::memory_order_relaxed); }
     void Set(int i, int32_t value) { At(i).store(value, std::memory_order_relaxed); }
+
+    // The registered block; a private zero block (with a message) when the
+    // main window has not registered one, so a wrong start order cannot crash.
+    template <class RegistryT>
+    static MjpegParams& Find(RegistryT& registry, MjpegParams& fallback, const char* module) {
+        if (auto* found = registry.template Find<MjpegParams>("_MJPEG_PARAMS")) return *found;
+        std::fprintf(stderr, "%s: no \"_MJPEG_PARAMS\" registered; using defaults\n", module);
+        return fallback;
+    }
 };
 
 // Field positions of MjpegParams, for tables and the dialog's working copy.

@@ -50,7 +50,9 @@ bool InsideWindow(int32_t start, int32_t stop, int32_t timeOfDay) {
 }  // namespace
 
 RecordingOptions::RecordingOptions(Registry& registry, Clock& clock)
-    : registry_(registry), params_(*registry.Find<MjpegParams>("_MJPEG_PARAMS")), clock_(clock) {
+    : registry_(registry),
+      params_(MjpegParams::Find(registry, ownParams_, "recording")),
+      clock_(clock) {
     registry_.SetHandle("_CL_Options", this);
     for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field)
         params_.Set(field, Load(registry_, kParamSettings[field]));

@@ -1,11 +1,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "core/clock.h"
+#include "recording/mjpeg_params.h"
 
 class Registry;
-struct MjpegParams;
 
 // Refresh points of the recording options dialog. The dialog installs itself
 // with RecordingOptions::SetView while its window exists and removes itself
@@ -106,6 +107,7 @@ private:
     void UpdateIndicator(RecordingOptionsView::Indicator which, int32_t state);
 
     Registry& registry_;
+    MjpegParams ownParams_;  // used only when none is registered
     MjpegParams& params_;
     Clock& clock_;
     RecordingOptionsView* view_ = nullptr;
