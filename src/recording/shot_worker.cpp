@@ -67,20 +67,24 @@ void ShotWorker::RunLoop() {
             if (recorder_) recorder_->CloseFile();
             break;
         }
-        if (recorder_) {
-            const bool split = split_.exchange(0, std::memory_order_acq_rel) != 0;
-            if (split || recorder_->NeedsNewFile()) recorder_->CloseFile();
-        }
-        if (shot_->pending.load(std::memory_order_acquire) != 1) continue;
-        const bool encoded = encoder_.Encode(*shot_) == 0;
-        // A failed encode leaves the previous JPEG: it is served again but
-        // neither photographed nor recorded as this picture.
-        // Taken before the photo is made, so a request given meanwhile gets the next picture.
-        if (encoded && shot_->photoRequest.exchange(0, std::memory_order_acq_rel) != 0) WritePhoto();
-        if (web_) web_->PublishPicture(*shot_);
-        if (encoded && recorder_) recorder_->WriteFrame(*shot_);
-        shot_->pending.store(0, std::memory_order_release);
+        RunTurn();
     }
+}
+
+void ShotWorker::RunTurn() {
+    if (!shot_) return;
+    if (recorder_) {
+        const bool split = split_.exchange(0, std::memory_order_acq_rel) != 0;
+        if (split || recorder_->NeedsNewFile()) recorder_->CloseFile();
+    }
+    if (shot_->pending.load(std::memory_order_acquire) != 1) return;
+    const bool encoded = encoder_.Encode(*shot_) == 0;
+    // A failed encode leaves the previous JPEG: served again, never photographed or recorded as this picture.
+    // The request is taken first, so one given while the photo is made gets the next picture.
+    if (encoded && shot_->photoRequest.exchange(0, std::memory_order_acq_rel) != 0) WritePhoto();
+    if (web_) web_->PublishPicture(*shot_);
+    if (encoded && recorder_) recorder_->WriteFrame(*shot_);
+    shot_->pending.store(0, std::memory_order_release);
 }
 
 void ShotWorker::WritePhoto() {

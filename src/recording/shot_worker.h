@@ -44,6 +44,11 @@ public:
     // True while a thread is started and has not been seen to end.
     bool Running() const { return static_cast<bool>(thread_); }
 
+    // One turn of the thread after its wait: the split and file-limit check,
+    // then the waiting picture, if any. Called by the thread; public so that
+    // benchmarks can time it with no thread started.
+    void RunTurn();
+
 private:
     static void ThreadMain(ThreadStart* start);
     void RunLoop();

@@ -32,8 +32,8 @@ double Blade(double t, double amplitude, double ringHz, uint32_t& noise, double&
     noise ^= noise << 5;
     const double white = static_cast<double>(noise) / 2147483648.0 - 1.0;
     smoothed += 0.45 * (white - smoothed);
-    const double burst = smoothed * std::exp(-t / 0.004);
-    const double ring = 0.6 * std::sin(2.0 * M_PI * ringHz * t) * std::exp(-t / 0.012);
+    const double burst = smoothed * std::exp(-t / 0.007);
+    const double ring = 0.6 * std::sin(2.0 * M_PI * ringHz * t) * std::exp(-t / 0.018);
     return amplitude * (burst + ring);
 }
 
@@ -116,6 +116,8 @@ const std::array<uint8_t, kShutterWaveBytes>& ShutterWaveImage() {
 }
 
 ShutterSound::ShutterSound(const char* device) : device_(device) { snd_lib_error_set_handler(QuietAlsa); }
+
+void ShutterSound::PlayShutter() { Play(ShutterWaveImage().data(), ShutterWaveImage().size()); }
 
 bool ShutterSound::Play(const uint8_t* wave, std::size_t bytes) {
     WaveFormat format;

@@ -25,7 +25,7 @@ public:
     ShutterSound(const ShutterSound&) = delete;
     ShutterSound& operator=(const ShutterSound&) = delete;
 
-    void PlayShutter() override { Play(ShutterWaveImage().data(), ShutterWaveImage().size()); }
+    void PlayShutter() override;
     // Plays a PCM WAVE image to its end; false when it could not be played.
     bool Play(const uint8_t* wave, std::size_t bytes);
 

@@ -239,29 +239,36 @@ TEST(JpegEncoderTest, LibjpegErrorFailsTheEncodeAndLeavesTheEncoderUsable) {
     EXPECT_EQ(shot->encodedTime, 4.0);
 }
 
-// Noise at quality 100 encodes to more than the 921,600-byte JPEG buffer.
+// Narrow binary noise at quality 100 encodes to more than the 921,600-byte
+// JPEG buffer (12 wide), or even more than the sink has room for (5 wide).
 TEST(JpegEncoderTest, PictureLargerThanTheJpegBufferIsAFailureNotATruncation) {
-    const std::vector<uint8_t> noise = jpegtest::NoisePicture(640, 480);
-    ReferenceEncoder reference;
-    const size_t whole = reference.Encode(noise, 640, 480, 100).size();
-    ASSERT_GT(whole, static_cast<size_t>(ShotData::kBufferBytes)) << "the picture must really be too large";
-
     JpegEncoder encoder;
+    ReferenceEncoder reference;
     auto shot = std::make_unique<ShotData>();
     Fill(*shot, jpegtest::PhotoLikePicture(640, 480), 640, 480, 50, 1.0);
     ASSERT_EQ(encoder.Encode(*shot), 0);
     const std::vector<uint8_t> previous = JpegOf(*shot);
-    testing::internal::CaptureStderr();
-    Fill(*shot, noise, 640, 480, 100, 2.0);
-    EXPECT_EQ(encoder.Encode(*shot), 1);
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("recording: "), std::string::npos);
-    EXPECT_EQ(shot->encodeStatus, 1);
-    EXPECT_TRUE(JpegOf(*shot) == previous);
-    EXPECT_EQ(shot->encodedTime, 1.0);
-    // The same noise at a normal quality fits and encodes.
-    shot->quality = 50;
-    EXPECT_EQ(encoder.Encode(*shot), 0);
-    EXPECT_EQ(shot->encodedTime, 2.0);
+    for (int width : {12, 5}) {
+        const int height = ShotData::kBufferBytes / 3 / width;
+        SCOPED_TRACE(width);
+        const std::vector<uint8_t> noise = jpegtest::BinaryNoisePicture(width, height);
+        const size_t whole = reference.Encode(noise, width, height, 100).size();
+        ASSERT_GT(whole, static_cast<size_t>(ShotData::kBufferBytes)) << "the picture must really be too large";
+        testing::internal::CaptureStderr();
+        Fill(*shot, noise, width, height, 100, 2.0);
+        EXPECT_EQ(encoder.Encode(*shot), 1);
+        EXPECT_NE(testing::internal::GetCapturedStderr().find("recording: "), std::string::npos);
+        EXPECT_EQ(shot->encodeStatus, 1);
+        EXPECT_TRUE(JpegOf(*shot) == previous);
+        EXPECT_EQ(shot->encodedTime, 1.0);
+        // The same noise at a normal quality fits and encodes.
+        shot->quality = 50;
+        EXPECT_EQ(encoder.Encode(*shot), 0);
+        EXPECT_EQ(shot->encodedTime, 2.0);
+        EXPECT_TRUE(JpegOf(*shot) == reference.Encode(noise, width, height, 50));
+        Fill(*shot, jpegtest::PhotoLikePicture(640, 480), 640, 480, 50, 1.0);
+        ASSERT_EQ(encoder.Encode(*shot), 0);
+    }
 }
 
 }  // namespace

@@ -50,6 +50,20 @@ inline std::vector<uint8_t> NoisePicture(int width, int height, uint32_t seed = 
     return picture;
 }
 
+// Every byte 0 or 255 at random: narrow pictures of it at quality 100 encode
+// to more bytes than they hold.
+inline std::vector<uint8_t> BinaryNoisePicture(int width, int height, uint32_t seed = 7) {
+    std::vector<uint8_t> picture(static_cast<size_t>(width) * height * 3);
+    uint32_t noise = seed;
+    for (uint8_t& byte : picture) {
+        noise ^= noise << 13;
+        noise ^= noise >> 17;
+        noise ^= noise << 5;
+        byte = ((noise >> 11) & 1) ? 255 : 0;
+    }
+    return picture;
+}
+
 struct Decoded {
     bool ok = false;
     int width = 0;

@@ -1,0 +1,195 @@
+// The output worker's cost per 640 x 480 picture against a bare libjpeg-turbo encode.
+#include <benchmark/benchmark.h>
+
+#include <jpeglib.h>
+#include <stdlib.h>
+
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../tests/recording/jpeg_test_pictures.h"
+#include "core/registry.h"
+#include "recording/avi_recorder.h"
+#include "recording/jpeg_encoder.h"
+#include "recording/mjpeg_params.h"
+#include "recording/shot_data.h"
+#include "recording/shot_worker.h"
+#include "recording/shutter_sound.h"
+#include "web/web_server.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kQuality = 50;
+
+const std::vector<uint8_t>& Frame() {
+    static const std::vector<uint8_t> frame = jpegtest::PhotoLikePicture(kWidth, kHeight, 11);
+    return frame;
+}
+
+// The baseline: one reused libjpeg object, blue-green-red input, one
+// bottom-up scanline per call, into a preallocated memory buffer.
+void Encode_LibjpegBGR(benchmark::State& state) {
+    const std::vector<uint8_t>& frame = Frame();
+    std::vector<unsigned char> out(ShotData::kBufferBytes);
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    cinfo.image_width = kWidth;
+    cinfo.image_height = kHeight;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&cinfo);
+    unsigned long size = 0;
+    for (auto _ : state) {
+        unsigned char* buffer = out.data();
+        size = out.size();
+        jpeg_mem_dest(&cinfo, &buffer, &size);
+        jpeg_set_quality(&cinfo, kQuality, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        while (cinfo.next_scanline < cinfo.image_height) {
+            JSAMPROW row = const_cast<JSAMPROW>(&frame[static_cast<size_t>(kHeight - cinfo.next_scanline - 1) *
+                                                       kWidth * 3]);
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        benchmark::DoNotOptimize(buffer);
+    }
+    state.counters["jpeg_bytes"] = static_cast<double>(size);
+    jpeg_destroy_compress(&cinfo);
+}
+BENCHMARK(Encode_LibjpegBGR)->Unit(benchmark::kMillisecond);
+
+// The literal recipe for comparison: swap to red-green-blue in place, JCS_RGB,
+// 4,096-byte destination; the picture is swapped back outside the timing.
+void Encode_SwapRgb4K(benchmark::State& state) {
+    struct Destination {
+        jpeg_destination_mgr pub;
+        unsigned char* out;
+        size_t length;
+        JOCTET* buffer;
+    };
+    static constexpr size_t kChunk = 4096;
+    std::vector<uint8_t> frame = Frame();
+    std::vector<unsigned char> out(1048576);
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr errors{};
+    cinfo.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&cinfo);
+    Destination destination{};
+    destination.out = out.data();
+    destination.pub.init_destination = [](j_compress_ptr c) {
+        auto* d = reinterpret_cast<Destination*>(c->dest);
+        d->buffer = static_cast<JOCTET*>((*c->mem->alloc_small)(reinterpret_cast<j_common_ptr>(c), JPOOL_IMAGE, kChunk));
+        d->pub.next_output_byte = d->buffer;
+        d->pub.free_in_buffer = kChunk;
+    };
+    destination.pub.empty_output_buffer = [](j_compress_ptr c) -> boolean {
+        auto* d = reinterpret_cast<Destination*>(c->dest);
+        std::memcpy(d->out + d->length, d->buffer, kChunk);
+        d->length += kChunk;
+        d->pub.next_output_byte = d->buffer;
+        d->pub.free_in_buffer = kChunk;
+        return TRUE;
+    };
+    destination.pub.term_destination = [](j_compress_ptr c) {
+        auto* d = reinterpret_cast<Destination*>(c->dest);
+        const size_t n = kChunk - d->pub.free_in_buffer;
+        std::memcpy(d->out + d->length, d->buffer, n);
+        d->length += n;
+    };
+    cinfo.dest = &destination.pub;
+    cinfo.image_width = kWidth;
+    cinfo.image_height = kHeight;
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    for (auto _ : state) {
+        destination.length = 0;
+        for (size_t i = 0; i < frame.size(); i += 3) std::swap(frame[i], frame[i + 2]);
+        jpeg_set_quality(&cinfo, kQuality, TRUE);
+        jpeg_start_compress(&cinfo, TRUE);
+        while (cinfo.next_scanline < cinfo.image_height) {
+            JSAMPROW row = &frame[static_cast<size_t>(kHeight - cinfo.next_scanline - 1) * kWidth * 3];
+            jpeg_write_scanlines(&cinfo, &row, 1);
+        }
+        jpeg_finish_compress(&cinfo);
+        state.PauseTiming();
+        for (size_t i = 0; i < frame.size(); i += 3) std::swap(frame[i], frame[i + 2]);
+        state.ResumeTiming();
+    }
+    state.counters["jpeg_bytes"] = static_cast<double>(destination.length);
+    jpeg_destroy_compress(&cinfo);
+}
+BENCHMARK(Encode_SwapRgb4K)->Unit(benchmark::kMillisecond);
+
+// The program's encoder alone: the same work plus the copy into the JPEG buffer.
+void Encode_JpegEncoder(benchmark::State& state) {
+    const std::vector<uint8_t>& frame = Frame();
+    auto shot = std::make_unique<ShotData>();
+    std::memcpy(shot->picture.get(), frame.data(), frame.size());
+    shot->frameBytes = static_cast<int32_t>(frame.size());
+    shot->frameWidth = kWidth;
+    shot->frameHeight = kHeight;
+    shot->quality = kQuality;
+    JpegEncoder encoder;
+    for (auto _ : state) benchmark::DoNotOptimize(encoder.Encode(*shot));
+    state.counters["jpeg_bytes"] = shot->jpegBytes;
+}
+BENCHMARK(Encode_JpegEncoder)->Unit(benchmark::kMillisecond);
+
+class SilentShutter : public ShutterPlayer {
+public:
+    void PlayShutter() override {}
+};
+
+// One whole turn of the worker for the same frame: the file-limit check,
+// encode, publish and append to an open AVI file.
+void Worker_Frame(benchmark::State& state) {
+    char pattern[] = "/tmp/vistrel_worker_bench_XXXXXX";
+    if (!mkdtemp(pattern)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string folder = std::string(pattern) + "/";
+    {
+        Registry registry(true);
+        MjpegParams params;
+        params.speedPlay.store(4);
+        auto shot = std::make_unique<ShotData>();
+        registry.SetHandle("_MJPEG_PARAMS", &params);
+        registry.SetHandle("_MYSHOTDATA", shot.get());
+        registry.SetText("MoveFilesPath", folder.c_str());
+        AviRecorder recorder(registry);
+        WebServer web(registry);
+        SilentShutter shutter;
+        ShotWorker worker(registry, shutter);
+        shot->recording.store(1);
+        const std::vector<uint8_t>& frame = Frame();
+        // The window's copy is not the worker's work; the encoder leaves the picture as it was.
+        std::memcpy(shot->picture.get(), frame.data(), frame.size());
+        shot->frameBytes = static_cast<int32_t>(frame.size());
+        shot->frameWidth = kWidth;
+        shot->frameHeight = kHeight;
+        shot->quality = kQuality;
+        double time = 0.0;
+        for (auto _ : state) {
+            shot->captureTime = time;
+            time += 1.0;
+            shot->pending.store(1, std::memory_order_release);
+            worker.RunTurn();
+        }
+        state.counters["jpeg_bytes"] = shot->jpegBytes;
+        state.counters["frames_recorded"] = recorder.Frames();
+        worker.StopWorker();
+    }
+    std::filesystem::remove_all(pattern);
+}
+BENCHMARK(Worker_Frame)->Unit(benchmark::kMillisecond);
+
+}  // namespace
