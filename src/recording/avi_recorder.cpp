@@ -77,7 +77,7 @@ void AviRecorder::WriteFrame(ShotData& shot) {
     if (shot.recording.load(std::memory_order_acquire) == 0) return;
     // Whole seconds, absolute: pictures whose clock went back are due too.
     const double gapMs = std::fabs(std::trunc(shot.lastWrittenTime - shot.captureTime)) * 1000.0;
-    if (!(static_cast<double>(Param(params_.speedRec)) <= gapMs)) return;
+    if (static_cast<double>(Param(params_.speedRec)) > gapMs) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
     if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();

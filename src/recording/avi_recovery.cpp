@@ -121,7 +121,8 @@ RecoveryOutcome RecoverTemporaryFile(const std::string& path, int32_t speedPlay)
     RecoveryOutcome outcome;
     const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        outcome.result = RecoveryResult::kFailed;
+        // A link is none of ours; anything else we could not open stays as it is.
+        if (errno != ELOOP) outcome.result = RecoveryResult::kFailed;
         return outcome;
     }
     struct stat info;

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -164,9 +165,14 @@ TEST_F(AviRecoveryTest, LeavesFilesThatAreNotOursUntouched) {
         {"empty.tmp", {}},
     };
     for (const auto& [name, bytes] : files) WriteFileBytes(folder.Path() + name, bytes);
+    // A link to a real recording elsewhere is not followed.
+    TempFolder elsewhere;
+    WriteFileBytes(elsewhere.Path() + "target.bin", image.bytes);
+    ASSERT_EQ(symlink((elsewhere.Path() + "target.bin").c_str(), (folder.Path() + "link.tmp").c_str()), 0);
     AviRecorder recorder(registry);
     for (const auto& [name, bytes] : files) EXPECT_EQ(ReadFileBytes(folder.Path() + name), bytes) << name;
-    EXPECT_EQ(folder.Files().size(), files.size());
+    EXPECT_EQ(folder.Files().size(), files.size() + 1);
+    EXPECT_EQ(ReadFileBytes(elsewhere.Path() + "target.bin"), image.bytes);
 }
 
 TEST_F(AviRecoveryTest, ExistingFinalNameKeepsTheRebuiltTemporaryFile) {
