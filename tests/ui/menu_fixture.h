@@ -125,8 +125,8 @@ struct Modules {
     std::unique_ptr<WebServer> web;
 };
 
-// Runs step on the next modal dialog once its loop runs; a watchdog cancels
-// every dialog after 30 s, so a failing step cannot hang the test.
+// Runs step on the next modal dialog once its loop runs; a watchdog tied to
+// that dialog ends it after 60 s, so a failing step cannot hang the test.
 inline void WhenModal(std::function<void(QDialog*)> step) {
     QTimer::singleShot(0, [step] {
         auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
@@ -134,9 +134,12 @@ inline void WhenModal(std::function<void(QDialog*)> step) {
             ADD_FAILURE() << "no modal dialog is open";
             return;
         }
+        QTimer::singleShot(60000, dialog, [dialog] {
+            ADD_FAILURE() << "dialog left open";
+            dialog->done(0);
+        });
         step(dialog);
     });
-    QTimer::singleShot(30000, [] { MainMenu::CancelOpenDialogs(); });
 }
 
 inline QLineEdit* Edit(QDialog* dialog, const char* name) {
