@@ -105,7 +105,7 @@ bool AviRecorder::StartFile(const ShotData& shot) {
     temporaryPath_ += name;
 
     // O_EXCL: a leftover .tmp of the same second is a recording too, never truncated.
-    fd_ = open(temporaryPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    fd_ = open(temporaryPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
         width_ = height_ = 0;
         return false;
