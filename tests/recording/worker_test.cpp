@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -28,6 +30,32 @@ class CountingShutter : public ShutterPlayer {
 public:
     void PlayShutter() override { plays.fetch_add(1); }
     std::atomic<int> plays{0};
+};
+
+// Holds the worker inside its photo until the test lets it go.
+class BlockingShutter : public ShutterPlayer {
+public:
+    void PlayShutter() override {
+        std::unique_lock lock(mutex_);
+        entered_ = true;
+        changed_.notify_all();
+        changed_.wait_for(lock, 60s, [this] { return released_; });
+    }
+    bool WaitEntered() {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, 10s, [this] { return entered_; });
+    }
+    void Release() {
+        std::lock_guard lock(mutex_);
+        released_ = true;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool entered_ = false;
+    bool released_ = false;
 };
 
 // Waits up to a generous time for a condition that another thread makes true.
@@ -263,6 +291,35 @@ TEST_F(ShotWorkerTest, LibjpegErrorLeavesStatusOneThePreviousPictureAndARunningW
     worker_->StopWorker();
     // Only the two good pictures were recorded.
     ASSERT_EQ(CountEnding(move_.Files(), "_0002.avi"), 1);
+}
+
+// StopWorker gives up after 10 s while the thread is busy; the file it is
+// writing stays open until the thread itself closes it on its way out.
+TEST_F(ShotWorkerTest, StopThatTimesOutLeavesTheFileToTheThread) {
+    BlockingShutter shutter;
+    auto worker = std::make_unique<ShotWorker>(registry_, shutter);
+    params_.speedRec.store(0);
+    shot_->recording.store(1);
+    worker->StartWorker();
+    const std::vector<uint8_t> picture = jpegtest::PhotoLikePicture(64, 48);
+    Offer(picture, 64, 48, 1.0);
+    Offer(picture, 64, 48, 2.0);
+    ASSERT_TRUE(Idle());
+    shot_->photoRequest.store(1);
+    Offer(picture, 64, 48, 3.0);
+    ASSERT_TRUE(shutter.WaitEntered());
+
+    testing::internal::CaptureStderr();
+    worker->StopWorker();
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("did not stop"), std::string::npos);
+    EXPECT_TRUE(worker->Running());
+    EXPECT_EQ(CountEnding(move_.Files(), ".tmp"), 1);
+    EXPECT_EQ(CountEnding(move_.Files(), ".avi"), 0);
+
+    shutter.Release();
+    EXPECT_TRUE(Eventually([this] { return CountEnding(move_.Files(), "_0003.avi") == 1; }));
+    worker.reset();
+    EXPECT_EQ(CountEnding(move_.Files(), ".tmp"), 0);
 }
 
 TEST_F(ShotWorkerTest, FailedThreadStartProcessesNothing) {
