@@ -10,6 +10,15 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <tmmintrin.h>
+// Pixel reversal and quarter turns use SSSE3 byte shuffles where the
+// processor has them, chosen at run time.
+#define VISTREL_PIXEL_SHUFFLE 1
+#include <immintrin.h>
+// The byte comparison uses 32-byte vectors where the processor has them.
+#define VISTREL_WIDE_VECTORS 1
+#endif
 
 namespace {
 
@@ -18,11 +27,19 @@ namespace {
 constexpr int32_t kSlack = 16;
 // Destination rows turned together by a quarter turn; their write positions
 // and the source bytes they read stay in the first-level cache.
-constexpr int32_t kStripRows = 16;
+constexpr int32_t kStripRows = 64;
 // Only byte differences above this count toward the motion level.
 constexpr uint32_t kNoiseLimit = 6;
 
-std::unique_ptr<uint8_t[]> NewBuffer() { return std::unique_ptr<uint8_t[]>(new uint8_t[kFrameBytes + kSlack]()); }
+// Highest vector code allowed: 0 plain loops, 1 16-byte, 2 32-byte.
+std::atomic<int> vectorLimit{2};
+
+// Buffers start at different offsets within a memory page, so that loads
+// from one and stores to another at the same index never look alike to the
+// processor's store forwarding.
+constexpr std::size_t kCacheLine = 64;
+constexpr std::size_t kPageStagger = 5 * kCacheLine;
+constexpr std::size_t kPage = 4096;
 
 // Moves one pixel with a 4-byte copy; the extra byte lands on the next pixel
 // of the destination row, which is written later.
@@ -37,30 +54,10 @@ inline void CopyPixel(uint8_t* to, const uint8_t* from) {
 // image, copies the picture into previous (and into out when asked) and
 // returns the sum of the differences above the noise limit.
 template <bool kCopyOut>
-uint64_t CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                      std::size_t count) {
+uint64_t CompareBytesPlain(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                           std::size_t count) {
     uint64_t sum = 0;
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
-    const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m128i zero = _mm_setzero_si128();
-    __m128i total = _mm_setzero_si128();
-    for (; i + 16 <= count; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picture + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i));
-        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(difference + i), _mm_xor_si128(d, ones));
-        if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(previous + i), a);
-        const __m128i counted = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d));
-        total = _mm_add_epi64(total, _mm_sad_epu8(counted, zero));
-    }
-    uint64_t halves[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), total);
-    sum = halves[0] + halves[1];
-#endif
-    for (; i < count; ++i) {
+    for (std::size_t i = 0; i < count; ++i) {
         const uint8_t a = picture[i];
         const uint8_t b = previous[i];
         const uint32_t d = a > b ? a - b : b - a;
@@ -72,11 +69,305 @@ uint64_t CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, u
     return sum;
 }
 
+#if defined(__SSE2__)
+// The same comparison 16 bytes at a time.
+template <bool kCopyOut>
+uint64_t CompareBytesSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                          std::size_t count) {
+    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total = _mm_setzero_si128();
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picture + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i));
+        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(difference + i), _mm_xor_si128(d, ones));
+        if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(previous + i), a);
+        // Bytes below the limit are masked out before the sum of absolute values.
+        const __m128i counted = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d));
+        total = _mm_add_epi64(total, _mm_sad_epu8(counted, zero));
+    }
+    uint64_t halves[2];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), total);
+    return halves[0] + halves[1] +
+           CompareBytesPlain<kCopyOut>(picture + i, out + i, previous + i, difference + i, count - i);
+}
+#endif
+
+#if defined(VISTREL_WIDE_VECTORS)
+// The same comparison 32 bytes at a time.
+template <bool kCopyOut>
+__attribute__((target("avx2"))) uint64_t CompareBytesWide(const uint8_t* picture, uint8_t* out, uint8_t* previous,
+                                                          uint8_t* difference, std::size_t count) {
+    const __m256i ones = _mm256_set1_epi8(static_cast<char>(0xFF));
+    const __m256i limit = _mm256_set1_epi8(static_cast<char>(kNoiseLimit + 1));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i total = _mm256_setzero_si256();
+    std::size_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(picture + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(previous + i));
+        const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(difference + i), _mm256_xor_si256(d, ones));
+        if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(previous + i), a);
+        const __m256i counted = _mm256_and_si256(d, _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d));
+        total = _mm256_add_epi64(total, _mm256_sad_epu8(counted, zero));
+    }
+    uint64_t quarters[4];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(quarters), total);
+    return quarters[0] + quarters[1] + quarters[2] + quarters[3] +
+           CompareBytesPlain<kCopyOut>(picture + i, out + i, previous + i, difference + i, count - i);
+}
+
+bool HasWideVectors() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && vectorLimit.load(std::memory_order_relaxed) >= 2;
+}
+#endif
+
+template <bool kCopyOut>
+uint64_t CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                      std::size_t count) {
+#if defined(VISTREL_WIDE_VECTORS)
+    if (HasWideVectors()) return CompareBytesWide<kCopyOut>(picture, out, previous, difference, count);
+#endif
+#if defined(__SSE2__)
+    if (vectorLimit.load(std::memory_order_relaxed) >= 1)
+        return CompareBytesSse2<kCopyOut>(picture, out, previous, difference, count);
+#endif
+    return CompareBytesPlain<kCopyOut>(picture, out, previous, difference, count);
+}
+
 // Writes the pixels of a row in reverse order.
-void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {
+void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
     const uint8_t* last = from + (width - 1) * kFrameBytesPerPixel;
     for (int32_t x = 0; x + 1 < width; ++x) CopyPixelWide(to + x * 3, last - x * 3);
     CopyPixel(to + (width - 1) * 3, from);
+}
+
+// Moves the pixels of a quarter turn one at a time: destination rows
+// [top, top + rows), columns [left, outWidth).
+void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns, bool reverseRows,
+                     uint8_t* out, int32_t top, int32_t rows, int32_t left) {
+    const int32_t outWidth = height;
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
+    const std::ptrdiff_t step = reverseColumns ? -kFrameBytesPerPixel : kFrameBytesPerPixel;
+    const int32_t firstColumn = reverseColumns ? width - 1 - top : top;
+    uint8_t* strip = out + outRowBytes * top;
+    for (int32_t dx = left; dx < outWidth; ++dx) {
+        const int32_t sy = reverseRows ? height - 1 - dx : dx;
+        const uint8_t* from = source + inRowBytes * sy + firstColumn * kFrameBytesPerPixel;
+        uint8_t* to = strip + dx * kFrameBytesPerPixel;
+        if (dx + 1 < outWidth) {
+            for (int32_t r = 0; r < rows; ++r) CopyPixelWide(to + outRowBytes * r, from + step * r);
+        } else {
+            for (int32_t r = 0; r < rows; ++r) CopyPixel(to + outRowBytes * r, from + step * r);
+        }
+    }
+}
+
+#if defined(VISTREL_PIXEL_SHUFFLE)
+// Byte shuffles for 16 pixels (48 bytes, three registers) turned end to end:
+// kReverse[o][r] picks the bytes of output register o that input register r
+// holds; -128 leaves a byte zero.
+struct ReverseMasks {
+    int8_t bytes[3][3][16];
+};
+constexpr ReverseMasks MakeReverseMasks() {
+    ReverseMasks masks{};
+    for (int o = 0; o < 3; ++o) {
+        for (int r = 0; r < 3; ++r) {
+            for (int b = 0; b < 16; ++b) {
+                const int j = o * 16 + b;
+                const int s = 3 * (15 - j / 3) + j % 3;
+                masks.bytes[o][r][b] = static_cast<int8_t>(s / 16 == r ? s % 16 : -128);
+            }
+        }
+    }
+    return masks;
+}
+constexpr ReverseMasks kReverse = MakeReverseMasks();
+// How many source rows ahead a quarter turn asks the cache for.
+constexpr int32_t kPrefetchColumns = 16;
+
+__attribute__((target("ssse3"))) inline __m128i Pick(__m128i v, int o, int r) {
+    return _mm_shuffle_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kReverse.bytes[o][r])));
+}
+
+__attribute__((target("ssse3"))) void ReverseRowShuffled(const uint8_t* from, uint8_t* to, int32_t width) {
+    int32_t x = 0;
+    for (; x + 16 <= width; x += 16) {
+        const uint8_t* block = from + (width - x - 16) * kFrameBytesPerPixel;
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16));
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 32));
+        uint8_t* dest = to + x * kFrameBytesPerPixel;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_or_si128(Pick(b, 0, 1), Pick(c, 0, 2)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 16),
+                         _mm_or_si128(_mm_or_si128(Pick(a, 1, 0), Pick(b, 1, 1)), Pick(c, 1, 2)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest + 32), _mm_or_si128(Pick(a, 2, 0), Pick(b, 2, 1)));
+    }
+    for (; x < width; ++x) CopyPixel(to + x * 3, from + (width - 1 - x) * 3);
+}
+
+// 4 pixels of one source row in 32-bit lanes.
+__attribute__((target("ssse3"))) inline __m128i SpreadQuad(const uint8_t* pixels, __m128i spread) {
+    return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pixels)), spread);
+}
+
+// Stores the 12 packed bytes of 4 pixels; a wide store also writes 4 bytes
+// of the next two pixels of the row, which are written later.
+__attribute__((target("ssse3"))) inline void StoreQuad(uint8_t* line, __m128i packed, bool wideStore) {
+    if (wideStore) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line), packed);
+        return;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(line), packed);
+    const int32_t tail = _mm_cvtsi128_si32(_mm_srli_si128(packed, 8));
+    std::memcpy(line + 8, &tail, 4);
+}
+
+// Quarter turn in blocks of 4 x 4 pixels: each source row's 4 pixels are
+// spread to 32-bit lanes, the lanes transposed, and packed back to 12 bytes.
+__attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, int32_t width, int32_t height,
+                                                         bool reverseColumns, bool reverseRows, uint8_t* out,
+                                                         int32_t top, int32_t rows, int32_t columns) {
+    const int32_t outWidth = height;
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
+    const __m128i spread = reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
+                                          : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
+    for (int32_t dx = 0; dx < columns; dx += 4) {
+        const uint8_t* row[4];
+        for (int32_t j = 0; j < 4; ++j)
+            row[j] = source + inRowBytes * (reverseRows ? height - 1 - (dx + j) : dx + j);
+        const bool wideStore = dx + 5 < outWidth;
+        // The rows a few blocks ahead come from the outer cache levels.
+        if (dx + kPrefetchColumns < columns) {
+            for (int32_t j = 0; j < 4; ++j) {
+                const int32_t ahead = dx + kPrefetchColumns + j;
+                const uint8_t* line = source + inRowBytes * (reverseRows ? height - 1 - ahead : ahead) +
+                                      static_cast<std::size_t>(reverseColumns ? width - top - rows : top) * 3;
+                for (int32_t b = 0; b < rows * 3; b += 64) _mm_prefetch(reinterpret_cast<const char*>(line + b), _MM_HINT_T0);
+            }
+        }
+        for (int32_t dy = top; dy < top + rows; dy += 4) {
+            const std::size_t column = static_cast<std::size_t>(reverseColumns ? width - 4 - dy : dy) * 3;
+            const __m128i r0 = SpreadQuad(row[0] + column, spread);
+            const __m128i r1 = SpreadQuad(row[1] + column, spread);
+            const __m128i r2 = SpreadQuad(row[2] + column, spread);
+            const __m128i r3 = SpreadQuad(row[3] + column, spread);
+            const __m128i t0 = _mm_unpacklo_epi32(r0, r1);
+            const __m128i t1 = _mm_unpacklo_epi32(r2, r3);
+            const __m128i t2 = _mm_unpackhi_epi32(r0, r1);
+            const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
+            uint8_t* to = out + outRowBytes * dy + dx * kFrameBytesPerPixel;
+            StoreQuad(to, _mm_shuffle_epi8(_mm_unpacklo_epi64(t0, t1), pack), wideStore);
+            StoreQuad(to + outRowBytes, _mm_shuffle_epi8(_mm_unpackhi_epi64(t0, t1), pack), wideStore);
+            StoreQuad(to + 2 * outRowBytes, _mm_shuffle_epi8(_mm_unpacklo_epi64(t2, t3), pack), wideStore);
+            StoreQuad(to + 3 * outRowBytes, _mm_shuffle_epi8(_mm_unpackhi_epi64(t2, t3), pack), wideStore);
+        }
+    }
+}
+
+#if defined(VISTREL_WIDE_VECTORS)
+// 8 pixels of one source row as two groups of 4 in 32-bit lanes.
+__attribute__((target("avx2"))) inline __m256i Spread(const uint8_t* pixels, __m256i halves, __m256i spread) {
+    const __m256i loaded = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pixels));
+    return _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(loaded, halves), spread);
+}
+
+// Stores 12 bytes of each half into the destination row and the row 4 below.
+__attribute__((target("avx2"))) inline void StoreLines(uint8_t* line, std::size_t rowBytes, __m256i packed,
+                                                       bool wideStore) {
+    const __m128i low = _mm256_castsi256_si128(packed);
+    const __m128i high = _mm256_extracti128_si256(packed, 1);
+    uint8_t* below = line + 4 * rowBytes;
+    // The 4 bytes past the block belong to the next two pixels of the row, written later.
+    if (wideStore) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(line), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(below), high);
+        return;
+    }
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(line), low);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(below), high);
+    const int32_t lowTail = _mm_cvtsi128_si32(_mm_srli_si128(low, 8));
+    const int32_t highTail = _mm_cvtsi128_si32(_mm_srli_si128(high, 8));
+    std::memcpy(line + 8, &lowTail, 4);
+    std::memcpy(below + 8, &highTail, 4);
+}
+
+// The quarter turn for two blocks of 4 x 4 pixels at once (destination rows
+// dy..dy+3 in the low half of each register, dy+4..dy+7 in the high half).
+__attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32_t width, int32_t height,
+                                                    bool reverseColumns, bool reverseRows, uint8_t* out, int32_t top,
+                                                    int32_t rows, int32_t columns) {
+    const int32_t outWidth = height;
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
+    // Pixels 0-3 of the 8 loaded go to one half, pixels 4-7 to the other.
+    const __m256i halves = reverseColumns ? _mm256_setr_epi32(3, 4, 5, 0, 0, 1, 2, 0)
+                                          : _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
+    const __m128i spread128 = reverseColumns
+                                  ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
+                                  : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m256i spread = _mm256_broadcastsi128_si256(spread128);
+    const __m256i pack = _mm256_broadcastsi128_si256(
+        _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128));
+    for (int32_t dx = 0; dx < columns; dx += 4) {
+        const uint8_t* row[4];
+        for (int32_t j = 0; j < 4; ++j)
+            row[j] = source + inRowBytes * (reverseRows ? height - 1 - (dx + j) : dx + j);
+        const bool wideStore = dx + 5 < outWidth;
+        if (dx + kPrefetchColumns < columns) {
+            for (int32_t j = 0; j < 4; ++j) {
+                const int32_t ahead = dx + kPrefetchColumns + j;
+                const uint8_t* line = source + inRowBytes * (reverseRows ? height - 1 - ahead : ahead) +
+                                      static_cast<std::size_t>(reverseColumns ? width - top - rows : top) * 3;
+                for (int32_t b = 0; b < rows * 3; b += 64)
+                    _mm_prefetch(reinterpret_cast<const char*>(line + b), _MM_HINT_T0);
+            }
+        }
+        for (int32_t dy = top; dy < top + rows; dy += 8) {
+            const std::size_t column = static_cast<std::size_t>(reverseColumns ? width - 8 - dy : dy) * 3;
+            const __m256i r0 = Spread(row[0] + column, halves, spread);
+            const __m256i r1 = Spread(row[1] + column, halves, spread);
+            const __m256i r2 = Spread(row[2] + column, halves, spread);
+            const __m256i r3 = Spread(row[3] + column, halves, spread);
+            const __m256i t0 = _mm256_unpacklo_epi32(r0, r1);
+            const __m256i t1 = _mm256_unpacklo_epi32(r2, r3);
+            const __m256i t2 = _mm256_unpackhi_epi32(r0, r1);
+            const __m256i t3 = _mm256_unpackhi_epi32(r2, r3);
+            uint8_t* to = out + outRowBytes * dy + dx * kFrameBytesPerPixel;
+            StoreLines(to, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t0, t1), pack), wideStore);
+            StoreLines(to + outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t0, t1), pack),
+                       wideStore);
+            StoreLines(to + 2 * outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t2, t3), pack),
+                       wideStore);
+            StoreLines(to + 3 * outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t2, t3), pack),
+                       wideStore);
+        }
+    }
+}
+#endif
+
+bool HasPixelShuffle() {
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has && vectorLimit.load(std::memory_order_relaxed) >= 1;
+}
+#endif
+
+void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {
+#if defined(VISTREL_PIXEL_SHUFFLE)
+    if (HasPixelShuffle()) return ReverseRowShuffled(from, to, width);
+#endif
+    ReverseRowPlain(from, to, width);
 }
 
 struct Layout {
@@ -113,24 +404,36 @@ uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, 
                        uint8_t* difference) {
     const int32_t outWidth = in.height;
     const int32_t outHeight = in.width;
-    const std::size_t inRowBytes = static_cast<std::size_t>(in.width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
-    const std::ptrdiff_t step = reverseColumns ? -kFrameBytesPerPixel : kFrameBytesPerPixel;
     uint64_t sum = 0;
     for (int32_t top = 0; top < outHeight; top += kStripRows) {
         const int32_t rows = std::min(kStripRows, outHeight - top);
-        const int32_t firstColumn = reverseColumns ? in.width - 1 - top : top;
-        uint8_t* strip = out + outRowBytes * top;
-        for (int32_t dx = 0; dx < outWidth; ++dx) {
-            const int32_t sy = reverseRows ? in.height - 1 - dx : dx;
-            const uint8_t* from = in.source + inRowBytes * sy + firstColumn * kFrameBytesPerPixel;
-            uint8_t* to = strip + dx * kFrameBytesPerPixel;
-            if (dx + 1 < outWidth) {
-                for (int32_t r = 0; r < rows; ++r) CopyPixelWide(to + outRowBytes * r, from + step * r);
-            } else {
-                for (int32_t r = 0; r < rows; ++r) CopyPixel(to + outRowBytes * r, from + step * r);
+        int32_t blockRows = 0;
+        int32_t blockColumns = 0;
+#if defined(VISTREL_PIXEL_SHUFFLE)
+        if (HasPixelShuffle()) {
+            blockColumns = outWidth & ~3;
+#if defined(VISTREL_WIDE_VECTORS)
+            if (HasWideVectors()) {
+                blockRows = rows & ~7;
+                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, out, top, blockRows,
+                               blockColumns);
             }
+#endif
+            const int32_t quads = (rows - blockRows) & ~3;
+            if (quads > 0)
+                TurnBlocksShuffled(in.source, in.width, in.height, reverseColumns, reverseRows, out,
+                                   top + blockRows, quads, blockColumns);
+            blockRows += quads;
         }
+#endif
+        // Whatever the blocks leave: the right edge, then the bottom rows.
+        if (blockColumns < outWidth)
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, out, top, blockRows,
+                            blockColumns);
+        if (blockRows < rows)
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, out, top + blockRows,
+                            rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
         sum += CompareBytes<false>(out + at, out + at, previous + at, difference + at, outRowBytes * rows);
     }
@@ -155,14 +458,25 @@ int32_t MotionLevel(uint64_t sum, int32_t count) {
 
 }  // namespace
 
+void LimitFrameVectorsForTest(int level) { vectorLimit.store(level, std::memory_order_relaxed); }
+
+FrameExchange::PictureBuffer FrameExchange::NewBuffer(int index) {
+    PictureBuffer buffer;
+    buffer.storage.reset(new uint8_t[kFrameBytes + kSlack + kPage]());
+    const auto start = reinterpret_cast<uintptr_t>(buffer.storage.get());
+    const uintptr_t aligned = (start + kCacheLine - 1) & ~uintptr_t{kCacheLine - 1};
+    buffer.data = reinterpret_cast<uint8_t*>(aligned + (index * kPageStagger) % (kPage - kCacheLine));
+    return buffer;
+}
+
 FrameExchange::FrameExchange(Registry& registry)
     : registry_(&registry),
-      pending_(NewBuffer()),
+      pending_(NewBuffer(0)),
       header_(FrameHeader(kFrameMaxWidth, kFrameMaxHeight)),
-      blank_(NewBuffer()),
-      display_(NewBuffer()),
-      difference_(NewBuffer()),
-      previous_(NewBuffer()) {
+      blank_(NewBuffer(1)),
+      display_(NewBuffer(2)),
+      difference_(NewBuffer(3)),
+      previous_(NewBuffer(4)) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));

@@ -46,19 +46,27 @@ public:
     int32_t Rotate() const { return rotate_; }
 
 private:
+    // A picture buffer of kFrameBytes plus slack, cache-line aligned.
+    struct PictureBuffer {
+        std::unique_ptr<uint8_t[]> storage;
+        uint8_t* data = nullptr;
+        uint8_t* get() const { return data; }
+    };
+    static PictureBuffer NewBuffer(int index);
+
     Registry* registry_;
     double sampleTime_ = 0.0;
-    std::unique_ptr<uint8_t[]> pending_;
+    PictureBuffer pending_;
     int32_t pendingLength_ = 0;
     // 1 while pending holds an unfetched sample: set by the capture thread
     // after the slot is written (release), cleared by the UI thread once it
     // is done with the slot (release); both test it with acquire.
     std::atomic<int32_t> pendingFlag_{0};
     BitmapInfoHeader header_;
-    std::unique_ptr<uint8_t[]> blank_;
-    std::unique_ptr<uint8_t[]> display_;
-    std::unique_ptr<uint8_t[]> difference_;
-    std::unique_ptr<uint8_t[]> previous_;
+    PictureBuffer blank_;
+    PictureBuffer display_;
+    PictureBuffer difference_;
+    PictureBuffer previous_;
     MessagePoster* mainWindow_ = nullptr;
     uint32_t dataMessage_ = 0;
     // Written only while the graph is stopped; atomic so the capture thread's
@@ -68,3 +76,7 @@ private:
     int32_t reflect_ = 0;
     int32_t rotate_ = 0;
 };
+
+// Tests run the plain (0), 16-byte (1) and 32-byte (2, the default) picture
+// loops on one machine; each level is used only where the processor has it.
+void LimitFrameVectorsForTest(int level);

@@ -17,6 +17,7 @@ typedef struct _GstDevice GstDevice;
 typedef struct _GstDeviceMonitor GstDeviceMonitor;
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
+typedef struct _GstVideoInfo GstVideoInfo;
 
 // One line of the camera list: what the dialog shows and what is remembered.
 struct DeviceEntry {
@@ -75,25 +76,28 @@ public:
     int64_t SamplesDelivered() const { return samplesDelivered_.load(std::memory_order_acquire); }
 
 private:
+    struct Callbacks;
     enum class SourceKind { Camera, TestPattern, Configured };
     enum class Failure { None, NotFound, Build, Start, Negotiate, Stream, Ended };
     struct Source {
         SourceKind kind = SourceKind::Camera;
-        GstDevice* device = nullptr;  // Owned reference for cameras.
-        std::string description;      // Pipeline text of a configured source.
+        GstElement* element = nullptr;  // Owned reference to a camera's source element.
+        std::string description;        // Pipeline text of a configured source.
         char name[128] = {};
     };
 
+    // Fills list and returns how many real cameras it holds.
+    int FillList(DeviceList& list);
     bool FindSource(const char* wanted, Source& source);
     bool FindConfiguredSource(const char* wanted, Source& source);
-    GstElement* BuildPipeline(const Source& source, int32_t width, int32_t height);
+    GstElement* BuildPipeline(Source& source, int32_t width, int32_t height, std::string& error);
+    // Sizes the frame exchange, then lets samples of that size through.
+    void Accept(int32_t width, int32_t height);
     bool WaitForFormat(int32_t& width, int32_t& height);
-    void ReleasePipeline();
-    void Report(Failure failure, const char* text);
-
-    static void OnEos(GstAppSink* sink, void* self);
-    static int OnNewSample(GstAppSink* sink, void* self);
-    static int OnBusMessage(GstBus* bus, GstMessage* message, void* self);
+    std::string TakeError();
+    void ReleasePipeline(bool report);
+    void Report(Failure failure, const std::string& id, const char* text);
+    void OnEnd(const char* errorText);
     void DeliverSample(GstAppSink* sink);
 
     Registry* registry_;
@@ -104,7 +108,6 @@ private:
     bool connected_ = false;
     std::string connectedId_;
     intptr_t connectedResolution_ = 0;
-    bool fixedSize_ = false;
     char sourceName_[128] = {};
 
     // Streaming-thread state; the UI thread touches it only while no
@@ -115,9 +118,7 @@ private:
     std::atomic<bool> ended_{false};
     std::atomic<int64_t> samplesDelivered_{0};
     GstCaps* cachedCaps_ = nullptr;
-    int32_t cachedWidth_ = 0;
-    int32_t cachedHeight_ = 0;
-    int32_t cachedStride_ = 0;
+    GstVideoInfo* cachedInfo_ = nullptr;
     // Rows GStreamer padded are packed here before the hand-over.
     std::unique_ptr<uint8_t[]> packed_;
 
@@ -125,7 +126,7 @@ private:
     std::condition_variable changed_;
     int32_t offeredWidth_ = 0;  // Under mutex_: first size seen while not accepting.
     int32_t offeredHeight_ = 0;
-    char errorText_[256] = {};  // Under mutex_: first bus error of the pipeline.
+    char errorText_[256] = {};  // Under mutex_: first error the pipeline reported.
 
     Failure reportedFailure_ = Failure::None;
     std::string reportedId_;

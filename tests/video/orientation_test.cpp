@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "video/frame_exchange.h"
@@ -56,10 +58,15 @@ struct Size {
     int height;
 };
 
-class OrientationTest : public ::testing::TestWithParam<Size> {};
+// Each picture size at each level of vector code the machine offers.
+class OrientationTest : public ::testing::TestWithParam<std::tuple<Size, int>> {
+protected:
+    void TearDown() override { LimitFrameVectorsForTest(2); }
+};
 
 TEST_P(OrientationTest, EveryTurnAndReflectionMatchesThePlainAlgorithm) {
-    const Size size = GetParam();
+    const Size size = std::get<0>(GetParam());
+    LimitFrameVectorsForTest(std::get<1>(GetParam()));
     const std::size_t bytes = static_cast<std::size_t>(size.width) * size.height * 3;
     uint32_t seed = 100;
     for (int rotate = 0; rotate < 4; ++rotate) {
@@ -101,11 +108,15 @@ TEST_P(OrientationTest, EveryTurnAndReflectionMatchesThePlainAlgorithm) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, OrientationTest,
-                         ::testing::Values(Size{640, 480}, Size{320, 240}, Size{160, 120}, Size{480, 640},
-                                           Size{33, 17}, Size{17, 33}, Size{1, 1}, Size{1, 7}, Size{7, 1},
-                                           Size{5, 16}, Size{6, 21}),
-                         [](const ::testing::TestParamInfo<Size>& info) {
-                             return std::to_string(info.param.width) + "x" + std::to_string(info.param.height);
+                         ::testing::Combine(::testing::Values(Size{640, 480}, Size{320, 240}, Size{160, 120},
+                                                              Size{480, 640}, Size{33, 17}, Size{17, 33}, Size{1, 1},
+                                                              Size{1, 7}, Size{7, 1}, Size{5, 16}, Size{6, 21},
+                                                              Size{12, 44}),
+                                            ::testing::Values(0, 1, 2)),
+                         [](const auto& info) {
+                             const Size size = std::get<0>(info.param);
+                             return std::to_string(size.width) + "x" + std::to_string(size.height) + "_level" +
+                                    std::to_string(std::get<1>(info.param));
                          });
 
 }  // namespace
