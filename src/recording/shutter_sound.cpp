@@ -123,7 +123,12 @@ bool ShutterSound::Play(const uint8_t* wave, std::size_t bytes) {
     WaveFormat format;
     if (!ParseWave(wave, bytes, format)) return false;
     snd_pcm_t* pcm = nullptr;
-    if (snd_pcm_open(&pcm, device_, SND_PCM_STREAM_PLAYBACK, 0) < 0) return false;
+    // A blocking open would wait for a busy device and stall the worker; writes may block.
+    if (snd_pcm_open(&pcm, device_, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK) < 0) return false;
+    if (snd_pcm_nonblock(pcm, 0) < 0) {
+        snd_pcm_close(pcm);
+        return false;
+    }
     const snd_pcm_format_t sampleFormat = format.bits == 8 ? SND_PCM_FORMAT_U8 : SND_PCM_FORMAT_S16_LE;
     const unsigned frameBytes = format.channels * (format.bits / 8);
     bool ok = snd_pcm_set_params(pcm, sampleFormat, SND_PCM_ACCESS_RW_INTERLEAVED, format.channels, format.rate,

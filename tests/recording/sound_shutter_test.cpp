@@ -82,6 +82,9 @@ TEST(ShutterSoundTest, PlaysOrSkipsQuietlyAndRejectsWhatIsNotWave) {
     std::array<uint8_t, kShutterWaveBytes> truncated = ShutterWaveImage();
     truncated[40] = 0xFF;  // data chunk claims more than the image holds
     EXPECT_FALSE(sound.Play(truncated.data(), truncated.size()));
+    // ALSA's own "null" device takes the whole sound through open, parameters, writes and drain.
+    ShutterSound null("null");
+    EXPECT_TRUE(null.Play(ShutterWaveImage().data(), ShutterWaveImage().size()));
     ShutterSound missing("no-such-device-here");
     EXPECT_FALSE(missing.Play(ShutterWaveImage().data(), ShutterWaveImage().size()));
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
