@@ -1,35 +1,116 @@
 #pragma once
 
+#include <QFont>
+#include <QIcon>
+#include <QImage>
 #include <QMainWindow>
+#include <QPixmap>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "core/message_poster.h"
+#include "recording/mjpeg_params.h"
+#include "ui/main_menu.h"
 
-class SettingsFile;
+class AboutDialog;
+class AviRecorder;
+class CameraDialog;
+class DateStamp;
+class FrameExchange;
+class HotKey;
+class LanguageTable;
 class QSocketNotifier;
+class RecordingOptions;
+class SettingsFile;
+class ShotWorker;
+class ShutterSound;
+class VideoCapture;
+class WebServer;
+struct ShotData;
+
+// Copies a fetched picture into the block when the worker is free; marks it
+// pending (last, with release) only when length matches width x height x 3.
+// Returns true when the picture was handed over.
+bool HandOverPicture(ShotData& shot, const uint8_t* picture, int32_t length, int32_t width, int32_t height,
+                     double time, int32_t quality, int32_t recording);
+
+// The client area: paints the chosen picture, scaled to its size.
+class PictureView final : public QWidget {
+public:
+    using QWidget::QWidget;
+    std::function<void(QPainter&)> paint;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
 
 // The program's main window. It creates every module in dependency order
 // when it starts and destroys them, saving the settings, when it closes.
-class MainWindow final : public QMainWindow, public MessagePoster {
+// Frames arrive as posted data messages; a 250 ms timer watches the camera.
+class MainWindow final : public QMainWindow, public MessagePoster, public MenuHost {
     Q_OBJECT
 
 public:
+    static constexpr int kTimerPeriodMs = 250;
+    static constexpr int kCountdownTicks = 12;
+    static constexpr int kIconDelayTicks = 7;
+    static const char* const kNoCameraCaption;
+
     MainWindow();
     ~MainWindow() override;
 
     // MessagePoster: any thread may post; handled on the window's thread.
     void Post(uint32_t message, uintptr_t wParam, intptr_t lParam) override;
 
-    // Closes as the close box does; the settings are saved once.
-    void Exit();
     // Runs Exit when the read end of the shutdown-signal pipe becomes readable.
     void WatchShutdownSignals(int readFd);
     bool Closed() const { return closed_; }
 
+    // MenuHost.
+    QWidget* DialogParent() override;
+    void ConnectCamera() override;
+    void DisconnectCamera() override;
+    void SetCaption(const QString& caption) override;
+    // Makes the client area (below the menu bar) the picture's size.
+    void ResizeToPicture() override;
+    void ApplyOrientation() override;
+    void RequestSplit() override;
+    void WakeWorker() override;
+    void SetViewMode(int mode) override;
+    int ViewMode() const override { return viewMode_; }
+    int RunCameraDialog() override;
+    int RunHotKeyDialog() override;
+    QString HotKeyMenuText() override;
+    // Closes as the close box does; the settings are saved once.
+    void Exit() override;
+
+    // Hides the window after ending open dialogs as cancelled, or shows it.
+    void ToggleVisibility();
+
+    // Modules, for the menu's neighbours and for tests; null once destroyed.
     SettingsFile* Settings() const { return settings_.get(); }
+    FrameExchange* Frames() const { return frames_.get(); }
+    ShotData* Shot() const { return shot_.get(); }
+    RecordingOptions* Options() const { return options_.get(); }
+    VideoCapture* Capture() const { return capture_.get(); }
+    CameraDialog* Camera() const { return camera_.get(); }
+    HotKey* HotKeys() const { return hotKey_.get(); }
+    MainMenu* Menu() const { return menu_.get(); }
+    QWidget* PictureArea() const { return picture_; }
+
+    // Watchdog and icon state.
+    int DeviceCheckCountdown() const { return deviceCheckCountdown_; }
+    int ReconnectCountdown() const { return reconnectCountdown_; }
+    int StateIconIndex() const { return iconIndex_; }
+    // Pictures painted at their arrival and pictures handed to the worker.
+    int64_t FramesPainted() const { return framesPainted_; }
+    int64_t PicturesHandedOver() const { return picturesHandedOver_; }
+    // Tests drive the ticks themselves.
+    void StopTimerForTest();
+    void TickForTest() { OnTimer(); }
 
 protected:
     bool event(QEvent* event) override;
@@ -41,19 +122,55 @@ private:
     void CreateModules();
     void DestroyModules();
     void OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
+    void OnFrameMessage(intptr_t lParam);
+    void OnTimer();
     void Tick();
+    void Paint(QPainter& painter);
+    void PaintNow();
+    void UpdateStateIcon();
+    const QImage& PictureImage(int which, const uint8_t* buffer, int32_t width, int32_t height);
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
-
+    std::unique_ptr<LanguageTable> language_;
+    std::unique_ptr<DateStamp> stamp_;
+    QFont boldFont_;
+    std::unique_ptr<HotKey> hotKey_;
+    std::unique_ptr<AboutDialog> about_;
     // The nine shared recording values, JPEG quality first, as "_MJPEG_PARAMS".
-    std::array<int32_t, 9> mjpegParams_{};
+    MjpegParams mjpegParams_;
+    std::unique_ptr<ShotData> shot_;
+    // Status pictures of the options dialog, as "_HBITMAPIMAGESTATE": the
+    // address of the first of three QPixmap (off, bright, dark).
+    std::array<QPixmap, 3> statusBitmaps_;
+    std::unique_ptr<RecordingOptions> options_;
+    std::unique_ptr<FrameExchange> frames_;
+    std::unique_ptr<AviRecorder> recorder_;
+    std::unique_ptr<WebServer> web_;
+    std::unique_ptr<ShutterSound> shutter_;
+    std::unique_ptr<ShotWorker> worker_;
+    std::unique_ptr<VideoCapture> capture_;
+    std::unique_ptr<CameraDialog> camera_;
+    std::array<QIcon, 4> stateIcons_;
+    std::unique_ptr<MainMenu> menu_;
+
+    PictureView* picture_ = nullptr;
+    // Paint wrappers of the blank, display and difference buffers, made
+    // again only when the picture size changes.
+    std::array<QImage, 3> images_;
+
     int iconDelay_ = 0;
+    int iconIndex_ = -1;
+    bool firstPaintDone_ = false;
+    bool serverAutoStartDone_ = false;
+    int serverRunning_ = 0;
     int deviceCheckCountdown_ = 0;
     int reconnectCountdown_ = 0;
     int viewMode_ = 1;
     bool timerBusy_ = false;
     int timerId_ = 0;
     bool closed_ = false;
+    int64_t framesPainted_ = 0;
+    int64_t picturesHandedOver_ = 0;
     QSocketNotifier* signalNotifier_ = nullptr;
 };

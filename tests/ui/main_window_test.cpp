@@ -1,0 +1,273 @@
+// The main window with every module behind it: frames, painting, the
+// watchdog, the state icon and the visibility toggle.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
+
+#include <cstring>
+#include <vector>
+
+#include "core/settings_file.h"
+#include "recording/recording_options.h"
+#include "recording/shot_data.h"
+#include "ui/camera_dialog.h"
+#include "ui/hot_key.h"
+#include "ui/main_window.h"
+#include "ui/ui_test_support.h"
+#include "video/frame_exchange.h"
+#include "video/video_capture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QString kNoCamera = QString::fromUtf8("Подключите видеокамеру!");
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void Start(std::map<std::string, std::string> settings = {}) {
+        if (!settings.count("WWWPortListener")) settings["WWWPortListener"] = "64999";
+        folder_.WriteSettings(settings);
+        window_ = std::make_unique<MainWindow>();
+        window_->StopTimerForTest();
+        window_->show();
+        // A window told to start hidden may be gone again before it is seen.
+        if (settings["HideStart"] != "1") {
+            ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+        }
+    }
+    void TearDown() override { window_.reset(); }
+
+    // A picture of width x height whose lower half (the first rows in memory)
+    // has the colour bottom and whose upper half has top, both as B, G, R.
+    std::vector<uint8_t> Picture(int width, int height, QRgb bottom, QRgb top) {
+        std::vector<uint8_t> bytes(static_cast<std::size_t>(width) * height * 3);
+        for (int row = 0; row < height; ++row) {
+            const QRgb colour = row < height / 2 ? bottom : top;
+            for (int x = 0; x < width; ++x) {
+                uint8_t* pixel = &bytes[(static_cast<std::size_t>(row) * width + x) * 3];
+                pixel[0] = static_cast<uint8_t>(qBlue(colour));
+                pixel[1] = static_cast<uint8_t>(qGreen(colour));
+                pixel[2] = static_cast<uint8_t>(qRed(colour));
+            }
+        }
+        return bytes;
+    }
+    // Hands a sample over as the capture thread does and waits until it is painted.
+    void Feed(const std::vector<uint8_t>& sample) {
+        const int64_t painted = window_->FramesPainted();
+        window_->Frames()->PutSample(++sampleTime_, sample.data(), static_cast<int32_t>(sample.size()));
+        ASSERT_TRUE(WaitFor([&] { return window_->FramesPainted() > painted; }, 5000));
+    }
+    void Ticks(int count) {
+        for (int i = 0; i < count; ++i) window_->TickForTest();
+    }
+    // The picture as the user sees it.
+    QImage Shown() { return window_->PictureArea()->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+    static bool AllBlack(const QImage& image) {
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if ((image.pixel(x, y) & 0xFFFFFF) != 0) return false;
+        return true;
+    }
+    bool DisplayIsBlack() {
+        const uint8_t* display = window_->Frames()->Display();
+        for (int i = 0; i < kFrameBytes; ++i)
+            if (display[i] != 0) return false;
+        return true;
+    }
+
+    TestProgramFolder folder_;
+    std::unique_ptr<MainWindow> window_;
+    double sampleTime_ = 0.0;
+};
+
+TEST_F(MainWindowTest, ADuplicateDataMessageOnlyRefreshesTheCountdowns) {
+    Start();
+    window_->Frames()->SetSourceSize(320, 240);
+    Ticks(3);
+    EXPECT_EQ(window_->ReconnectCountdown(), 9);
+    Feed(Picture(320, 240, qRgb(0, 0, 255), qRgb(255, 0, 0)));
+    EXPECT_EQ(window_->FramesPainted(), 1);
+    EXPECT_EQ(window_->PicturesHandedOver(), 1);
+
+    Ticks(2);
+    window_->Post(kVideoDataMessage, 0, 1);
+    window_->Post(kVideoDataMessage, 0, 1);
+    ASSERT_TRUE(WaitFor([&] { return window_->ReconnectCountdown() == MainWindow::kCountdownTicks; }, 5000));
+    QTest::qWait(50);
+    EXPECT_EQ(window_->DeviceCheckCountdown(), MainWindow::kCountdownTicks);
+    EXPECT_EQ(window_->FramesPainted(), 1);
+    EXPECT_EQ(window_->PicturesHandedOver(), 1);
+}
+
+TEST_F(MainWindowTest, PaintsTheBottomUpPictureUprightFillingTheClientArea) {
+    Start();
+    window_->Frames()->SetSourceSize(320, 240);
+    window_->ResizeToPicture();
+    ASSERT_TRUE(WaitFor([&] { return window_->PictureArea()->size() == QSize(320, 240); }, 5000))
+        << window_->PictureArea()->width() << " x " << window_->PictureArea()->height();
+    EXPECT_LE(window_->menuBar()->geometry().bottom(), window_->PictureArea()->geometry().top())
+        << "the menu bar lies outside the picture";
+
+    Feed(Picture(320, 240, qRgb(0, 0, 255), qRgb(255, 0, 0)));
+    QImage shown = Shown();
+    ASSERT_EQ(shown.size(), QSize(320, 240));
+    EXPECT_EQ(shown.pixel(160, 10) & 0xFFFFFF, 0xFF0000u) << "the top half is red";
+    EXPECT_EQ(shown.pixel(160, 230) & 0xFFFFFF, 0x0000FFu) << "the bottom half is blue";
+
+    // A larger window scales the picture to its client area.
+    window_->resize(window_->size() + QSize(320, 240));
+    ASSERT_TRUE(WaitFor([&] { return window_->PictureArea()->width() == 640; }, 5000));
+    shown = Shown();
+    EXPECT_EQ(shown.pixel(320, 20) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(shown.pixel(320, shown.height() - 20) & 0xFFFFFF, 0x0000FFu);
+
+    // Data message 0: the picture is cleared.
+    window_->Post(kVideoDataMessage, 0, 0);
+    ASSERT_TRUE(WaitFor([&] { return DisplayIsBlack(); }, 5000));
+    EXPECT_TRUE(AllBlack(Shown()));
+}
+
+TEST_F(MainWindowTest, AHandOverNeedsAFreeBlockAndAMatchingSize) {
+    ShotData shot;
+    const std::vector<uint8_t> picture(160 * 120 * 3, 7);
+    EXPECT_FALSE(HandOverPicture(shot, picture.data(), 160 * 120 * 3 - 3, 160, 120, 1.5, 60, 1));
+    EXPECT_EQ(shot.pending.load(), 0) << "a size that disagrees with width x height x 3 is not handed over";
+    EXPECT_EQ(shot.frameBytes, 160 * 120 * 3 - 3) << "but it is copied";
+    EXPECT_EQ(shot.picture[0], 7);
+    EXPECT_EQ(shot.captureTime, 1.5);
+
+    EXPECT_TRUE(HandOverPicture(shot, picture.data(), 160 * 120 * 3, 160, 120, 2.5, 60, 1));
+    EXPECT_EQ(shot.pending.load(), 1);
+    EXPECT_EQ(shot.quality, 60);
+    EXPECT_EQ(shot.recording.load(), 1);
+    EXPECT_EQ(shot.frameWidth, 160);
+    EXPECT_EQ(shot.frameHeight, 120);
+
+    // While the worker holds the block nothing is written into it.
+    const std::vector<uint8_t> other(320 * 240 * 3, 9);
+    EXPECT_FALSE(HandOverPicture(shot, other.data(), 320 * 240 * 3, 320, 240, 3.5, 70, 0));
+    EXPECT_EQ(shot.frameWidth, 160);
+    EXPECT_EQ(shot.picture[0], 7);
+    EXPECT_EQ(shot.captureTime, 2.5);
+}
+
+TEST_F(MainWindowTest, CaptionAndIconWithoutACamera) {
+    Start({{"VideoDeviceId", "0123456789abcdef0123456789abcdef"}});
+    EXPECT_EQ(window_->windowTitle(), "Vistrel. v1.1");
+    Ticks(MainWindow::kIconDelayTicks);
+    EXPECT_EQ(window_->StateIconIndex(), -1) << "the program icon stays for the first 7 ticks";
+    Ticks(1);
+    EXPECT_EQ(window_->StateIconIndex(), 0);
+    Ticks(MainWindow::kCountdownTicks - 9);
+    EXPECT_EQ(window_->windowTitle(), "Vistrel. v1.1");
+    Ticks(1);
+    EXPECT_EQ(window_->windowTitle(), kNoCamera) << "the first disconnection comes 3 s after start";
+}
+
+TEST_F(MainWindowTest, TheWatchdogDisconnectsASilentCameraAndConnectsItAgain) {
+    Start({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "2"}});
+    QStringList captions;
+    QObject::connect(window_.get(), &QWidget::windowTitleChanged, [&](const QString& title) { captions << title; });
+    Ticks(1);
+    ASSERT_TRUE(window_->Capture()->Connected());
+    EXPECT_EQ(window_->windowTitle(), "Test pattern: 320 x 240");
+    ASSERT_TRUE(WaitFor([&] { return window_->FramesPainted() >= 3; }, 10000)) << "no frames from the test pattern";
+    EXPECT_EQ(window_->PictureArea()->size(), QSize(320, 240));
+
+    // The camera goes silent (unplugged) and is no longer listed.
+    window_->Capture()->StopGraph();
+    window_->Settings()->SetText("VideoDeviceId", "0123456789abcdef0123456789abcdef");
+    QTest::qWait(100);
+    Ticks(MainWindow::kCountdownTicks - 1);
+    EXPECT_FALSE(DisplayIsBlack());
+    Ticks(1);
+    EXPECT_EQ(window_->windowTitle(), kNoCamera);
+    EXPECT_TRUE(DisplayIsBlack());
+    EXPECT_TRUE(AllBlack(Shown()));
+    Ticks(1);
+    EXPECT_EQ(window_->StateIconIndex(), 0);
+
+    // Plugged in again: found at the next device check.
+    window_->Settings()->SetText("VideoDeviceId", "TestPattern");
+    Ticks(MainWindow::kCountdownTicks);
+    EXPECT_TRUE(window_->Capture()->Connected());
+    EXPECT_EQ(window_->windowTitle(), "Test pattern: 320 x 240");
+    const int64_t painted = window_->FramesPainted();
+    EXPECT_TRUE(WaitFor([&] { return window_->FramesPainted() > painted + 2; }, 10000));
+    Ticks(1);
+    EXPECT_EQ(window_->StateIconIndex(), 1);
+    EXPECT_EQ(captions, QStringList({"Test pattern: 320 x 240", kNoCamera, "Test pattern: 320 x 240"}));
+}
+
+TEST_F(MainWindowTest, ViewModeNonePaintsBlackWhileCaptureAndRecordingGoOn) {
+    Start({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "3"}, {"ModeView", "0"},
+           {"ModeActivation", "1"}, {"SpeedRec", "0"}});
+    const fs::path move = folder_.Path() / "move";
+    auto recorded = [&] {
+        for (const auto& entry : fs::directory_iterator(move))
+            if (entry.path().extension() == ".tmp" && fs::file_size(entry.path()) > 10000) return true;
+        return false;
+    };
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            window_->TickForTest();
+            return window_->PicturesHandedOver() > 5 && recorded();
+        },
+        20000))
+        << "nothing recorded";
+    EXPECT_EQ(window_->Options()->RecordingActive(), 1);
+    EXPECT_TRUE(AllBlack(Shown()));
+    EXPECT_EQ(window_->StateIconIndex() >= 1, true) << "connected and recording";
+
+    window_->SetViewMode(1);
+    EXPECT_FALSE(AllBlack(Shown())) << "the normal view shows the test pattern";
+}
+
+TEST_F(MainWindowTest, StampOffLeavesTheNextPictureUnstamped) {
+    Start();
+    window_->Frames()->SetSourceSize(160, 120);
+    const std::vector<uint8_t> white = Picture(160, 120, qRgb(255, 255, 255), qRgb(255, 255, 255));
+    auto stamped = [&] {
+        const uint8_t* display = window_->Frames()->Display();
+        return std::memcmp(display, white.data(), white.size()) != 0;
+    };
+    Feed(white);
+    EXPECT_TRUE(stamped());
+
+    WhenDialogOpens([](QDialog& dialog) {
+        Control<QCheckBox>(dialog, "id217")->click();
+        Control<QPushButton>(dialog, "id1")->click();
+    });
+    EXPECT_EQ(window_->RunCameraDialog(), CameraDialog::kStampChanged);
+    Feed(white);
+    EXPECT_FALSE(stamped());
+}
+
+TEST_F(MainWindowTest, HideStartHidesRightAfterTheFirstPaintAndTheHotKeyShowsAgain) {
+    Start({{"HideStart", "1"}});
+    ASSERT_TRUE(WaitFor([&] { return !window_->isVisible(); }, 5000)) << "still shown";
+    window_->Post(hot_key::kHotKeyMessage, hot_key::kHotKeyId, 0);
+    ASSERT_TRUE(WaitFor([&] { return window_->isVisible(); }, 5000));
+    QTest::qWait(100);
+    EXPECT_TRUE(window_->isVisible()) << "only the first paint hides";
+}
+
+TEST_F(MainWindowTest, HidingCancelsAnOpenCameraDialog) {
+    Start();
+    WhenDialogOpens([this](QDialog& dialog) {
+        Control<QListWidget>(dialog, "id131")->setCurrentRow(1);
+        window_->Post(hot_key::kHotKeyMessage, hot_key::kHotKeyId, 0);
+    });
+    EXPECT_EQ(window_->RunCameraDialog(), 0);
+    EXPECT_FALSE(window_->isVisible());
+    EXPECT_EQ(window_->Settings()->GetString("VideoRotate"), "0");
+    window_->Post(hot_key::kHotKeyMessage, hot_key::kHotKeyId, 0);
+    EXPECT_TRUE(WaitFor([&] { return window_->isVisible(); }, 5000));
+}
+
+}  // namespace
