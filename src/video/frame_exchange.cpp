@@ -22,11 +22,12 @@
 
 namespace {
 
-// Slack behind each buffer: the pixel copies move 4 bytes at a time and may
-// read one byte past the last pixel.
+// Slack behind each buffer: the pixel copies move 4, 16 or 32 bytes at a
+// time and may read up to 8 bytes past the last pixel.
 constexpr int32_t kSlack = 16;
-// Destination rows turned together by a quarter turn; their write positions
-// and the source bytes they read stay in the first-level cache.
+// Destination rows turned together by a quarter turn: whole cache lines of
+// every source row are used at once, and the strip is still cached when it
+// is compared.
 constexpr int32_t kStripRows = 64;
 // Only byte differences above this count toward the motion level.
 constexpr uint32_t kNoiseLimit = 6;
