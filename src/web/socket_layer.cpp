@@ -87,13 +87,28 @@ int ReceiveByte(int socket) {
 int ReadLine(int socket, char* buffer, int size) {
     std::memset(buffer, 0, static_cast<size_t>(size));
     int stored = 0;
+    char chunk[256];
     for (;;) {
-        const int byte = ReceiveByte(socket);
-        if (byte < 0) return -1;
-        if (byte == 13) continue;
-        if (byte == 10) return stored;
-        if (stored >= size - 2) return -1;
-        buffer[stored++] = static_cast<char>(byte);
+        // Peeks, then takes only the bytes up to the line's end, so the next
+        // line stays queued; two calls per piece instead of one per byte.
+        const ssize_t seen = recv(socket, chunk, sizeof chunk, MSG_PEEK);
+        if (seen < 0 && errno == EINTR) continue;
+        if (seen <= 0) return -1;
+        int used = 0;
+        int result = -2;
+        while (used < seen && result == -2) {
+            const char byte = chunk[used++];
+            if (byte == '\r') continue;
+            if (byte == '\n') {
+                result = stored;
+            } else if (stored >= size - 2) {
+                result = -1;
+            } else {
+                buffer[stored++] = byte;
+            }
+        }
+        if (ReceiveExact(socket, chunk, used) != used) return -1;
+        if (result != -2) return result;
     }
 }
 

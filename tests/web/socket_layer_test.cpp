@@ -53,6 +53,8 @@ TEST(SocketLayer, SendingToAClosedPeerFailsWithoutASignal) {
 TEST(SocketLayer, SendAllKeepsSendingToASlowReader) {
     TcpPair tcp(4096);
     ASSERT_GE(tcp.server, 0);
+    const int small = 4096;
+    setsockopt(tcp.server, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     // With a send timeout one send call returns early with part of the data.
     SetSocketTimeouts(tcp.server, 100);
     const std::size_t total = 921600;
@@ -62,15 +64,17 @@ TEST(SocketLayer, SendAllKeepsSendingToASlowReader) {
     std::thread reader([&] {
         char chunk[65536];
         while (received.size() < total) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(60));
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
             const ssize_t got = recv(tcp.client, chunk, sizeof chunk, 0);
             if (got <= 0) break;
             received.append(chunk, static_cast<std::size_t>(got));
         }
     });
     EXPECT_EQ(SendAll(tcp.server, data.data(), total), static_cast<int>(total));
+    shutdown(tcp.server, SHUT_WR);
     reader.join();
-    EXPECT_EQ(received, std::string(data.begin(), data.end()));
+    EXPECT_EQ(received.size(), total);
+    EXPECT_TRUE(received == std::string(data.begin(), data.end()));
 }
 
 TEST(SocketLayer, ReadLineDropsCarriageReturnsAndBoundsTheLine) {

@@ -53,7 +53,9 @@ TEST_F(WebClientTest, CurlFetchesThePageAndThePictureUnchanged) {
     ASSERT_EQ(RunCommand("curl -sS --max-time 60 -o " + page.string() + " " + Url("/")), 0);
     ASSERT_EQ(RunCommand("curl -sS --max-time 60 -o " + picture.string() + " " + Url("/wwwcam.jpg")), 0);
     EXPECT_EQ(ReadFile(page), kPageResponse.substr(kPageResponse.find("<html>")));
-    EXPECT_EQ(ReadFile(picture), std::string(jpeg.begin(), jpeg.end()));
+    const std::string fetched = ReadFile(picture);
+    EXPECT_EQ(fetched.size(), jpeg.size());
+    EXPECT_TRUE(fetched == std::string(jpeg.begin(), jpeg.end()));
 }
 
 TEST_F(WebClientTest, ABrowserShowsThePictureAtItsSize) {

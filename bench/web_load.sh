@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Load test of the web server beside nginx serving the same 640x480 JPEG as a
+# static file, one new connection per request ("Connection: close").
+# Usage: bench/web_load.sh [BUILD_DIR] (needs vistrel-webserve built there,
+# wrk, nginx and ffmpeg). Not part of CI.
+set -euo pipefail
+build="${1:-$(dirname "$0")/../build}"
+server_bin="$build/vistrel-webserve"
+duration="${DURATION:-10s}"
+connections="${CONNECTIONS:-50}"
+[ -x "$server_bin" ] || { echo "web_load: build the vistrel-webserve target in $build first" >&2; exit 1; }
+for tool in wrk nginx ffmpeg; do
+  command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "web_load: $tool is missing" >&2; exit 1; }
+done
+nginx_bin="$(command -v nginx || echo /usr/sbin/nginx)"
+
+work="$(mktemp -d /tmp/vistrel_webload.XXXXXX)"
+chmod 755 "$work"
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+free_port() {
+  python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+# A camera-like 640x480 picture of about 50 KB.
+mkdir -p "$work/www"
+picture="$work/www/wwwcam.jpg"
+for q in 2 3 4 5 6 8 10; do
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=640x480:rate=1,noise=alls=12:allf=u" -frames:v 1 -q:v "$q" "$picture"
+  [ "$(stat -c %s "$picture")" -le 56000 ] && break
+done
+chmod 644 "$picture"
+echo "picture: $(stat -c %s "$picture") bytes"
+
+ours_port="$(free_port)"
+"$server_bin" "$ours_port" "$picture" >"$work/ours.log" 2>&1 &
+ours_pid=$!
+pids+=("$ours_pid")
+
+nginx_port="$(free_port)"
+mkdir -p "$work/nginx"
+cat >"$work/nginx/nginx.conf" <<EOF
+worker_processes auto;
+pid $work/nginx/nginx.pid;
+error_log $work/nginx/error.log;
+daemon off;
+events { worker_connections 1024; }
+http {
+  access_log off;
+  client_body_temp_path $work/nginx/body;
+  proxy_temp_path $work/nginx/proxy;
+  fastcgi_temp_path $work/nginx/fastcgi;
+  uwsgi_temp_path $work/nginx/uwsgi;
+  scgi_temp_path $work/nginx/scgi;
+  types { image/jpeg jpg; }
+  server {
+    listen 127.0.0.1:$nginx_port;
+    root $work/www;
+  }
+}
+EOF
+"$nginx_bin" -p "$work/nginx" -c "$work/nginx/nginx.conf" 2>>"$work/nginx/error.log" &
+pids+=("$!")
+
+for url in "http://127.0.0.1:$ours_port/wwwcam.jpg" "http://127.0.0.1:$nginx_port/wwwcam.jpg"; do
+  for _ in $(seq 50); do curl -s -o /dev/null "$url" && break; sleep 0.1; done
+done
+cmp <(curl -s "http://127.0.0.1:$ours_port/wwwcam.jpg") "$picture" || { echo "web_load: wrong picture" >&2; exit 1; }
+
+rss() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+
+run_wrk() {
+  wrk -t2 -c"$connections" -d"$duration" --latency -H "Connection: close" "$1" >"$work/$2.wrk" 2>&1
+  local rps p50 p99 errors
+  rps="$(awk '/Requests\/sec/ {print $2}' "$work/$2.wrk")"
+  p50="$(awk '$1 == "50%" {print $2}' "$work/$2.wrk")"
+  p99="$(awk '$1 == "99%" {print $2}' "$work/$2.wrk")"
+  errors="$(grep -E 'Socket errors|Non-2xx' "$work/$2.wrk" || true)"
+  printf '%-8s %10s req/s   p50 %-9s p99 %-9s %s\n' "$2" "$rps" "$p50" "$p99" "${errors:-no socket errors}"
+  echo "$rps" >"$work/$2.rps"
+}
+
+rss_before="$(rss "$ours_pid")"
+run_wrk "http://127.0.0.1:$ours_port/wwwcam.jpg" vistrel
+rss_middle="$(rss "$ours_pid")"
+run_wrk "http://127.0.0.1:$nginx_port/wwwcam.jpg" nginx
+run_wrk "http://127.0.0.1:$ours_port/wwwcam.jpg" vistrel2
+rss_after="$(rss "$ours_pid")"
+echo "vistrel-webserve RSS: ${rss_before} kB before, ${rss_middle} kB after one run, ${rss_after} kB after two"
+awk -v a="$(cat "$work/vistrel.rps")" -v b="$(cat "$work/vistrel2.rps")" -v n="$(cat "$work/nginx.rps")" \
+  'BEGIN { printf "ratio to nginx: %.2f (first run), %.2f (second run); goal 0.60\n", a / n, b / n }'
