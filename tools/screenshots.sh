@@ -25,3 +25,6 @@ shoot() {
 }
 
 shoot window_tests 'WindowScreenshots.*'
+
+# Every menu and dialog of the menu's commands, and each open menu.
+shoot dialogs_tests 'MenuScreenshots.*'
