@@ -215,6 +215,17 @@ TEST_F(WebServerTest, AClientLeavingMidResponseDoesNotEndTheProcess) {
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         close(fd);
     }
+    // A local stream socket with a small buffer reports the peer's close as EPIPE.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const int small = 4096;
+    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ASSERT_TRUE(SendRaw(pair[1], Get("/wwwcam.jpg")));
+    std::thread serving([&] { server->HandleConnection(pair[0]); });
+    char first[100];
+    ASSERT_GT(recv(pair[1], first, sizeof first, 0), 0);
+    close(pair[1]);
+    serving.join();
     const std::string got = Exchange(port, Get("/wwwcam.jpg")).bytes;
     EXPECT_EQ(got.size(), Picture(largest).size());
     EXPECT_TRUE(got == Picture(largest));
