@@ -55,6 +55,8 @@ protected:
     }
     // Types text into the quality field and leaves it, as the user does.
     static void EnterQuality(QDialog& dialog, const QString& text) {
+        // Focus moves only inside the active window.
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&dialog));
         auto* field = Control<QLineEdit>(dialog, "id409");
         field->setFocus();
         field->selectAll();
