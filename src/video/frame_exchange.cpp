@@ -28,7 +28,7 @@ constexpr int32_t kSlack = 16;
 // Destination rows turned together by a quarter turn: whole cache lines of
 // every source row are used at once, and the strip is still cached when it
 // is compared.
-constexpr int32_t kStripRows = 64;
+constexpr int32_t kStripRows = 128;
 // Only byte differences above this count toward the motion level.
 constexpr uint32_t kNoiseLimit = 6;
 
