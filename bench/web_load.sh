@@ -74,16 +74,41 @@ done
 cmp <(curl -s "http://127.0.0.1:$ours_port/wwwcam.jpg") "$picture" || { echo "web_load: wrong picture" >&2; exit 1; }
 
 rss() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
+# TCP resets sent on this machine so far (system-wide, so other traffic counts too).
+resets() { awk '$1 == "Tcp:" && $2 ~ /^[0-9]/ {print $15}' /proc/net/snmp; }
 
 run_wrk() {
+  local resets_before rps p50 p99 errors
+  resets_before="$(resets)"
   wrk -t2 -c"$connections" -d"$duration" --latency -H "Connection: close" "$1" >"$work/$2.wrk" 2>&1
-  local rps p50 p99 errors
   rps="$(awk '/Requests\/sec/ {print $2}' "$work/$2.wrk")"
   p50="$(awk '$1 == "50%" {print $2}' "$work/$2.wrk")"
   p99="$(awk '$1 == "99%" {print $2}' "$work/$2.wrk")"
   errors="$(grep -E 'Socket errors|Non-2xx' "$work/$2.wrk" || true)"
-  printf '%-8s %10s req/s   p50 %-9s p99 %-9s %s\n' "$2" "$rps" "$p50" "$p99" "${errors:-no socket errors}"
+  printf '%-8s %10s req/s  p50 %-9s p99 %-9s TCP resets %-5s %s\n' "$2" "$rps" "$p50" "$p99" \
+    "$(($(resets) - resets_before))" "${errors:-no socket errors}"
   echo "$rps" >"$work/$2.rps"
+}
+
+# wrk counts every body that ends with the connection (no Content-Length) as
+# a read error, so a second check counts the responses that arrived whole.
+cat >"$work/check.lua" <<EOF
+local expected = $(stat -c %s "$picture")
+local threads = {}
+function setup(thread) table.insert(threads, thread) end
+function init(args) whole = 0; broken = 0 end
+function response(status, headers, body)
+  if status == 200 and #body == expected then whole = whole + 1 else broken = broken + 1 end
+end
+function done(summary, latency, requests)
+  local w, b = 0, 0
+  for _, t in ipairs(threads) do w = w + t:get("whole"); b = b + t:get("broken") end
+  io.write(string.format("bodies checked: %d whole, %d short or wrong\n", w, b))
+end
+EOF
+check_bodies() {
+  wrk -t2 -c"$connections" -d5s -H "Connection: close" -s "$work/check.lua" "$1" 2>&1 |
+    grep "bodies checked" | sed "s/^/$2: /"
 }
 
 rss_before="$(rss "$ours_pid")"
@@ -92,6 +117,8 @@ rss_middle="$(rss "$ours_pid")"
 run_wrk "http://127.0.0.1:$nginx_port/wwwcam.jpg" nginx
 run_wrk "http://127.0.0.1:$ours_port/wwwcam.jpg" vistrel2
 rss_after="$(rss "$ours_pid")"
+check_bodies "http://127.0.0.1:$ours_port/wwwcam.jpg" vistrel
+check_bodies "http://127.0.0.1:$nginx_port/wwwcam.jpg" nginx
 echo "vistrel-webserve RSS: ${rss_before} kB before, ${rss_middle} kB after one run, ${rss_after} kB after two"
 awk -v a="$(cat "$work/vistrel.rps")" -v b="$(cat "$work/vistrel2.rps")" -v n="$(cat "$work/nginx.rps")" \
   'BEGIN { printf "ratio to nginx: %.2f (first run), %.2f (second run); goal 0.60\n", a / n, b / n }'
