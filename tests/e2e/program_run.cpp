@@ -29,6 +29,7 @@ ProgramRun::ProgramRun() {
     fs::copy_file(build / "vistrel", folder_ / "vistrel");
     if (fs::is_directory(build / "Lang")) fs::copy(build / "Lang", folder_ / "Lang", fs::copy_options::recursive);
     fs::create_directories(folder_ / "run");
+    fs::permissions(folder_ / "run", fs::perms::owner_all);
     fs::create_directories(folder_ / "home");
     env_["QT_QPA_PLATFORM"] = "offscreen";
     env_["XDG_RUNTIME_DIR"] = (folder_ / "run").string();
