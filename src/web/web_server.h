@@ -61,7 +61,8 @@ public:
 
     int32_t Port() const { return port_; }
     int32_t StartAfterLaunch() const { return startAfterLaunch_; }
-    // Applies to connections accepted afterwards; 0 or less means no timeout.
+    // Longest wait for a connection's next bytes, either way (default 10 s);
+    // applies to connections accepted afterwards; 0 or less means none.
     void SetReceiveTimeoutMs(int timeoutMs);
 
     // Options dialog support (no UI here). The values the dialog opens with.
@@ -74,8 +75,8 @@ public:
     // (empty reads as 0), then held within 80..65000.
     static int32_t ValidatePort(const char* fieldText);
     // OK of the dialog: stores what changed, moves a running server to a new
-    // port, and saves the settings file only when something changed. Returns
-    // true when a setting changed.
+    // port, and saves the settings file (when the registry is one) only when
+    // something changed. Returns true when a setting changed.
     bool ApplyOptions(const char* portFieldText, int32_t startAfterLaunch);
 
 private:
