@@ -151,15 +151,14 @@ void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
 }
 
 // Moves the pixels of a quarter turn one at a time: destination rows
-// [top, top + rows), columns [left, outWidth).
+// [top, top + rows), columns [left, outWidth); strip holds row top.
 void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns, bool reverseRows,
-                     uint8_t* out, int32_t top, int32_t rows, int32_t left) {
+                     uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     const std::ptrdiff_t step = reverseColumns ? -kFrameBytesPerPixel : kFrameBytesPerPixel;
     const int32_t firstColumn = reverseColumns ? width - 1 - top : top;
-    uint8_t* strip = out + outRowBytes * top;
     for (int32_t dx = left; dx < outWidth; ++dx) {
         const int32_t sy = reverseRows ? height - 1 - dx : dx;
         const uint8_t* from = source + inRowBytes * sy + firstColumn * kFrameBytesPerPixel;
@@ -236,7 +235,7 @@ __attribute__((target("ssse3"))) inline void StoreQuad(uint8_t* line, __m128i pa
 // Quarter turn in blocks of 4 x 4 pixels: each source row's 4 pixels are
 // spread to 32-bit lanes, the lanes transposed, and packed back to 12 bytes.
 __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, int32_t width, int32_t height,
-                                                         bool reverseColumns, bool reverseRows, uint8_t* out,
+                                                         bool reverseColumns, bool reverseRows, uint8_t* strip,
                                                          int32_t top, int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
@@ -268,7 +267,7 @@ __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, 
             const __m128i t1 = _mm_unpacklo_epi32(r2, r3);
             const __m128i t2 = _mm_unpackhi_epi32(r0, r1);
             const __m128i t3 = _mm_unpackhi_epi32(r2, r3);
-            uint8_t* to = out + outRowBytes * dy + dx * kFrameBytesPerPixel;
+            uint8_t* to = strip + outRowBytes * (dy - top) + dx * kFrameBytesPerPixel;
             StoreQuad(to, _mm_shuffle_epi8(_mm_unpacklo_epi64(t0, t1), pack), wideStore);
             StoreQuad(to + outRowBytes, _mm_shuffle_epi8(_mm_unpackhi_epi64(t0, t1), pack), wideStore);
             StoreQuad(to + 2 * outRowBytes, _mm_shuffle_epi8(_mm_unpacklo_epi64(t2, t3), pack), wideStore);
@@ -307,7 +306,7 @@ __attribute__((target("avx2"))) inline void StoreLines(uint8_t* line, std::size_
 // The quarter turn for two blocks of 4 x 4 pixels at once (destination rows
 // dy..dy+3 in the low half of each register, dy+4..dy+7 in the high half).
 __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32_t width, int32_t height,
-                                                    bool reverseColumns, bool reverseRows, uint8_t* out, int32_t top,
+                                                    bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top,
                                                     int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
@@ -345,7 +344,7 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
             const __m256i t1 = _mm256_unpacklo_epi32(r2, r3);
             const __m256i t2 = _mm256_unpackhi_epi32(r0, r1);
             const __m256i t3 = _mm256_unpackhi_epi32(r2, r3);
-            uint8_t* to = out + outRowBytes * dy + dx * kFrameBytesPerPixel;
+            uint8_t* to = strip + outRowBytes * (dy - top) + dx * kFrameBytesPerPixel;
             StoreLines(to, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t0, t1), pack), wideStore);
             StoreLines(to + outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t0, t1), pack),
                        wideStore);
@@ -401,8 +400,8 @@ uint64_t OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint
 // Quarter-turn family: destination pixel (dx, dy) is source pixel
 // (dy or W-1-dy, dx or H-1-dx). Works in strips of destination rows, each
 // compared while it is still in the cache.
-uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* out, uint8_t* previous,
-                       uint8_t* difference) {
+uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch, uint8_t* out,
+                       uint8_t* previous, uint8_t* difference) {
     const int32_t outWidth = in.height;
     const int32_t outHeight = in.width;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
@@ -417,26 +416,26 @@ uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, 
 #if defined(VISTREL_WIDE_VECTORS)
             if (HasWideVectors()) {
                 blockRows = rows & ~7;
-                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, out, top, blockRows,
+                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
                                blockColumns);
             }
 #endif
             const int32_t quads = (rows - blockRows) & ~3;
             if (quads > 0)
-                TurnBlocksShuffled(in.source, in.width, in.height, reverseColumns, reverseRows, out,
-                                   top + blockRows, quads, blockColumns);
+                TurnBlocksShuffled(in.source, in.width, in.height, reverseColumns, reverseRows,
+                                   scratch + outRowBytes * blockRows, top + blockRows, quads, blockColumns);
             blockRows += quads;
         }
 #endif
         // Whatever the blocks leave: the right edge, then the bottom rows.
         if (blockColumns < outWidth)
-            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, out, top, blockRows,
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
                             blockColumns);
         if (blockRows < rows)
-            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, out, top + blockRows,
-                            rows - blockRows, 0);
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
+                            scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
-        sum += CompareBytes<false>(out + at, out + at, previous + at, difference + at, outRowBytes * rows);
+        sum += CompareBytes<true>(scratch, out + at, previous + at, difference + at, outRowBytes * rows);
     }
     return sum;
 }
@@ -477,7 +476,8 @@ FrameExchange::FrameExchange(Registry& registry)
       blank_(NewBuffer(1)),
       display_(NewBuffer(2)),
       difference_(NewBuffer(3)),
-      previous_(NewBuffer(4)) {
+      previous_(NewBuffer(4)),
+      strip_(NewBuffer(5)) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));
@@ -520,13 +520,15 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     uint64_t sum = 0;
     switch (rotate_) {
         case 1:
-            sum = OrientColumns(in, reflect == 2, reflect != 1, buffer, previous_.get(), difference_.get());
+            sum = OrientColumns(in, reflect == 2, reflect != 1, strip_.get(), buffer, previous_.get(),
+                                difference_.get());
             break;
         case 2:
             sum = OrientRows(in, reflect != 1, reflect != 2, buffer, previous_.get(), difference_.get());
             break;
         case 3:
-            sum = OrientColumns(in, reflect != 2, reflect == 1, buffer, previous_.get(), difference_.get());
+            sum = OrientColumns(in, reflect != 2, reflect == 1, strip_.get(), buffer, previous_.get(),
+                                difference_.get());
             break;
         default:
             sum = OrientRows(in, reflect == 1, reflect == 2, buffer, previous_.get(), difference_.get());

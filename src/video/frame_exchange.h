@@ -67,6 +67,9 @@ private:
     PictureBuffer display_;
     PictureBuffer difference_;
     PictureBuffer previous_;
+    // Quarter turns build each strip of rows here, where it stays cached,
+    // and copy it out while comparing.
+    PictureBuffer strip_;
     MessagePoster* mainWindow_ = nullptr;
     uint32_t dataMessage_ = 0;
     // Written only while the graph is stopped; atomic so the capture thread's
