@@ -19,13 +19,12 @@
 
 namespace {
 
-// The quality field as an unsigned number; anything outside 1..100 (an
-// empty field reads as 0) gives the default.
-int32_t ReadQuality(const QString& text) {
+// The quality field as an unsigned number (an empty field reads as 0);
+// 0 also for a number too large to read.
+uint64_t ReadUnsigned(const QString& text) {
     bool ok = false;
     const qulonglong value = text.trimmed().toULongLong(&ok);
-    if (!ok || value < 1 || value > 100) return CameraDialog::kDefaultQuality;
-    return static_cast<int32_t>(value);
+    return ok ? value : 0;
 }
 
 }  // namespace
@@ -189,8 +188,13 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
 bool CameraDialogWindow::eventFilter(QObject* watched, QEvent* event) {
     // The typed number counts once the field is left, not while it has the focus.
     if (watched == qualityField_ && event->type() == QEvent::FocusOut && result() == 0 && isVisible()) {
-        quality_ = ReadQuality(qualityField_->text());
-        if (qualityField_->text() != QString::number(quality_)) qualityField_->setText(QString::number(quality_));
+        const uint64_t value = ReadUnsigned(qualityField_->text());
+        if (value < 1 || value > 100) {
+            quality_ = CameraDialog::kDefaultQuality;
+            qualityField_->setText(QString::number(quality_));
+        } else {
+            quality_ = static_cast<int32_t>(value);
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
