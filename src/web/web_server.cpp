@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -23,6 +24,8 @@ constexpr const char* kStartKey = "WWWStartAfterLaunch";
 // Longest wait for a client to close after its full response was sent.
 constexpr int kFinishWaitMs = 2000;
 constexpr int kAcceptWaitMs = 5000;
+// How long a connection thread waits for the next connection before it ends.
+constexpr int kIdleWorkerMs = 2000;
 
 // Accept failures caused by one client, not by the listener itself.
 bool IsConnectionError(int error) {
@@ -93,8 +96,14 @@ WebServer::WebServer(Registry& registry) : registry_(registry) {
 
 WebServer::~WebServer() {
     Stop();
-    std::unique_lock lock(pictureLock_);
-    slotFreed_.wait(lock, [this] { return slotsInUse_ == 0; });
+    {
+        std::unique_lock lock(pictureLock_);
+        slotFreed_.wait(lock, [this] { return slotsInUse_ == 0; });
+    }
+    std::unique_lock lock(workersMutex_);
+    closing_ = true;
+    workHandedOver_.notify_all();
+    workerEnded_.wait(lock, [this] { return liveWorkers_ == 0; });
 }
 
 bool WebServer::Running() const {
@@ -225,7 +234,7 @@ void WebServer::AcceptEntry(ThreadStart* start) {
 }
 
 void WebServer::ConnectionEntry(ThreadStart* start) {
-    static_cast<WebServer*>(start->object)->ServeSlot(static_cast<int>(start->value));
+    static_cast<WebServer*>(start->object)->ConnectionLoop(static_cast<int>(start->value));
 }
 
 void WebServer::AcceptLoop(int listener) {
@@ -244,12 +253,48 @@ void WebServer::AcceptLoop(int listener) {
             CloseSocket(connection);
             continue;
         }
-        // The handle goes out of scope at once: connection threads run detached.
-        if (!StartThread(ConnectionEntry, this, slot, 0)) ReleaseSlot(slot);
+        HandOver(slot);
     }
     std::lock_guard guard(pictureLock_);
     listenSocket_.store(kNoSocket, std::memory_order_release);
     close(listener);
+}
+
+void WebServer::HandOver(int slot) {
+    {
+        std::lock_guard guard(workersMutex_);
+        if (idleWorkers_ > waitingCount_) {
+            waiting_[waitingCount_++] = slot;
+            workHandedOver_.notify_one();
+            return;
+        }
+        ++liveWorkers_;
+    }
+    // The handle goes out of scope at once: connection threads run detached.
+    if (StartThread(ConnectionEntry, this, slot, 0)) return;
+    ReleaseSlot(slot);
+    std::lock_guard guard(workersMutex_);
+    --liveWorkers_;
+    workerEnded_.notify_all();
+}
+
+void WebServer::ConnectionLoop(int slot) {
+    // One picture buffer per thread, not per request.
+    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[ShotData::kBufferBytes]);
+    for (;;) {
+        ServeSlot(slot, picture.get());
+        std::unique_lock lock(workersMutex_);
+        ++idleWorkers_;
+        workHandedOver_.wait_for(lock, std::chrono::milliseconds(kIdleWorkerMs),
+                                 [this] { return waitingCount_ > 0 || closing_; });
+        --idleWorkers_;
+        if (waitingCount_ == 0) {
+            --liveWorkers_;
+            workerEnded_.notify_all();
+            return;
+        }
+        slot = waiting_[--waitingCount_];
+    }
 }
 
 void WebServer::PrepareConnection(int fd) const {
@@ -270,21 +315,23 @@ int WebServer::TakeSlot(int fd) {
 }
 
 void WebServer::ReleaseSlot(int slot) {
-    std::lock_guard guard(pictureLock_);
-    // Closed under the lock, so Stop never shuts down a reused descriptor number.
-    CloseSocket(slots_[slot].socket);
-    slots_[slot].inUse = false;
-    --slotsInUse_;
-    slotFreed_.notify_all();
-}
-
-void WebServer::ServeSlot(int slot) {
     int fd = kNoSocket;
     {
+        // Leaves the table before it is closed, so Stop never shuts down a reused number.
         std::lock_guard guard(pictureLock_);
         fd = slots_[slot].socket;
+        slots_[slot].socket = kNoSocket;
+        slots_[slot].inUse = false;
+        --slotsInUse_;
+        slotFreed_.notify_all();
     }
-    if (HandleRequest(fd)) {
+    CloseSocket(fd);
+}
+
+void WebServer::ServeSlot(int slot, uint8_t* picture) {
+    // Written when the slot was taken, before it was handed to this thread.
+    const int fd = slots_[slot].socket;
+    if (HandleRequest(fd, picture)) {
         const int timeoutMs = receiveTimeoutMs_.load(std::memory_order_relaxed);
         FinishSending(fd, timeoutMs > 0 ? std::min(timeoutMs, kFinishWaitMs) : kFinishWaitMs);
     }
@@ -299,10 +346,11 @@ void WebServer::HandleConnection(int fd) {
         CloseSocket(fd);
         return;
     }
-    ServeSlot(slot);
+    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[ShotData::kBufferBytes]);
+    ServeSlot(slot, picture.get());
 }
 
-bool WebServer::HandleRequest(int fd) {
+bool WebServer::HandleRequest(int fd, uint8_t* picture) {
     char line[kRequestLineSize];
     if (ReadLine(fd, line, sizeof line) < 10) return false;
     const char* target = nullptr;
@@ -323,13 +371,12 @@ bool WebServer::HandleRequest(int fd) {
         if (length == 0) break;
     }
     if (page) return SendText(fd, kPageResponse) >= 0;
-    return SendPicture(fd);
+    return SendPicture(fd, picture);
 }
 
-bool WebServer::SendPicture(int fd) {
-    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[ShotData::kBufferBytes]);
+bool WebServer::SendPicture(int fd, uint8_t* picture) {
     if (!picture) return false;
-    const int32_t bytes = CopyPublishedPicture(picture.get());
+    const int32_t bytes = CopyPublishedPicture(picture);
     if (SendText(fd, kPictureHead, bytes > 0) < 0) return false;
-    return bytes == 0 || SendAll(fd, picture.get(), static_cast<std::size_t>(bytes)) >= 0;
+    return bytes == 0 || SendAll(fd, picture, static_cast<std::size_t>(bytes)) >= 0;
 }

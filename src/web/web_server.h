@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "core/section_lock.h"
 #include "core/thread_start.h"
@@ -88,16 +89,21 @@ private:
     static void AcceptEntry(ThreadStart* start);
     static void ConnectionEntry(ThreadStart* start);
     void AcceptLoop(int listener);
+    // Gives an accepted slot to an idle connection thread, or to a new one.
+    void HandOver(int slot);
+    // A connection thread: serves its first slot, then the slots handed to it
+    // while it waits idle, and ends after a quiet spell.
+    void ConnectionLoop(int slot);
     // Under the picture lock: the lowest free slot now holds fd; -1 when full.
     int TakeSlot(int fd);
     // Closes the slot's socket and frees the slot, under the picture lock.
     void ReleaseSlot(int slot);
     // Answers the request on the slot's socket, then closes and frees it.
-    void ServeSlot(int slot);
+    void ServeSlot(int slot, uint8_t* picture);
     void PrepareConnection(int fd) const;
-    // True when a whole response was sent.
-    bool HandleRequest(int fd);
-    bool SendPicture(int fd);
+    // True when a whole response was sent; picture holds ShotData::kBufferBytes.
+    bool HandleRequest(int fd, uint8_t* picture);
+    bool SendPicture(int fd, uint8_t* picture);
 
     Registry& registry_;
     ShotData* shot_ = nullptr;
@@ -109,6 +115,15 @@ private:
     std::atomic<int> listenSocket_{-1};
     Slot slots_[kSlotCount];
     int slotsInUse_ = 0;
+    // Connection threads, and the slots waiting for an idle one of them.
+    std::mutex workersMutex_;
+    std::condition_variable workHandedOver_;
+    std::condition_variable workerEnded_;
+    int waiting_[kSlotCount] = {};
+    int waitingCount_ = 0;
+    int idleWorkers_ = 0;
+    int liveWorkers_ = 0;
+    bool closing_ = false;
     int32_t port_ = kDefaultPort;
     int32_t startAfterLaunch_ = 0;
     std::atomic<int> receiveTimeoutMs_{kDefaultReceiveTimeoutMs};
