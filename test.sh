@@ -26,3 +26,6 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DVISTREL_SANITIZE=thread -DVI
 cmake --build build-tsan -j"$jobs"
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/tsan.supp" \
   ctest --test-dir build-tsan --output-on-failure -j"$jobs" -L threaded
+
+echo "== fuzzing (20 s per target)"
+tools/run-fuzzers.sh 20
