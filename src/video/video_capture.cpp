@@ -112,7 +112,9 @@ struct VideoCapture::Callbacks {
         } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
             static_cast<VideoCapture*>(self)->OnEnd(nullptr);
         }
-        // Nobody pops this bus; every message is dropped once seen.
+        // Nobody pops this bus: every message is dropped once seen, and a
+        // handler that drops a message owns it.
+        gst_message_unref(message);
         return GST_BUS_DROP;
     }
 };
