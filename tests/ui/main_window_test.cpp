@@ -270,4 +270,23 @@ TEST_F(MainWindowTest, HidingCancelsAnOpenCameraDialog) {
     EXPECT_TRUE(WaitFor([&] { return window_->isVisible(); }, 5000));
 }
 
+TEST_F(MainWindowTest, CloseBoxEscapeAndExitRunTheSameShutdown) {
+    const std::vector<std::function<void(MainWindow&)>> ways = {
+        [](MainWindow& window) { window.close(); },
+        [](MainWindow& window) { QTest::keyClick(&window, Qt::Key_Escape); },
+        [](MainWindow& window) { window.Menu()->Command(menu_id::kExit); },
+    };
+    for (std::size_t way = 0; way < ways.size(); ++way) {
+        std::filesystem::remove(folder_.SettingsPath());
+        Start();
+        window_->Settings()->SetInt("ShotCounterFiles", 41 + static_cast<int32_t>(way));
+        ways[way](*window_);
+        EXPECT_TRUE(window_->Closed()) << way;
+        EXPECT_FALSE(window_->isVisible()) << way;
+        EXPECT_EQ(window_->Capture(), nullptr) << way;
+        EXPECT_EQ(folder_.ReadSettings()["ShotCounterFiles"], std::to_string(41 + way)) << way;
+        window_.reset();
+    }
+}
+
 }  // namespace
