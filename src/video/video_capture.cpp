@@ -292,8 +292,11 @@ GstElement* VideoCapture::BuildPipeline(Source& source, int32_t width, int32_t h
         std::string text;
         if (source.kind == SourceKind::TestPattern) {
             const std::string size = width > 0 ? SizeCaps("video/x-raw", width, height) : RangeCaps("video/x-raw");
-            text = "videotestsrc is-live=true pattern=ball ! capsfilter caps=\"" + size +
-                   "\" ! clockoverlay halignment=right valignment=top shaded-background=true ! " + tail;
+            // The clock comes from the Pango plugins; without them the ball still moves.
+            GstElementFactory* clock = gst_element_factory_find("clockoverlay");
+            const char* overlay = clock ? "clockoverlay halignment=right valignment=top shaded-background=true ! " : "";
+            if (clock) gst_object_unref(clock);
+            text = "videotestsrc is-live=true pattern=ball ! capsfilter caps=\"" + size + "\" ! " + overlay + tail;
         } else {
             text = source.description + " ! decodebin ! " + tail;
         }
