@@ -291,7 +291,9 @@ GstElement* VideoCapture::BuildPipeline(Source& source, int32_t width, int32_t h
     } else {
         std::string text;
         if (source.kind == SourceKind::TestPattern) {
-            const std::string size = width > 0 ? SizeCaps("video/x-raw", width, height) : RangeCaps("video/x-raw");
+            // The built-in source's own format is the largest picture the program takes.
+            const std::string size = width > 0 ? SizeCaps("video/x-raw", width, height)
+                                               : SizeCaps("video/x-raw", kFrameMaxWidth, kFrameMaxHeight);
             // The clock comes from the Pango plugins; without them the ball still moves.
             GstElementFactory* clock = gst_element_factory_find("clockoverlay");
             const char* overlay = clock ? "clockoverlay halignment=right valignment=top shaded-background=true ! " : "";

@@ -210,7 +210,9 @@ bool WindowVisible(const std::string& display) {
 
 TEST(EndToEnd, TheHotKeyHidesAndShowsTheRunningProgram) {
     if (!HaveCommand("Xvfb") || !HaveCommand("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
-    const std::string display = ":" + std::to_string(90 + getpid() % 400);
+    int number = 100 + getpid() % 300;
+    while (fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) ++number;
+    const std::string display = ":" + std::to_string(number);
     ProgramRun xserver;  // Only for its folder; Xvfb runs as a child of the shell.
     const std::string pidFile = (xserver.Folder() / "xvfb.pid").string();
     Shell("(Xvfb " + display + " -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & echo $! > " + pidFile + ")");

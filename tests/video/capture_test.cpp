@@ -368,7 +368,14 @@ TEST_F(CaptureTest, ConnectStopCyclesLeaveNoThreadsOrObjects) {
     }
     // GStreamer keeps a small pool of idle streaming threads; a leak would add one per cycle.
     EXPECT_LE(ThreadCount(), threads + 2);
-    EXPECT_LE(LiveGstObjects(tracer), objects);
+    // Objects of the last stop may still be on their way out on a loaded machine;
+    // a leak would leave about fifty, so a few in flight are tolerated.
+    int live = LiveGstObjects(tracer);
+    for (int wait = 0; wait < 40 && live > objects; ++wait) {
+        g_usleep(50000);
+        live = LiveGstObjects(tracer);
+    }
+    EXPECT_LE(live, objects + 3);
 }
 
 }  // namespace
