@@ -1,4 +1,5 @@
 #include "recording/photo_files.h"
+#include "core/little_endian.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -65,16 +66,6 @@ private:
     std::size_t used_ = 0;
     uint8_t stage_[65536];
 };
-
-void Put16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-    Put16(at, value);
-    Put16(at + 2, value >> 16);
-}
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "recording/shutter_sound.h"
+#include "core/little_endian.h"
 
 #include <alsa/asoundlib.h>
 
@@ -9,20 +10,6 @@ namespace {
 
 constexpr uint32_t kSampleRate = 22255;
 constexpr uint32_t kDataBytes = 9220;
-
-void Put16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-
-void Put32(uint8_t* at, uint32_t value) {
-    Put16(at, value);
-    Put16(at + 2, value >> 16);
-}
-
-uint32_t Get16(const uint8_t* at) { return at[0] | (static_cast<uint32_t>(at[1]) << 8); }
-
-uint32_t Get32(const uint8_t* at) { return Get16(at) | (Get16(at + 2) << 16); }
 
 // One blade of the shutter: a short burst of filtered noise over a damped ring.
 double Blade(double t, double amplitude, double ringHz, uint32_t& noise, double& smoothed) {

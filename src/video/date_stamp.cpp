@@ -1,4 +1,5 @@
 #include "video/date_stamp.h"
+#include "core/little_endian.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -33,17 +34,6 @@ constexpr uint8_t kGlyphRows[kGlyphs][kGlyphSide] = {
     {0x00, 0x00, 0x18, 0x18, 0x00, 0x00, 0x18, 0x18},  // :
     {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x18, 0x18},  // .
 };
-
-void Put16(uint8_t* at, uint32_t value) {
-    at[0] = static_cast<uint8_t>(value);
-    at[1] = static_cast<uint8_t>(value >> 8);
-}
-void Put32(uint8_t* at, uint32_t value) {
-    Put16(at, value);
-    Put16(at + 2, value >> 16);
-}
-uint32_t Get16(const uint8_t* at) { return at[0] | (uint32_t{at[1]} << 8); }
-int32_t Get32(const uint8_t* at) { return static_cast<int32_t>(Get16(at) | (Get16(at + 2) << 16)); }
 
 int32_t GlyphOf(char c) {
     if (c >= '0' && c <= '9') return c - '0';
