@@ -202,39 +202,4 @@ TEST(EndToEnd, AFullDiskNeverEndsTheProgramAndRecordingResumes) {
     for (const auto& avi : after) EXPECT_GE(ProbeFrames(avi), 2) << avi;
 }
 
-bool HaveCommand(const char* name) { return !Shell(std::string("command -v ") + name).empty(); }
-
-bool WindowVisible(const std::string& display) {
-    return !Shell("DISPLAY=" + display + " xdotool search --onlyvisible --class vistrel 2>/dev/null").empty();
-}
-
-TEST(EndToEnd, TheHotKeyHidesAndShowsTheRunningProgram) {
-    if (!HaveCommand("Xvfb") || !HaveCommand("xdotool")) GTEST_SKIP() << "Xvfb or xdotool missing";
-    int number = 100 + getpid() % 300;
-    while (fs::exists("/tmp/.X" + std::to_string(number) + "-lock")) ++number;
-    const std::string display = ":" + std::to_string(number);
-    ProgramRun xserver;  // Only for its folder; Xvfb runs as a child of the shell.
-    const std::string pidFile = (xserver.Folder() / "xvfb.pid").string();
-    Shell("(Xvfb " + display + " -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & echo $! > " + pidFile + ")");
-    struct KillX {
-        std::string pidFile;
-        ~KillX() { Shell("kill $(cat " + pidFile + ") 2>/dev/null"); }
-    } killX{pidFile};
-    ASSERT_TRUE(WaitUntil([&] { return Shell("DISPLAY=" + display + " xdotool getmouselocation 2>/dev/null") != ""; },
-                          10000));
-
-    ProgramRun run;
-    run.SetEnv("DISPLAY", display);
-    run.SetEnv("QT_QPA_PLATFORM", "xcb");
-    run.WriteSettings(Base(FreePort(), "0", "1000"));
-    ASSERT_TRUE(run.Start());
-    ASSERT_TRUE(WaitUntil([&] { return WindowVisible(display); }, 20000)) << "no window";
-    Sleep(1000);
-    Shell("DISPLAY=" + display + " xdotool key ctrl+alt+shift+j");
-    EXPECT_TRUE(WaitUntil([&] { return !WindowVisible(display); }, 5000)) << "the hot key did not hide the window";
-    Shell("DISPLAY=" + display + " xdotool key ctrl+alt+shift+j");
-    EXPECT_TRUE(WaitUntil([&] { return WindowVisible(display); }, 5000)) << "the hot key did not show the window";
-    EXPECT_EQ(run.Stop(SIGTERM), 0);
-}
-
 }  // namespace

@@ -205,3 +205,37 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     }
     return true;
 }
+
+Xvfb::Xvfb() {
+    int ends[2];
+    if (pipe(ends) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+        close(ends[0]);
+        const std::string fd = std::to_string(ends[1]);
+        execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+               static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ends[1]);
+    if (pid_ < 0) {
+        close(ends[0]);
+        return;
+    }
+    // The server writes its display number once it accepts connections.
+    std::string number;
+    pollfd p{ends[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&p, 1, 15000) > 0 && read(ends[0], &c, 1) == 1 && c != '\n') number += c;
+    close(ends[0]);
+    if (!number.empty() && c == '\n') display_ = ":" + number;
+}
+
+Xvfb::~Xvfb() {
+    if (pid_ > 0) {
+        kill(pid_, SIGTERM);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+bool Installed(const char* command) { return !Shell(std::string("command -v ") + command).empty(); }

@@ -48,3 +48,21 @@ int ProbeFrames(const std::filesystem::path& avi);
 std::vector<std::filesystem::path> FilesWithExtension(const std::filesystem::path& folder, const std::string& ext);
 // Polls a condition every 100 ms until it holds or timeoutMs passes.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs);
+
+// An X server of its own; Xvfb picks a free display number itself, so tests
+// running side by side never meet on one display.
+class Xvfb {
+public:
+    Xvfb();
+    ~Xvfb();
+    Xvfb(const Xvfb&) = delete;
+    Xvfb& operator=(const Xvfb&) = delete;
+    // ":N", or "" when no server could be started.
+    const std::string& Display() const { return display_; }
+    std::string Run(const std::string& command) const { return Shell("DISPLAY=" + display_ + " " + command); }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+bool Installed(const char* command);

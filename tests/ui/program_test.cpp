@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Installed(const char* tool) { return !Shell(std::string("command -v ") + tool + " 2>/dev/null").empty(); }
-
 TEST(Program, OneInstanceAFirstStartAndAQuietEndOnTerm) {
     ProgramRun run;
     ASSERT_FALSE(fs::exists(run.Folder() / "vistrel.ini"));
@@ -52,50 +50,12 @@ TEST(Program, OneInstanceAFirstStartAndAQuietEndOnTerm) {
     EXPECT_EQ(saved.at("MoveFilesPath"), (run.Folder() / "move").string() + "/");
 }
 
-// An X server of its own on the first free display number.
-class Xvfb {
-public:
-    Xvfb() {
-        for (int n = 70; n < 170; ++n) {
-            const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-            const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-            if (fs::exists(lock) || fs::exists(socket)) continue;
-            pid_ = fork();
-            if (pid_ == 0) {
-                const std::string display = ":" + std::to_string(n);
-                execlp("Xvfb", "Xvfb", display.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                       static_cast<char*>(nullptr));
-                _exit(127);
-            }
-            if (WaitUntil([&] { return fs::exists(socket); }, 10000)) {
-                display_ = ":" + std::to_string(n);
-                return;
-            }
-            Stop();
-        }
-    }
-    ~Xvfb() { Stop(); }
-    const std::string& Display() const { return display_; }
-    std::string Run(const std::string& command) const { return Shell("DISPLAY=" + display_ + " " + command); }
-
-private:
-    void Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-    }
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
 TEST(Program, TheHotKeyHidesAndShowsTheWindowOnX11) {
     if (!Installed("Xvfb") || !Installed("xdotool")) GTEST_SKIP() << "needs Xvfb and xdotool";
     Xvfb x;
     ASSERT_FALSE(x.Display().empty()) << "no X server started";
     ProgramRun run;
-    run.WriteSettings({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "2"}, {"WWWPortListener", "64998"}});
+    run.WriteSettings({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "2"}, {"WWWPortListener", std::to_string(FreePort())}});
     run.SetEnv("QT_QPA_PLATFORM", "xcb");
     run.SetEnv("DISPLAY", x.Display());
     ASSERT_TRUE(run.Start());
