@@ -1,8 +1,10 @@
 #include <QApplication>
+#include <QSessionManager>
 
 #include <csignal>
 
 #include "core/instance_lock.h"
+#include "core/settings_file.h"
 #include "core/shutdown_signals.h"
 #include "ui/main_window.h"
 
@@ -20,6 +22,11 @@ int main(int argc, char** argv) {
     {
         MainWindow window;
         window.WatchShutdownSignals(shutdownFd);
+        // The desktop session ending: keep the settings, then close as the close box does.
+        QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) {
+            if (window.Settings()) window.Settings()->Save();
+        });
+        QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, &MainWindow::Exit);
         window.show();
         app.exec();
     }
