@@ -41,7 +41,7 @@ SpeedRec 200
 WWWStartAfterLaunch 1
 WWWPortListener $port
 INI
-mkdir -p "$work/run"
+mkdir -p "$work/run" && chmod 700 "$work/run"
 XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=offscreen "$work/vistrel" &
 app=$!
 sleep 3
