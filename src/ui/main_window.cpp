@@ -29,6 +29,7 @@
 #include "ui/state_pictures.h"
 #include "video/date_stamp.h"
 #include "video/frame_exchange.h"
+#include "video/screen_picture.h"
 #include "video/video_capture.h"
 #include "web/web_server.h"
 
@@ -191,13 +192,6 @@ void MainWindow::PaintNow() {
     if (picture_->isVisible()) picture_->repaint();
 }
 
-const QImage& MainWindow::PictureImage(int which, const uint8_t* buffer, int32_t width, int32_t height) {
-    QImage& image = images_[which];
-    if (image.width() != width || image.height() != height || image.constBits() != buffer)
-        image = QImage(buffer, width, height, width * kFrameBytesPerPixel, QImage::Format_BGR888);
-    return image;
-}
-
 void MainWindow::Paint(QPainter& painter) {
     if (!firstPaintDone_) {
         firstPaintDone_ = true;
@@ -211,19 +205,18 @@ void MainWindow::Paint(QPainter& painter) {
         painter.fillRect(target, Qt::black);
         return;
     }
-    int which = 0;
     const uint8_t* buffer = frames_->Blank();
-    if (viewMode_ == 1) {
-        which = 1;
-        buffer = frames_->Display();
-    } else if (viewMode_ == 2) {
-        which = 2;
-        buffer = frames_->Difference();
-    }
-    const QImage& image = PictureImage(which, buffer, width, height);
-    // Rows are stored bottom-up: draw mirrored top to bottom.
-    painter.setTransform(QTransform(1, 0, 0, -1, 0, target.height()));
-    painter.drawImage(target, image);
+    if (viewMode_ == 1) buffer = frames_->Display();
+    else if (viewMode_ == 2) buffer = frames_->Difference();
+    if (screenImage_.width() != width || screenImage_.height() != height)
+        screenImage_ = QImage(width, height, QImage::Format_RGB32);
+    // One pass turns the bottom-up frame upright into the screen's format;
+    // at the picture's own size the draw is then a plain copy.
+    FrameToScreenPixels(buffer, width, height, screenImage_.bits(), screenImage_.bytesPerLine());
+    if (target.size() == screenImage_.size())
+        painter.drawImage(target.topLeft(), screenImage_);
+    else
+        painter.drawImage(target, screenImage_);
 }
 
 void MainWindow::ResizeToPicture() {

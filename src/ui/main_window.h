@@ -128,7 +128,6 @@ private:
     void Paint(QPainter& painter);
     void PaintNow();
     void UpdateStateIcon();
-    const QImage& PictureImage(int which, const uint8_t* buffer, int32_t width, int32_t height);
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
@@ -155,9 +154,9 @@ private:
     std::unique_ptr<MainMenu> menu_;
 
     PictureView* picture_ = nullptr;
-    // Paint wrappers of the blank, display and difference buffers, made
-    // again only when the picture size changes.
-    std::array<QImage, 3> images_;
+    // The shown buffer (blank, display or difference) in the screen's pixel
+    // format, rows top-down; allocated again only when the picture size changes.
+    QImage screenImage_;
 
     int iconDelay_ = 0;
     int iconIndex_ = -1;
