@@ -54,7 +54,10 @@ void ShotWorker::Wake() {
     if (shot_) shot_->Wake();
 }
 
-void ShotWorker::ThreadMain(ThreadStart* start) { static_cast<ShotWorker*>(start->object)->RunLoop(); }
+void ShotWorker::ThreadMain(ThreadStart* start) {
+    pthread_setname_np(pthread_self(), "vistrel-worker");  // As system monitors show it.
+    static_cast<ShotWorker*>(start->object)->RunLoop();
+}
 
 void ShotWorker::RunLoop() {
     if (!shot_) return;

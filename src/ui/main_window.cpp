@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
+#include <QPaintEngine>
 #include <QPainter>
 #include <QSocketNotifier>
 #include <QTimerEvent>
@@ -208,6 +209,7 @@ void MainWindow::Paint(QPainter& painter) {
     const uint8_t* buffer = frames_->Blank();
     if (viewMode_ == 1) buffer = frames_->Display();
     else if (viewMode_ == 2) buffer = frames_->Difference();
+    if (target.size() == QSize(width, height) && PaintIntoBackingStore(painter, buffer, width, height)) return;
     if (screenImage_.width() != width || screenImage_.height() != height)
         screenImage_ = QImage(width, height, QImage::Format_RGB32);
     // One pass turns the bottom-up frame upright into the screen's format;
@@ -217,6 +219,34 @@ void MainWindow::Paint(QPainter& painter) {
         painter.drawImage(target.topLeft(), screenImage_);
     else
         painter.drawImage(target, screenImage_);
+}
+
+bool MainWindow::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height) {
+    // The window's backing store is an image in memory on the raster
+    // platforms; a picture of the area's own size can then be written
+    // straight into it, sparing the intermediate image and the copy.
+    QPaintEngine* engine = painter.paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster) return false;
+    QPaintDevice* device = engine->paintDevice();
+    if (!device || device->devType() != QInternal::Image) return false;
+    auto* store = static_cast<QImage*>(device);
+    const QImage::Format format = store->format();
+    if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+        format != QImage::Format_ARGB32_Premultiplied)
+        return false;
+    const QTransform placement = painter.deviceTransform();
+    if (placement.type() > QTransform::TxTranslate) return false;  // A scaled (high-density) screen.
+    const int x = qRound(placement.dx());
+    const int y = qRound(placement.dy());
+    if (x != placement.dx() || y != placement.dy() || x < 0 || y < 0 || x + width > store->width() ||
+        y + height > store->height())
+        return false;
+    // Not bits(): that would detach a shared image from the memory the engine paints into.
+    uchar* first = const_cast<uchar*>(store->constBits()) + static_cast<qsizetype>(y) * store->bytesPerLine() +
+                   static_cast<qsizetype>(x) * 4;
+    FrameToScreenPixels(buffer, width, height, first, store->bytesPerLine());
+    ++directPaints_;
+    return true;
 }
 
 void MainWindow::ResizeToPicture() {

@@ -108,6 +108,8 @@ public:
     // Pictures painted at their arrival and pictures handed to the worker.
     int64_t FramesPainted() const { return framesPainted_; }
     int64_t PicturesHandedOver() const { return picturesHandedOver_; }
+    // Paints that wrote the picture straight into the window's backing store.
+    int64_t DirectPaints() const { return directPaints_; }
     // Tests drive the ticks themselves.
     void StopTimerForTest();
     void TickForTest() { OnTimer(); }
@@ -127,6 +129,7 @@ private:
     void Tick();
     void Paint(QPainter& painter);
     void PaintNow();
+    bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
 
     // Module references, in the order of creation.
@@ -171,5 +174,6 @@ private:
     bool closed_ = false;
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
+    int64_t directPaints_ = 0;
     QSocketNotifier* signalNotifier_ = nullptr;
 };

@@ -501,6 +501,22 @@ void FrameExchange::PutSample(double sampleTime, const uint8_t* data, int32_t le
     if (mainWindow_) mainWindow_->Post(dataMessage_, 0, 1);
 }
 
+void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride,
+                                  int32_t height) {
+    const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
+    if (bottomRow == nullptr || height != sourceHeight_.load(std::memory_order_relaxed)) return;
+    const int64_t length = SampleBytes(width, height);
+    if (length <= 0 || length > kFrameBytes) return;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    if (pendingFlag_.load(std::memory_order_acquire) == 0) {
+        sampleTime_ = sampleTime;
+        pendingLength_ = static_cast<int32_t>(length);
+        for (int32_t y = 0; y < height; ++y) std::memcpy(pending_.get() + y * rowBytes, bottomRow + y * stride, rowBytes);
+        pendingFlag_.store(1, std::memory_order_release);
+    }
+    if (mainWindow_) mainWindow_->Post(dataMessage_, 0, 1);
+}
+
 int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length) {
     length = 0;
     if (pendingFlag_.load(std::memory_order_acquire) == 0 || pendingLength_ > kFrameBytes || buffer == nullptr)

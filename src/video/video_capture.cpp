@@ -83,12 +83,13 @@ std::string CameraCaps(int32_t width, int32_t height) {
     return caps + RangeCaps("video/x-raw") + ";" + RangeCaps("image/jpeg") + ";video/x-raw;image/jpeg";
 }
 
-// Converts, scales and flips into the Frame layout and ends in the appsink.
+// Converts and scales into the Frame's pixel format and ends in the appsink;
+// the rows are turned bottom-up as the sample is copied out.
 std::string Tail(int32_t width, int32_t height) {
     const std::string size =
         width > 0 ? SizeCaps("video/x-raw,format=BGR", width, height) : RangeCaps("video/x-raw,format=BGR");
     return "videoconvert ! videoscale ! capsfilter caps=\"" + size +
-           ",pixel-aspect-ratio=(fraction)1/1\" ! videoflip video-direction=vert ! appsink name=" + kSinkName +
+           ",pixel-aspect-ratio=(fraction)1/1\" ! appsink name=" + kSinkName +
            " caps=\"video/x-raw,format=BGR\" max-buffers=1 drop=true enable-last-sample=false";
 }
 
@@ -122,7 +123,6 @@ struct VideoCapture::Callbacks {
 VideoCapture::VideoCapture(Registry& registry) : registry_(&registry) {
     registry.SetHandle("_VideoCapture", this);
     exchange_ = registry.Find<FrameExchange>("_VideoDataCls");
-    packed_ = std::make_unique<uint8_t[]>(kFrameBytes);
     GError* error = nullptr;
     initialised_ = gst_init_check(nullptr, nullptr, &error);
     if (!initialised_) {
@@ -504,14 +504,12 @@ void VideoCapture::DeliverSample(GstAppSink* sink) {
     if (gst_video_frame_map(&frame, cachedInfo_, buffer, GST_MAP_READ)) {
         const auto* plane = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
         const int32_t stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        const uint8_t* data = plane;
-        if (stride != rowBytes) {
-            for (int32_t y = 0; y < height; ++y) std::memcpy(packed_.get() + y * rowBytes, plane + y * stride, rowBytes);
-            data = packed_.get();
-        }
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         const double seconds = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
-        exchange_->PutSample(seconds, data, rowBytes * height);
+        // The pipeline delivers rows top-down, padded or not: walking them up
+        // from the last one turns the picture while it is copied into the slot.
+        exchange_->PutSampleRows(seconds, plane + std::ptrdiff_t{stride} * (height - 1), -std::ptrdiff_t{stride},
+                                 height);
         samplesDelivered_.fetch_add(1, std::memory_order_release);
         gst_video_frame_unmap(&frame);
     }

@@ -119,8 +119,6 @@ private:
     std::atomic<int64_t> samplesDelivered_{0};
     GstCaps* cachedCaps_ = nullptr;
     GstVideoInfo* cachedInfo_ = nullptr;
-    // Rows GStreamer padded are packed here before the hand-over.
-    std::unique_ptr<uint8_t[]> packed_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -230,10 +230,12 @@ bool WebServer::ApplyOptions(const char* portFieldText, int32_t startAfterLaunch
 }
 
 void WebServer::AcceptEntry(ThreadStart* start) {
+    pthread_setname_np(pthread_self(), "vistrel-web");
     static_cast<WebServer*>(start->object)->AcceptLoop(static_cast<int>(start->value));
 }
 
 void WebServer::ConnectionEntry(ThreadStart* start) {
+    pthread_setname_np(pthread_self(), "vistrel-client");
     static_cast<WebServer*>(start->object)->ConnectionLoop(static_cast<int>(start->value));
 }
 

@@ -118,6 +118,19 @@ TEST_F(MainWindowTest, PaintsTheBottomUpPictureUprightFillingTheClientArea) {
     ASSERT_EQ(shown.size(), QSize(320, 240));
     EXPECT_EQ(shown.pixel(160, 10) & 0xFFFFFF, 0xFF0000u) << "the top half is red";
     EXPECT_EQ(shown.pixel(160, 230) & 0xFFFFFF, 0x0000FFu) << "the bottom half is blue";
+    // What the window system is given: the backing store itself, written
+    // directly at the picture's own size.
+    const int64_t direct = window_->DirectPaints();
+    Feed(Picture(320, 240, qRgb(0, 0, 255), qRgb(255, 0, 0)));
+    EXPECT_GT(window_->DirectPaints(), direct);
+    const QPoint origin = window_->PictureArea()->mapTo(window_.get(), QPoint(0, 0));
+    const QImage stored =
+        window_->screen()->grabWindow(window_->winId(), origin.x(), origin.y(), 320, 240).toImage();
+    ASSERT_EQ(stored.size(), QSize(320, 240));
+    EXPECT_EQ(stored.pixel(0, 0) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(stored.pixel(319, 119) & 0xFFFFFF, 0xFF0000u);
+    EXPECT_EQ(stored.pixel(0, 120) & 0xFFFFFF, 0x0000FFu);
+    EXPECT_EQ(stored.pixel(319, 239) & 0xFFFFFF, 0x0000FFu);
 
     // A larger window scales the picture to its client area.
     window_->resize(window_->size() + QSize(320, 240));

@@ -80,6 +80,33 @@ TEST_F(FrameExchangeTest, OnlySamplesOfTheCamerasSizeAreTakenOrAnnounced) {
     EXPECT_EQ(time, 2.5);
 }
 
+// The capture side hands over top-down rows with padding by walking them up
+// from the last row; what arrives must be the packed bottom-up picture, and a
+// picture of another height is neither taken nor announced.
+TEST_F(FrameExchangeTest, PaddedTopDownRowsArriveAsThePackedBottomUpPicture) {
+    FrameExchange exchange(registry);
+    exchange.SetSourceSize(175, 3);
+    const std::ptrdiff_t stride = 528;  // 175 * 3 rounded up to 4 bytes, plus a little.
+    std::vector<uint8_t> topDown(stride * 3, 0xEE);
+    std::vector<uint8_t> bottomUp;
+    for (int row = 2; row >= 0; --row)
+        for (int i = 0; i < 175 * 3; ++i) {
+            topDown[row * stride + i] = static_cast<uint8_t>(row * 50 + i % 7);
+            bottomUp.push_back(static_cast<uint8_t>(row * 50 + i % 7));
+        }
+    exchange.PutSampleRows(1.0, topDown.data() + 2 * stride, -stride, 4);
+    exchange.PutSampleRows(1.0, nullptr, -stride, 3);
+    EXPECT_EQ(poster.posts.load(), 0);
+    exchange.PutSampleRows(3.5, topDown.data() + 2 * stride, -stride, 3);
+    EXPECT_EQ(poster.posts.load(), 1);
+    double time = 0.0;
+    int32_t length = 0;
+    exchange.FetchFrame(time, out.data(), length);
+    EXPECT_EQ(time, 3.5);
+    ASSERT_EQ(length, 175 * 3 * 3);
+    EXPECT_TRUE(std::equal(bottomUp.begin(), bottomUp.end(), out.begin()));
+}
+
 TEST_F(FrameExchangeTest, SamplesArrivingWhileFullAreDroppedButAnnounced) {
     FrameExchange exchange(registry);
     const std::vector<uint8_t> first = RandomPicture(kFrameBytes, 1);
