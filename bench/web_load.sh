@@ -76,10 +76,13 @@ cmp <(curl -s "http://127.0.0.1:$ours_port/wwwcam.jpg") "$picture" || { echo "we
 rss() { awk '/VmRSS/ {print $2}' "/proc/$1/status"; }
 # TCP resets sent on this machine so far (system-wide, so other traffic counts too).
 resets() { awk '$1 == "Tcp:" && $2 ~ /^[0-9]/ {print $15}' /proc/net/snmp; }
+# Connections accepted on this machine so far (system-wide as well).
+accepted() { awk '$1 == "Tcp:" && $2 ~ /^[0-9]/ {print $7}' /proc/net/snmp; }
 
 run_wrk() {
-  local resets_before rps p50 p99 errors
+  local resets_before accepted_before rps p50 p99 errors
   resets_before="$(resets)"
+  accepted_before="$(accepted)"
   wrk -t2 -c"$connections" -d"$duration" --latency -H "Connection: close" "$1" >"$work/$2.wrk" 2>&1
   rps="$(awk '/Requests\/sec/ {print $2}' "$work/$2.wrk")"
   p50="$(awk '$1 == "50%" {print $2}' "$work/$2.wrk")"
@@ -88,6 +91,14 @@ run_wrk() {
   printf '%-8s %10s req/s  p50 %-9s p99 %-9s TCP resets %-5s %s\n' "$2" "$rps" "$p50" "$p99" \
     "$(($(resets) - resets_before))" "${errors:-no socket errors}"
   echo "$rps" >"$work/$2.rps"
+  echo "$(($(accepted) - accepted_before))" >"$work/$2.accepted"
+  # A close-delimited body is counted as one "read" error by wrk even when it
+  # arrived whole: one such count per response is that, not a failure.
+  # After such a body wrk also opens a second connection that it closes
+  # unused, so the server accepts two connections per response.
+  awk -v a="$(cat "$work/$2.accepted")" '/requests in/ { n = $1 } /Socket errors/ { gsub(",", ""); c = $4; r = $6; w = $8; t = $10 }
+       END { if (n) printf "         %d responses, %d connections accepted (%.2f per response); socket errors: connect %d, read %d (%.3f per response), write %d, timeout %d\n",
+                             n, a, a / n, c, r, r / n, w, t }' "$work/$2.wrk"
 }
 
 # wrk counts every body that ends with the connection (no Content-Length) as
