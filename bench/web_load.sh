@@ -10,7 +10,7 @@ duration="${DURATION:-10s}"
 connections="${CONNECTIONS:-50}"
 [ -x "$server_bin" ] || { echo "web_load: build the vistrel-webserve target in $build first" >&2; exit 1; }
 for tool in wrk nginx ffmpeg; do
-  command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "web_load: $tool is missing" >&2; exit 1; }
+  command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "web_load: $tool is missing (apt-get install wrk nginx ffmpeg)" >&2; exit 1; }
 done
 nginx_bin="$(command -v nginx || echo /usr/sbin/nginx)"
 
