@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -130,11 +131,15 @@ RecoveryOutcome RecoverTemporaryFile(const std::string& path, int32_t speedPlay)
         close(fd);
         return outcome;
     }
+    // Every frame chunk takes at least its 8-byte head, so a small file
+    // needs only a small index.
+    const int64_t fitting = static_cast<int64_t>(info.st_size) / 8 + 1;
+    const int32_t maxFrames = static_cast<int32_t>(std::min<int64_t>(AviRecorder::kMaxFrames, fitting));
     const std::size_t indexBytes =
-        avi::kIndexHeadBytes + static_cast<std::size_t>(AviRecorder::kMaxFrames) * avi::kIndexEntryBytes;
+        avi::kIndexHeadBytes + static_cast<std::size_t>(maxFrames) * avi::kIndexEntryBytes;
     std::unique_ptr<uint8_t[]> index(new uint8_t[indexBytes]);
     const FileByteSource source(fd, info.st_size);
-    const RecordingScan scan = ScanRecording(source, index.get(), AviRecorder::kMaxFrames);
+    const RecordingScan scan = ScanRecording(source, index.get(), maxFrames);
     outcome.frames = scan.frames;
     if (!scan.ours) {
         close(fd);
