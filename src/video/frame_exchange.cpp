@@ -489,16 +489,10 @@ FrameExchange::~FrameExchange() = default;
 
 void FrameExchange::PutSample(double sampleTime, const uint8_t* data, int32_t length) {
     if (length <= 0 || length > kFrameBytes || data == nullptr) return;
-    if (length != SampleBytes(sourceWidth_.load(std::memory_order_relaxed),
-                              sourceHeight_.load(std::memory_order_relaxed)))
-        return;
-    if (pendingFlag_.load(std::memory_order_acquire) == 0) {
-        sampleTime_ = sampleTime;
-        pendingLength_ = length;
-        std::memcpy(pending_.get(), data, static_cast<std::size_t>(length));
-        pendingFlag_.store(1, std::memory_order_release);
-    }
-    if (mainWindow_) mainWindow_->Post(dataMessage_, 0, 1);
+    const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
+    const int32_t height = sourceHeight_.load(std::memory_order_relaxed);
+    if (length != SampleBytes(width, height)) return;
+    PutSampleRows(sampleTime, data, std::ptrdiff_t{width} * kFrameBytesPerPixel, height);
 }
 
 void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride,
@@ -511,7 +505,11 @@ void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, s
     if (pendingFlag_.load(std::memory_order_acquire) == 0) {
         sampleTime_ = sampleTime;
         pendingLength_ = static_cast<int32_t>(length);
-        for (int32_t y = 0; y < height; ++y) std::memcpy(pending_.get() + y * rowBytes, bottomRow + y * stride, rowBytes);
+        if (stride == static_cast<std::ptrdiff_t>(rowBytes))
+            std::memcpy(pending_.get(), bottomRow, static_cast<std::size_t>(length));
+        else
+            for (int32_t y = 0; y < height; ++y)
+                std::memcpy(pending_.get() + y * rowBytes, bottomRow + y * stride, rowBytes);
         pendingFlag_.store(1, std::memory_order_release);
     }
     if (mainWindow_) mainWindow_->Post(dataMessage_, 0, 1);
