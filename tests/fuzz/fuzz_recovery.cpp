@@ -16,7 +16,10 @@
 namespace {
 
 std::string g_folder;
-std::vector<uint8_t> g_index(8 + 16 * 64);
+// Room for every frame an input can hold: each chunk takes at least 8 bytes,
+// so the same count as the recovery's own scan, which is never capped here.
+constexpr int kMaxFrames = (2560 + 4096) / 8 + 1;
+std::vector<uint8_t> g_index(8 + 16 * kMaxFrames);
 
 void Check(bool ok, const char* what) {
     if (ok) return;
@@ -37,14 +40,15 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
+    if (size > 4096) return 0;
     // Short inputs stand for the frame area; the zeroed header is put in front.
     std::vector<uint8_t> file(2560, 0);
     std::memcpy(file.data() + 2548, "LIST\0\0\0\0movi", 12);
     file.insert(file.end(), data, data + size);
 
     MemoryByteSource source(file.data(), file.size());
-    const RecordingScan scan = ScanRecording(source, g_index.data(), 64);
-    Check(scan.frames >= 0 && scan.frames <= 64, "frame count out of range");
+    const RecordingScan scan = ScanRecording(source, g_index.data(), kMaxFrames);
+    Check(scan.frames >= 0 && scan.frames <= kMaxFrames, "frame count out of range");
     Check(scan.endOfFrames <= static_cast<int64_t>(file.size()), "frames end past the file");
     for (int i = 0; i < scan.frames; ++i) {
         const uint8_t* entry = g_index.data() + 8 + 16 * i;  // after "idx1" and its size
