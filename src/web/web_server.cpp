@@ -64,13 +64,12 @@ bool FindTarget(const char* line, const char** target, std::size_t* length) {
 
 }  // namespace
 
-const char WebServer::kPictureHead[] =
+const char WebServer::kPictureHeadStart[] =
     "HTTP/1.1 200 OK\r\n"
     "Server: Vistrel v1.2\r\n"
     "Cache-Control: no-cache\r\n"
     "Connection: close\r\n"
-    "Content-Type: image/jpeg\r\n"
-    "\r\n";
+    "Content-Type: image/jpeg\r\n";
 
 const char WebServer::kPageResponse[] =
     "HTTP/1.1 200 OK\r\n"
@@ -376,9 +375,18 @@ bool WebServer::HandleRequest(int fd, uint8_t* picture) {
     return SendPicture(fd, picture);
 }
 
+int WebServer::FormatPictureHead(char* out, std::size_t size, int32_t bytes) {
+    const int length = std::snprintf(out, size, "%sContent-Length: %d\r\n\r\n", kPictureHeadStart,
+                                     static_cast<int>(std::max<int32_t>(bytes, 0)));
+    return length >= 0 && static_cast<std::size_t>(length) < size ? length : -1;
+}
+
 bool WebServer::SendPicture(int fd, uint8_t* picture) {
     if (!picture) return false;
     const int32_t bytes = CopyPublishedPicture(picture);
-    if (SendText(fd, kPictureHead, bytes > 0) < 0) return false;
+    char head[kPictureHeadSize];
+    const int headLength = FormatPictureHead(head, sizeof head, bytes);
+    if (headLength < 0) return false;
+    if (SendAll(fd, head, static_cast<std::size_t>(headLength), bytes > 0) < 0) return false;
     return bytes == 0 || SendAll(fd, picture, static_cast<std::size_t>(bytes)) >= 0;
 }

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,8 +27,16 @@ public:
     static constexpr int kDefaultReceiveTimeoutMs = 10000;
     static constexpr int kRequestLineSize = 254;
 
-    static const char kPictureHead[];
+    // The picture response head up to its Content-Type line; the head then
+    // carries the picture's length, so a client can tell a picture cut short
+    // (the server stopped or the program ended mid-send) from a whole one.
+    static const char kPictureHeadStart[];
+    static constexpr std::size_t kPictureHeadSize = 192;
     static const char kPageResponse[];
+
+    // Writes the whole picture head for a body of bytes into out (size bytes
+    // with its terminating zero) and returns its length, -1 when it does not fit.
+    static int FormatPictureHead(char* out, std::size_t size, int32_t bytes);
 
     explicit WebServer(Registry& registry);
     // Stops, then waits until every connection thread has let go of the object.

@@ -80,8 +80,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
     Check(lines.find("\n\n") != std::string::npos,
           "answered before the empty line");
     const bool page = response == WebServer::kPageResponse;
-    const bool picture = response.size() == std::strlen(WebServer::kPictureHead) + kPictureBytes &&
-                         response.compare(0, std::strlen(WebServer::kPictureHead), WebServer::kPictureHead) == 0;
+    char head[WebServer::kPictureHeadSize];
+    const int headLength = WebServer::FormatPictureHead(head, sizeof head, kPictureBytes);
+    const bool picture = headLength > 0 && response.size() == static_cast<std::size_t>(headLength) + kPictureBytes &&
+                         response.compare(0, static_cast<std::size_t>(headLength), head) == 0;
     Check(page || picture, "a response that is neither the page nor the whole picture");
     return 0;
 }

@@ -1,12 +1,16 @@
 // Real clients against the server: curl and a headless browser.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "web_server_fixture.h"
 
@@ -56,6 +60,40 @@ TEST_F(WebClientTest, CurlFetchesThePageAndThePictureUnchanged) {
     const std::string fetched = ReadFile(picture);
     EXPECT_EQ(fetched.size(), jpeg.size());
     EXPECT_TRUE(fetched == std::string(jpeg.begin(), jpeg.end()));
+}
+
+TEST_F(WebClientTest, CurlReportsAPictureCutShortByStopAsAFailure) {
+    std::vector<uint8_t> largest(ShotData::kBufferBytes, 0x44);
+    Publish(largest, 640, 480);
+    // curl comes in over a local socket whose small send buffer keeps most of
+    // the picture in the server's send call while curl reads slowly.
+    const std::filesystem::path socketPath = folder_ / "web.sock";
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    std::thread serving([&] {
+        const int fd = accept(listener, nullptr, nullptr);
+        const int small = 4096;
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        server->HandleConnection(fd);
+    });
+    const std::filesystem::path picture = folder_ / "picture.jpg";
+    const std::filesystem::path log = folder_ / "curl.log";
+    int status = -2;
+    std::thread fetch([&] {
+        status = RunCommand("curl -sS --max-time 60 --limit-rate 20k --unix-socket " + socketPath.string() + " -o " +
+                            picture.string() + " http://localhost/wwwcam.jpg 2>" + log.string());
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    server->Stop();
+    fetch.join();
+    serving.join();
+    close(listener);
+    EXPECT_EQ(status, 18) << ReadFile(log);  // "Partial file", not a success.
+    EXPECT_LT(std::filesystem::file_size(picture), largest.size());
 }
 
 TEST_F(WebClientTest, ABrowserShowsThePictureAtItsSize) {

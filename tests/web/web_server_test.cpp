@@ -18,7 +18,7 @@ namespace {
 using namespace webtest;
 
 std::string Picture(const std::vector<uint8_t>& jpeg) {
-    return kPictureHead + std::string(jpeg.begin(), jpeg.end());
+    return PictureHead(jpeg.size()) + std::string(jpeg.begin(), jpeg.end());
 }
 
 TEST_F(WebServerTest, RoutesByTheNameAfterTheLastSlash) {
@@ -49,8 +49,8 @@ TEST_F(WebServerTest, IgnoresWhatIsNotAGetOfAPath) {
 TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo252Characters) {
     const std::string prefix = "GET /wwwcam.jpg?";
     auto requestLine = [&](std::size_t length) { return prefix + std::string(length - prefix.size(), 'a'); };
-    EXPECT_EQ(Exchange(port, requestLine(252) + "\r\n\r\n").bytes, kPictureHead);
-    EXPECT_EQ(Exchange(port, "GET /abcde\r\n\r\n").bytes, kPictureHead);
+    EXPECT_EQ(Exchange(port, requestLine(252) + "\r\n\r\n").bytes, PictureHead(0));
+    EXPECT_EQ(Exchange(port, "GET /abcde\r\n\r\n").bytes, PictureHead(0));
 
     const Reply tooLong = Exchange(port, requestLine(253) + "\r\n\r\n");
     EXPECT_TRUE(tooLong.closed);
@@ -86,7 +86,7 @@ TEST_F(WebServerTest, AnswersOnlyAfterTheEmptyLine) {
 }
 
 TEST_F(WebServerTest, ServesTheLatestPublishedPicture) {
-    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, kPictureHead);
+    EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, PictureHead(0));
 
     const std::vector<uint8_t> first = QuarterJpeg(64, 48);
     Publish(first, 64, 48);
@@ -128,7 +128,9 @@ TEST_F(WebServerTest, ClientsNeverSeeAHalfUpdatedPicture) {
         }
     });
     for (int i = 0; i < 30; ++i) {
-        const std::string body = Exchange(port, Get("/wwwcam.jpg")).bytes.substr(kPictureHead.size());
+        const std::string response = Exchange(port, Get("/wwwcam.jpg")).bytes;
+        ASSERT_EQ(response.compare(0, PictureHead(bytes).size(), PictureHead(bytes)), 0);
+        const std::string body = response.substr(PictureHead(bytes).size());
         ASSERT_EQ(body.size(), bytes);
         EXPECT_TRUE(body == std::string(bytes, 'A') || body == std::string(bytes, 'B')) << "request " << i;
     }
@@ -186,6 +188,29 @@ TEST_F(WebServerTest, StopEndsOpenConnectionsAndTheSamePortOpensAgainAtOnce) {
     ASSERT_TRUE(server->Start());
     EXPECT_TRUE(server->Running());
     EXPECT_EQ(Exchange(port, Get("/")).bytes, kPageResponse);
+}
+
+TEST_F(WebServerTest, APictureCutShortByStopFallsShortOfItsStatedLength) {
+    std::vector<uint8_t> largest(ShotData::kBufferBytes, 0x33);
+    Publish(largest, 640, 480);
+    // A local stream socket with a small buffer holds most of the picture in
+    // the server's send call when Stop shuts the connection down.
+    int pair[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    const int small = 4096;
+    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    ASSERT_TRUE(SendRaw(pair[1], Get("/wwwcam.jpg")));
+    std::thread serving([&] { server->HandleConnection(pair[0]); });
+    char some[100];
+    ASSERT_GT(recv(pair[1], some, sizeof some, MSG_PEEK), 0);
+    server->Stop();
+    const Reply reply = ReadUntilClosed(pair[1], 20000);
+    serving.join();
+    close(pair[1]);
+    EXPECT_TRUE(reply.closed);
+    const std::string head = PictureHead(largest.size());
+    ASSERT_EQ(reply.bytes.compare(0, head.size(), head), 0);
+    EXPECT_LT(reply.bytes.size() - head.size(), largest.size());
 }
 
 TEST_F(WebServerTest, ASilentClientIsClosedAfterTheReceiveTimeout) {
