@@ -79,10 +79,19 @@ resets() { awk '$1 == "Tcp:" && $2 ~ /^[0-9]/ {print $15}' /proc/net/snmp; }
 # Connections accepted on this machine so far (system-wide as well).
 accepted() { awk '$1 == "Tcp:" && $2 ~ /^[0-9]/ {print $7}' /proc/net/snmp; }
 
+# Handshakes dropped because a listen queue was full, and data segments sent
+# again after a retransmission timeout (both system-wide).
+tcp_ext() {
+  awk -v key="$1" '$1 == "TcpExt:" && $2 !~ /^[0-9]/ { for (i = 2; i <= NF; i++) if ($i == key) col = i }
+                   $1 == "TcpExt:" && $2 ~ /^[0-9]/ { print $col }' /proc/net/netstat
+}
+
 run_wrk() {
-  local resets_before accepted_before rps p50 p99 errors
+  local resets_before accepted_before overflows_before timeouts_before rps p50 p99 errors
   resets_before="$(resets)"
   accepted_before="$(accepted)"
+  overflows_before="$(tcp_ext ListenOverflows)"
+  timeouts_before="$(tcp_ext TCPTimeouts)"
   wrk -t2 -c"$connections" -d"$duration" --latency -H "Connection: close" "$1" >"$work/$2.wrk" 2>&1
   rps="$(awk '/Requests\/sec/ {print $2}' "$work/$2.wrk")"
   p50="$(awk '$1 == "50%" {print $2}' "$work/$2.wrk")"
@@ -91,6 +100,10 @@ run_wrk() {
   printf '%-8s %10s req/s  p50 %-9s p99 %-9s TCP resets %-5s %s\n' "$2" "$rps" "$p50" "$p99" \
     "$(($(resets) - resets_before))" "${errors:-no socket errors}"
   echo "$rps" >"$work/$2.rps"
+  # A full listen queue drops the handshake's last ACK; the client's request
+  # then waits for a retransmission timeout (200 ms or more): the latency tail.
+  echo "         listen queue overflows $(($(tcp_ext ListenOverflows) - overflows_before))," \
+    "retransmission timeouts $(($(tcp_ext TCPTimeouts) - timeouts_before))"
   echo "$(($(accepted) - accepted_before))" >"$work/$2.accepted"
   # wrk counts a body that ends only with the connection (no Content-Length)
   # as a "read" error and then opens a second connection that it closes
