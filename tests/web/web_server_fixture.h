@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <memory>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "core/registry.h"
@@ -31,6 +33,23 @@ protected:
         shot.jpegWidth = width;
         shot.jpegHeight = height;
         server->PublishPicture(shot);
+    }
+
+    // Serves request on a thread over a local stream socket whose small send
+    // buffer keeps most of a large picture inside the server's send call.
+    // Returns once the first bytes arrived; pair[1] is the client's end.
+    std::thread ServeOverSmallBuffer(int pair[2], const std::string& request) {
+        if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) {
+            ADD_FAILURE() << "socketpair";
+            return {};
+        }
+        const int small = 4096;
+        setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+        EXPECT_TRUE(webtest::SendRaw(pair[1], request));
+        std::thread serving([this, fd = pair[0]] { server->HandleConnection(fd); });
+        char first[1];
+        EXPECT_GT(recv(pair[1], first, sizeof first, MSG_PEEK), 0);
+        return serving;
     }
 
     Registry registry{true};

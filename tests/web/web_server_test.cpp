@@ -193,16 +193,9 @@ TEST_F(WebServerTest, StopEndsOpenConnectionsAndTheSamePortOpensAgainAtOnce) {
 TEST_F(WebServerTest, APictureCutShortByStopFallsShortOfItsStatedLength) {
     std::vector<uint8_t> largest(ShotData::kBufferBytes, 0x33);
     Publish(largest, 640, 480);
-    // A local stream socket with a small buffer holds most of the picture in
-    // the server's send call when Stop shuts the connection down.
     int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    const int small = 4096;
-    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    ASSERT_TRUE(SendRaw(pair[1], Get("/wwwcam.jpg")));
-    std::thread serving([&] { server->HandleConnection(pair[0]); });
-    char some[100];
-    ASSERT_GT(recv(pair[1], some, sizeof some, MSG_PEEK), 0);
+    std::thread serving = ServeOverSmallBuffer(pair, Get("/wwwcam.jpg"));
+    ASSERT_TRUE(serving.joinable());
     server->Stop();
     const Reply reply = ReadUntilClosed(pair[1], 20000);
     serving.join();
@@ -240,15 +233,10 @@ TEST_F(WebServerTest, AClientLeavingMidResponseDoesNotEndTheProcess) {
         setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
         close(fd);
     }
-    // A local stream socket with a small buffer reports the peer's close as EPIPE.
+    // A local stream socket reports the peer's close as EPIPE.
     int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
-    const int small = 4096;
-    setsockopt(pair[0], SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
-    ASSERT_TRUE(SendRaw(pair[1], Get("/wwwcam.jpg")));
-    std::thread serving([&] { server->HandleConnection(pair[0]); });
-    char first[100];
-    ASSERT_GT(recv(pair[1], first, sizeof first, 0), 0);
+    std::thread serving = ServeOverSmallBuffer(pair, Get("/wwwcam.jpg"));
+    ASSERT_TRUE(serving.joinable());
     close(pair[1]);
     serving.join();
     const std::string got = Exchange(port, Get("/wwwcam.jpg")).bytes;
