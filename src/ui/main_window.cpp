@@ -209,13 +209,14 @@ void MainWindow::Paint(QPainter& painter) {
     const uint8_t* buffer = frames_->Blank();
     if (viewMode_ == 1) buffer = frames_->Display();
     else if (viewMode_ == 2) buffer = frames_->Difference();
-    if (target.size() == QSize(width, height) && PaintIntoBackingStore(painter, buffer, width, height)) return;
+    const bool ownSize = target.size() == QSize(width, height);
+    if (ownSize && PaintIntoBackingStore(painter, buffer, width, height)) return;
     if (screenImage_.width() != width || screenImage_.height() != height)
         screenImage_ = QImage(width, height, QImage::Format_RGB32);
     // One pass turns the bottom-up frame upright into the screen's format;
     // at the picture's own size the draw is then a plain copy.
     FrameToScreenPixels(buffer, width, height, screenImage_.bits(), screenImage_.bytesPerLine());
-    if (target.size() == screenImage_.size())
+    if (ownSize)
         painter.drawImage(target.topLeft(), screenImage_);
     else
         painter.drawImage(target, screenImage_);
