@@ -488,20 +488,21 @@ FrameExchange::FrameExchange(Registry& registry)
 FrameExchange::~FrameExchange() = default;
 
 void FrameExchange::PutSample(double sampleTime, const uint8_t* data, int32_t length) {
-    if (length <= 0 || length > kFrameBytes || data == nullptr) return;
     const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
     const int32_t height = sourceHeight_.load(std::memory_order_relaxed);
     if (length != SampleBytes(width, height)) return;
-    PutSampleRows(sampleTime, data, std::ptrdiff_t{width} * kFrameBytesPerPixel, height);
+    PutSampleRows(sampleTime, data, std::ptrdiff_t{width} * kFrameBytesPerPixel, width, height);
 }
 
-void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride,
+void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width,
                                   int32_t height) {
-    const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
-    if (bottomRow == nullptr || height != sourceHeight_.load(std::memory_order_relaxed)) return;
+    if (bottomRow == nullptr || width != sourceWidth_.load(std::memory_order_relaxed) ||
+        height != sourceHeight_.load(std::memory_order_relaxed))
+        return;
     const int64_t length = SampleBytes(width, height);
     if (length <= 0 || length > kFrameBytes) return;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    if (static_cast<std::size_t>(stride < 0 ? -stride : stride) < rowBytes) return;
     if (pendingFlag_.load(std::memory_order_acquire) == 0) {
         sampleTime_ = sampleTime;
         pendingLength_ = static_cast<int32_t>(length);

@@ -24,11 +24,13 @@ public:
     // Capture thread: takes the sample when the slot is free and its size is
     // the camera's, and posts the data message for every sample of valid size.
     void PutSample(double sampleTime, const uint8_t* data, int32_t length);
-    // The same for a picture of `height` rows of the camera's width whose
-    // rows lie `stride` bytes apart, starting at its bottom row; a negative
-    // stride walks a top-down picture up from its last row, so the copy into
-    // the slot is also the turn into the bottom-up layout.
-    void PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t height);
+    // The same for a picture of width x height whose rows lie `stride` bytes
+    // apart, starting at its bottom row; a negative stride walks a top-down
+    // picture up from its last row, so the copy into the slot is also the
+    // turn into the bottom-up layout. Taken only at the camera's size, with
+    // rows that do not overlap.
+    void PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width,
+                       int32_t height);
     // UI thread: orients the pending sample into buffer (kFrameBytes), updates
     // the difference and previous pictures and returns the motion level;
     // length is 0 when nothing was pending.

@@ -509,7 +509,7 @@ void VideoCapture::DeliverSample(GstAppSink* sink) {
         // The pipeline delivers rows top-down, padded or not: walking them up
         // from the last one turns the picture while it is copied into the slot.
         exchange_->PutSampleRows(seconds, plane + std::ptrdiff_t{stride} * (height - 1), -std::ptrdiff_t{stride},
-                                 height);
+                                 width, height);
         samplesDelivered_.fetch_add(1, std::memory_order_release);
         gst_video_frame_unmap(&frame);
     }

@@ -82,7 +82,8 @@ TEST_F(FrameExchangeTest, OnlySamplesOfTheCamerasSizeAreTakenOrAnnounced) {
 
 // The capture side hands over top-down rows with padding by walking them up
 // from the last row; what arrives must be the packed bottom-up picture, and a
-// picture of another height is neither taken nor announced.
+// picture of another width or height, or with overlapping rows, is neither
+// taken nor announced.
 TEST_F(FrameExchangeTest, PaddedTopDownRowsArriveAsThePackedBottomUpPicture) {
     FrameExchange exchange(registry);
     exchange.SetSourceSize(175, 3);
@@ -94,10 +95,12 @@ TEST_F(FrameExchangeTest, PaddedTopDownRowsArriveAsThePackedBottomUpPicture) {
             topDown[row * stride + i] = static_cast<uint8_t>(row * 50 + i % 7);
             bottomUp.push_back(static_cast<uint8_t>(row * 50 + i % 7));
         }
-    exchange.PutSampleRows(1.0, topDown.data() + 2 * stride, -stride, 4);
-    exchange.PutSampleRows(1.0, nullptr, -stride, 3);
+    exchange.PutSampleRows(1.0, topDown.data() + 2 * stride, -stride, 175, 4);
+    exchange.PutSampleRows(1.0, topDown.data() + 2 * stride, -stride, 176, 3);
+    exchange.PutSampleRows(1.0, topDown.data() + 2 * stride, -174 * 3, 175, 3);
+    exchange.PutSampleRows(1.0, nullptr, -stride, 175, 3);
     EXPECT_EQ(poster.posts.load(), 0);
-    exchange.PutSampleRows(3.5, topDown.data() + 2 * stride, -stride, 3);
+    exchange.PutSampleRows(3.5, topDown.data() + 2 * stride, -stride, 175, 3);
     EXPECT_EQ(poster.posts.load(), 1);
     double time = 0.0;
     int32_t length = 0;
