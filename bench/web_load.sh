@@ -87,28 +87,26 @@ tcp_ext() {
 }
 
 run_wrk() {
-  local resets_before accepted_before overflows_before timeouts_before rps p50 p99 errors
-  resets_before="$(resets)"
-  accepted_before="$(accepted)"
-  overflows_before="$(tcp_ext ListenOverflows)"
-  timeouts_before="$(tcp_ext TCPTimeouts)"
+  local resets0 accepted0 overflows0 timeouts0 resets_run accepted_run overflows_run timeouts_run rps p50 p99 errors
+  resets0="$(resets)"; accepted0="$(accepted)"
+  overflows0="$(tcp_ext ListenOverflows)"; timeouts0="$(tcp_ext TCPTimeouts)"
   wrk -t2 -c"$connections" -d"$duration" --latency -H "Connection: close" "$1" >"$work/$2.wrk" 2>&1
+  resets_run=$(($(resets) - resets0)); accepted_run=$(($(accepted) - accepted0))
+  overflows_run=$(($(tcp_ext ListenOverflows) - overflows0)); timeouts_run=$(($(tcp_ext TCPTimeouts) - timeouts0))
   rps="$(awk '/Requests\/sec/ {print $2}' "$work/$2.wrk")"
   p50="$(awk '$1 == "50%" {print $2}' "$work/$2.wrk")"
   p99="$(awk '$1 == "99%" {print $2}' "$work/$2.wrk")"
   errors="$(grep -E 'Socket errors|Non-2xx' "$work/$2.wrk" || true)"
   printf '%-8s %10s req/s  p50 %-9s p99 %-9s TCP resets %-5s %s\n' "$2" "$rps" "$p50" "$p99" \
-    "$(($(resets) - resets_before))" "${errors:-no socket errors}"
+    "$resets_run" "${errors:-no socket errors}"
   echo "$rps" >"$work/$2.rps"
   # A full listen queue drops the handshake's last ACK; the client's request
   # then waits for a retransmission timeout (200 ms or more): the latency tail.
-  echo "         listen queue overflows $(($(tcp_ext ListenOverflows) - overflows_before))," \
-    "retransmission timeouts $(($(tcp_ext TCPTimeouts) - timeouts_before))"
-  echo "$(($(accepted) - accepted_before))" >"$work/$2.accepted"
+  echo "         listen queue overflows $overflows_run, retransmission timeouts $timeouts_run"
   # wrk counts a body that ends only with the connection (no Content-Length)
   # as a "read" error and then opens a second connection that it closes
   # unused; both servers send the length, so expect 0 and 1.00 here.
-  awk -v a="$(cat "$work/$2.accepted")" '/requests in/ { n = $1 } /Socket errors/ { gsub(",", ""); c = $4; r = $6; w = $8; t = $10 }
+  awk -v a="$accepted_run" '/requests in/ { n = $1 } /Socket errors/ { gsub(",", ""); c = $4; r = $6; w = $8; t = $10 }
        END { if (n) printf "         %d responses, %d connections accepted (%.2f per response); socket errors: connect %d, read %d (%.3f per response), write %d, timeout %d\n",
                              n, a, a / n, c, r, r / n, w, t }' "$work/$2.wrk"
 }
