@@ -22,6 +22,7 @@ struct DefaultText {
 constexpr DefaultText kDefaults[] = {
     {"AboutFeatures", "Features:"},
     {"Accept", "Accept"},
+    {"AutostartFailed", "The start with the desktop session could not be changed:"},
     {"Cancel", "Cancel"},
     {"CaptionOptionsCam", "Cam."},
     {"CaptionOptionsRec", "Video Recorder"},
@@ -54,6 +55,7 @@ constexpr DefaultText kDefaults[] = {
     {"Label2MaxTime", "minutes"},
     {"Label2SpeedPlay", "frames in 1 sec."},
     {"Label2SpeedRec", "milliseconds"},
+    {"MenuAutostart", "Start with the desktop session"},
     {"MenuCam", "Cam"},
     {"MenuExit", "Exit"},
     {"MenuFile", "File"},

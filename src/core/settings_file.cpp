@@ -19,7 +19,9 @@ std::string DataFolder(const std::string& programFolder, bool programFolderWrita
     return !data.empty() && MakeFolders(data) ? data : programFolder;
 }
 
+// Folders the package manager owns hold no user data, even for root, who may write there.
 bool Writable(const std::string& folder) {
+    if (folder.starts_with("/usr/") || folder.starts_with("/opt/")) return false;
     return access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
 }
 

@@ -3,12 +3,16 @@
 
 #include <csignal>
 
+#include "core/command_line.h"
 #include "core/instance_lock.h"
 #include "core/settings_file.h"
 #include "core/shutdown_signals.h"
 #include "ui/main_window.h"
 
 int main(int argc, char** argv) {
+    // --help and --version answer without a display; other arguments are refused.
+    if (const int code = HandleCommandLine(argc, argv, stdout, stderr); code >= 0) return code;
+
     // One copy at a time; a second start ends at once and quietly.
     InstanceLock instance("VistrelKarvexCom");
     if (!instance.Acquired()) return 0;

@@ -6,14 +6,17 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QUrl>
 
+#include <cstdio>
 #include <string>
 
 #include "core/language_table.h"
 #include "core/program_paths.h"
 #include "core/registry.h"
+#include "core/session_autostart.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
 #include "ui/about_dialog.h"
@@ -155,6 +158,9 @@ void MainMenu::BuildMenu(QMenuBar* bar) {
     AddItem(setPath, "FilesPhoto", menu_id::kSetPhotoFolder);
     file->addSeparator();
     AddItem(file, host_.HotKeyMenuText(), menu_id::kHotKey);
+    QAction* autostart = AddItem(file, "MenuAutostart", menu_id::kAutostart);
+    autostart->setCheckable(true);
+    autostart->setChecked(SessionAutostart::Enabled());
     file->addSeparator();
     AddItem(file, "MenuExit", menu_id::kExit);
 
@@ -276,6 +282,7 @@ void MainMenu::Command(int id) {
             break;
         case kServerOptions: WebOptions(); break;
         case kAbout: About(); break;
+        case kAutostart: ToggleAutostart(); break;
         default: break;  // kLink1 and unknown identifiers
     }
 }
@@ -354,4 +361,21 @@ void MainMenu::WebOptions() {
 void MainMenu::About() {
     AboutDialog about(registry_);
     about.Run(host_.DialogParent());
+}
+
+void MainMenu::ToggleAutostart() {
+    std::string error;
+    const bool done = SessionAutostart::Enabled() ? SessionAutostart::Disable(error)
+                                                  : SessionAutostart::Enable(ProgramFile(), error);
+    if (!done) {
+        std::fprintf(stderr, "autostart: %s\n", error.c_str());
+        auto* box = new QMessageBox(QMessageBox::Warning, UiText(registry_, "ProgrammName"),
+                                    Text("AutostartFailed") + "\n" + QString::fromUtf8(error.c_str()), QMessageBox::Ok,
+                                    host_.DialogParent());
+        box->setObjectName(QStringLiteral("autostartFailed"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+    }
+    // The mark shows the file as it now is, whatever the click made of it.
+    Rebuild();
 }

@@ -47,6 +47,7 @@ inline constexpr int kServerStart = 32835;
 inline constexpr int kServerOptions = 32836;
 inline constexpr int kLink1 = 32837;
 inline constexpr int kAbout = 32838;
+inline constexpr int kAutostart = 32845;
 }  // namespace menu_id
 
 // Camera dialog result flags.
@@ -151,6 +152,7 @@ private:
     void PhotoType(int type);
     void WebOptions();
     void About();
+    void ToggleAutostart();
 
     Registry& registry_;
     MenuHost& host_;

@@ -183,4 +183,29 @@ TEST_F(SettingsFileTest, ReadOnlyProgramFolderUsesXdgFolders) {
     EXPECT_EQ(ReadFile(Ini()), "GoDetector 44\n") << "the program folder's file is left alone";
 }
 
+// A packaged program run by root: /usr is writable, yet no user data goes there.
+TEST_F(SettingsFileTest, ProgramUnderUsrKeepsUserDataInXdgFoldersEvenForRoot) {
+    const fs::path home = folder_ / "home";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        SetProgramFileForTest("/usr/lib/vistrel-settings-test");
+        setenv("HOME", home.c_str(), 1);
+        unsetenv("XDG_CONFIG_HOME");
+        unsetenv("XDG_DATA_HOME");
+        {
+            SettingsFile settings;
+            if (settings.GetString("_FileParams") != home.string() + "/.config/vistrel/vistrel-settings-test.ini") _exit(11);
+            if (settings.GetString("MoveFilesPath") != home.string() + "/.local/share/vistrel/move/") _exit(12);
+        }
+        _exit(fs::exists(home / ".config/vistrel/vistrel-settings-test.ini") ? 0 : 13);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_FALSE(fs::exists("/usr/lib/vistrel-settings-test.ini"));
+    EXPECT_FALSE(fs::exists("/usr/lib/move"));
+}
+
 }  // namespace

@@ -8,6 +8,11 @@
 #include <QTest>
 
 #include "menu_fixture.h"
+#include <QMessageBox>
+
+#include <fstream>
+
+#include "core/session_autostart.h"
 #include "ui/options_dialog.h"
 #include "ui/time_dialog.h"
 
@@ -65,6 +70,7 @@ const char* const kEnglishTree = R"(File >
     photos [32812]
   —
   Show/Hide. HotKey:  F12 [32832]
+  Start with the desktop session [32845]
   —
   Exit [32833]
 Cam >
@@ -120,6 +126,8 @@ QString ChooseForTest(QWidget*, const QString& title, const QString& current) {
 class MenuTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The user's own autostart folder stays out of the tests.
+        setenv("XDG_CONFIG_HOME", (folder.Path() + "config").c_str(), 1);
         folder.WriteFile("Lang/English.lng", "LINK1 https://example.org Home page\n");
         folder.WriteFile("Lang/Russian.lng",
                          "MenuFile Файл\nMenuExit Выход\nMenuRecStop Стоп\nMenuServer Сервер\n"
@@ -134,6 +142,7 @@ protected:
     void TearDown() override {
         LinkLabel::SetOpenerForTest(nullptr);
         MainMenu::SetFolderChooserForTest(nullptr);
+        unsetenv("XDG_CONFIG_HOME");
     }
     QMenuBar* Bar() { return window.menuBar(); }
 
@@ -363,4 +372,50 @@ TEST_F(MenuTest, MoreThanTwentyLanguagesOfferTheFirstTwenty) {
     menu->Command(menu_id::kLanguageFirst + 18);
     EXPECT_EQ(modules->settings->GetString("Language"), "Rlang");
     EXPECT_EQ(Marks(Bar()), "32798 32775 32834 32813 32825 ");
+}
+
+TEST_F(MenuTest, AutostartItemWritesAndRemovesTheSessionEntry) {
+    const std::string entry = folder.Path() + "config/autostart/vistrel.desktop";
+    QAction* item = menu->Action(menu_id::kAutostart);
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->isCheckable());
+    EXPECT_FALSE(item->isChecked());
+
+    // A click as the user makes it: the handler rebuilds the menu that sent it.
+    item->trigger();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(folder.Exists("config/autostart/vistrel.desktop"));
+    EXPECT_NE(folder.ReadFile("config/autostart/vistrel.desktop").find("\nExec=" + folder.Path() + "vistrel\n"),
+              std::string::npos);
+    ASSERT_NE(menu->Action(menu_id::kAutostart), nullptr);
+    EXPECT_TRUE(menu->Action(menu_id::kAutostart)->isChecked());
+
+    menu->Action(menu_id::kAutostart)->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(folder.Exists("config/autostart/vistrel.desktop"));
+    EXPECT_FALSE(menu->Action(menu_id::kAutostart)->isChecked());
+
+    // An entry made outside the program (an earlier run, the desktop's own tool) shows as set.
+    folder.WriteFile("config/autostart/vistrel.desktop", "[Desktop Entry]\nType=Application\nExec=vistrel\n");
+    menu->Command(32780);
+    EXPECT_TRUE(menu->Action(menu_id::kAutostart)->isChecked());
+    menu->Command(32781);
+    EXPECT_EQ(menu->Action(menu_id::kAutostart)->text(), "Start with the desktop session")
+        << "the Russian file of this test has no text for it, so the built-in one stays";
+}
+
+TEST_F(MenuTest, AutostartThatCannotBeWrittenIsSaidInTheWindow) {
+    // A file where the autostart folder belongs: the folder cannot be made.
+    folder.WriteFile("config/autostart", "not a folder");
+    menu->Command(menu_id::kAutostart);
+    EXPECT_FALSE(menu->Action(menu_id::kAutostart)->isChecked());
+    QMessageBox* box = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (widget->objectName() == "autostartFailed" && widget->isVisible()) box = qobject_cast<QMessageBox*>(widget);
+    }
+    ASSERT_NE(box, nullptr) << "no message in the window";
+    EXPECT_TRUE(box->text().startsWith("The start with the desktop session could not be changed:\n")) << box->text().toStdString();
+    EXPECT_TRUE(box->text().contains(QString::fromStdString(folder.Path() + "config/autostart/"))) << box->text().toStdString();
+    box->close();
+    QCoreApplication::processEvents();
 }
