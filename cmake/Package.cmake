@@ -25,4 +25,6 @@ records Motion-JPEG AVI files always, on motion or in a daily time window.
 It takes BMP or JPEG photos, serves the latest picture to any web browser
 over its own small HTTP server, and hides and shows its window with a
 global hot key.")
+# cpack installs what is built; it need not build the tests and benchmarks first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 include(CPack)

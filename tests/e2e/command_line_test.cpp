@@ -24,7 +24,7 @@ std::string ReadAll(const fs::path& path) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-Answer Run(const ProgramRun& run, const std::string& arguments, const std::string& env = "") {
+Answer Ask(const ProgramRun& run, const std::string& arguments, const std::string& env = "") {
     const fs::path out = run.Folder() / "out";
     const fs::path err = run.Folder() / "err";
     Answer answer;
@@ -37,19 +37,19 @@ Answer Run(const ProgramRun& run, const std::string& arguments, const std::strin
 
 TEST(CommandLine, VersionAndHelpAnswerWithoutADisplayAndOtherArgumentsAreRefused) {
     ProgramRun run;
-    const Answer version = Run(run, "--version");
+    const Answer version = Ask(run, "--version");
     EXPECT_EQ(version.code, "0\n") << version.err;
     EXPECT_TRUE(std::regex_match(version.out, std::regex("Vistrel [0-9]+\\.[0-9]+(\\.[0-9]+)*\n"))) << version.out;
     EXPECT_EQ(version.err, "");
 
-    const Answer help = Run(run, "--help");
+    const Answer help = Ask(run, "--help");
     EXPECT_EQ(help.code, "0\n") << help.err;
     EXPECT_EQ(help.out.rfind("Usage: vistrel [--help | --version]\n", 0), 0u) << help.out;
     EXPECT_NE(help.out.find("--version  print the version and exit"), std::string::npos);
     EXPECT_EQ(help.err, "");
 
-    for (const std::string& wrong : {"--bogus", "--help --version", "file.avi", "''"}) {
-        const Answer refused = Run(run, wrong);
+    for (const char* wrong : {"--bogus", "--help --version", "file.avi", "''"}) {
+        const Answer refused = Ask(run, wrong);
         EXPECT_EQ(refused.code, "2\n") << wrong;
         EXPECT_EQ(refused.out, "") << wrong;
         EXPECT_NE(refused.err.find("vistrel: unknown argument: "), std::string::npos) << wrong << ": " << refused.err;
@@ -66,10 +66,10 @@ TEST(CommandLine, VersionAnswersWhileACopyRuns) {
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitUntil([&] { return fs::is_directory(run.Folder() / "move"); }, 20000));
     const std::string env = "XDG_RUNTIME_DIR='" + (run.Folder() / "run").string() + "'";
-    const Answer version = Run(run, "--version", env);
+    const Answer version = Ask(run, "--version", env);
     EXPECT_EQ(version.code, "0\n");
     EXPECT_EQ(version.out.rfind("Vistrel ", 0), 0u);
-    const Answer refused = Run(run, "--bogus", env);
+    const Answer refused = Ask(run, "--bogus", env);
     EXPECT_EQ(refused.code, "2\n") << "a wrong argument is said even when a copy runs";
     EXPECT_EQ(run.Stop(SIGTERM), 0);
 }
