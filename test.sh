@@ -29,3 +29,11 @@ TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$PWD/tests/ts
 
 echo "== fuzzing (20 s per target)"
 tools/run-fuzzers.sh 20
+
+echo "== Debian package"
+deb="$(tools/build-deb.sh build | tail -n 1)"
+if [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null; then
+  tools/test-deb.sh "$deb"
+else
+  echo "not root with apt: $deb is built and checked, not installed"
+fi

@@ -18,8 +18,7 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-x")
 # Decoders for network cameras and files that send H.264 and the like.
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gstreamer1.0-libav, gstreamer1.0-plugins-bad")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop recorder for one video camera")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "desktop recorder for one video camera
-Vistrel watches a room or a door with one camera. It shows the live
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vistrel watches a room or a door with one camera. It shows the live
 picture, measures motion, stamps the date and time into the picture and
 records Motion-JPEG AVI files always, on motion or in a daily time window.
 It takes BMP or JPEG photos, serves the latest picture to any web browser

@@ -25,11 +25,12 @@ grep -qx /usr/bin/vistrel "$files" || fail "no /usr/bin/vistrel in the package"
 mkdir -p "$home/.config/vistrel" "$home/run"
 chmod 700 "$home/run"
 printf 'VideoDeviceId TestPattern\nModeActivation 1\n' >"$home/.config/vistrel/vistrel.ini"
-(cd / && env -i HOME="$home" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen LANG=ru_RU.UTF-8 \
+(cd / && exec env -i HOME="$home" XDG_RUNTIME_DIR="$home/run" QT_QPA_PLATFORM=offscreen LANG=ru_RU.UTF-8 \
   PATH=/usr/bin:/bin vistrel 2>"$home/stderr") &
 pid=$!
 for _ in $(seq 1 100); do
-  ls "$home"/.local/share/vistrel/move/*.avi >/dev/null 2>&1 && break
+  # The open recording is a .tmp; it becomes an .avi when closed.
+  ls "$home"/.local/share/vistrel/move/*.tmp >/dev/null 2>&1 && break
   sleep 0.2
 done
 sleep 2

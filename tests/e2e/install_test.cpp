@@ -20,6 +20,10 @@ TEST(Install, PutsTheProgramWhereDesktopsLookAndKeepsUserDataInXdgFolders) {
     EXPECT_TRUE(fs::is_symlink(prefix / "bin" / "vistrel"));
     EXPECT_TRUE(fs::exists(prefix / "share" / "applications" / "vistrel.desktop"));
     EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "scalable" / "apps" / "vistrel.svg"));
+    EXPECT_TRUE(fs::exists(prefix / "share" / "icons" / "hicolor" / "48x48" / "apps" / "vistrel.png"));
+    EXPECT_TRUE(fs::exists(prefix / "share" / "metainfo" / "org.vistrel.Vistrel.metainfo.xml"));
+    EXPECT_TRUE(fs::exists(prefix / "share" / "man" / "man1" / "vistrel.1.gz"));
+    EXPECT_TRUE(fs::exists(prefix / "share" / "doc" / "vistrel" / "copyright"));
     if (geteuid() != 0 || Shell("command -v setpriv").empty())
         GTEST_SKIP() << "starting as another user needs root and setpriv";
 
