@@ -8,6 +8,7 @@
 
 #include "core/clock.h"
 #include "recording/mjpeg_params.h"
+#include "recording/recording_status.h"
 
 class Registry;
 struct ShotData;
@@ -37,7 +38,11 @@ public:
 
     // Records the block's JPEG when its recording flag is set and it is due
     // by SpeedRec; opens a file when none is open, closes on a size change.
+    // A picture whose flag is clear closes the open file.
     void WriteFrame(ShotData& shot);
+    // The slot the next due picture is counted from, after recording a
+    // picture of captureTime (seconds) counted from lastSlot.
+    static double NextSlot(double lastSlot, double captureTime, int32_t speedRecMs);
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.
@@ -53,11 +58,19 @@ public:
     const std::string& TemporaryPath() const { return temporaryPath_; }
     // Name the last closed file got (or was meant to get).
     const std::string& FinalPath() const { return finalPath_; }
+    // Readable from any thread.
+    RecordingStatus& Status() { return status_; }
 
 private:
     bool StartFile(const ShotData& shot);
     bool AppendFrame(const uint8_t* bytes, int32_t n);
     void RecoverLeftovers();
+    void PauseRecording();
+    void Fail(RecordingFailure failure);
+    // False (and the failure noted) when the folder's disk is under the limit.
+    bool SpaceForNewFile();
+    // Keeps the status's free-space figure fresh while no file is open.
+    void RefreshIdleFreeSpace();
 
     Registry& registry_;
     MjpegParams ownParams_;  // used only when none is registered
@@ -78,4 +91,6 @@ private:
     std::string temporaryPath_;
     std::string finalPath_;
     std::string folder_;
+    std::time_t freeCheckedAt_ = 0;
+    RecordingStatus status_;
 };
