@@ -44,6 +44,8 @@ bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
     return true;
 }
 
+FreeSpaceQuery g_freeSpaceForTest;
+
 // A full disk or quota reads as no space; other errors as given.
 RecordingFailure FailureOf(int error, RecordingFailure otherwise) {
     return error == ENOSPC || error == EDQUOT ? RecordingFailure::kNoSpace : otherwise;
@@ -56,6 +58,12 @@ int64_t StatvfsFreeSpace(const char* folder) {
     if (statvfs(folder, &info) != 0) return -1;
     return static_cast<int64_t>(info.f_bfree) * static_cast<int64_t>(info.f_frsize);
 }
+
+int64_t FolderFreeSpace(const char* folder) {
+    return g_freeSpaceForTest ? g_freeSpaceForTest(folder) : StatvfsFreeSpace(folder);
+}
+
+void SetFreeSpaceQueryForTest(FreeSpaceQuery query) { g_freeSpaceForTest = std::move(query); }
 
 AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSpace)
     : registry_(registry),

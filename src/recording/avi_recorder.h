@@ -17,6 +17,9 @@ struct ShotData;
 // the total free figure, not the caller-available one); -1 when unknown.
 using FreeSpaceQuery = std::function<int64_t(const char* folder)>;
 int64_t StatvfsFreeSpace(const char* folder);
+// StatvfsFreeSpace, unless a test put its own query in (an empty one restores it).
+int64_t FolderFreeSpace(const char* folder);
+void SetFreeSpaceQueryForTest(FreeSpaceQuery query);
 
 // Writes the worker's JPEG pictures into Motion-JPEG AVI files in the folder
 // "MoveFilesPath": YYMMDD_HHMMSS.tmp while open, YYMMDD_HHMMSS_NNNN.avi once
@@ -30,7 +33,7 @@ public:
 
     // Rebuilds the .tmp files an interrupted run left in the recording folder.
     explicit AviRecorder(Registry& registry, Clock& clock = SystemClock::Instance(),
-                         FreeSpaceQuery freeSpace = StatvfsFreeSpace);
+                         FreeSpaceQuery freeSpace = FolderFreeSpace);
     // Closes an open file.
     ~AviRecorder();
     AviRecorder(const AviRecorder&) = delete;
