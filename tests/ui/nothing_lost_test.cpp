@@ -52,8 +52,14 @@ protected:
         window_.reset();
         SetFreeSpaceQueryForTest(nullptr);
     }
-    // The window's own 250 ms timer runs; this only lets it.
-    bool Within(int ms, const std::function<bool()>& condition) { return WaitFor(condition, ms); }
+    // The window's own 250 ms timer runs; this only lets it. Says how long it took.
+    bool Within(int ms, const std::function<bool()>& condition) {
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const bool met = WaitFor(condition, ms);
+        lastWaitMs_ = elapsed.elapsed();
+        return met;
+    }
     QString Line() const { return window_->Status()->Line(); }
     int RecordingIndicator() const {
         return window_->Options()->IndicatorState(RecordingOptionsView::kRecordingIndicator);
@@ -67,6 +73,7 @@ protected:
 
     TestProgramFolder folder_;
     std::unique_ptr<MainWindow> window_;
+    qint64 lastWaitMs_ = 0;
 };
 
 // Start, choose "always" from the menu, take three photos, be killed, start
@@ -133,6 +140,7 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
     EXPECT_TRUE(Within(2000, [&] {
         return window_->Status()->FailureText().startsWith("Cannot record: no space left on");
     })) << Line().toStdString();
+    std::printf("warning shown %lld ms after the disk filled\n", static_cast<long long>(lastWaitMs_));
     EXPECT_TRUE(
         Line().startsWith("Cannot record: no space left on " + QString::fromStdString(disk.string())));
     EXPECT_TRUE(Within(1000, [&] { return window_->StateIconIndex() == state_pictures::kWarning; }));
@@ -146,7 +154,9 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
     fill(false);
     EXPECT_TRUE(Within(2000, [&] { return window_->Status()->FailureText().isEmpty(); }))
         << Line().toStdString();
+    std::printf("warning cleared %lld ms after space was freed\n", static_cast<long long>(lastWaitMs_));
     EXPECT_TRUE(Within(2000, [&] { return !Files(disk, ".tmp").empty(); })) << "recording did not resume";
+    std::printf("recording resumed %lld ms after the warning cleared\n", static_cast<long long>(lastWaitMs_));
     EXPECT_TRUE(Within(1000, [&] { return window_->StateIconIndex() != state_pictures::kWarning; }));
 
     if (!mounted) return;
