@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QRegularExpression>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -111,12 +113,12 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
     const bool mounted = unshare(CLONE_NEWNS) == 0 &&
                          mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
                          mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=160m") == 0;
-    int64_t injectedFree = -1;  // used only where mounting is refused
+    std::atomic<int64_t> injectedFree{-1};  // used only where mounting is refused; read by the worker
     if (!mounted) {
         std::fprintf(stderr, "cannot mount a file system here (%s): the free space is injected\n",
                      std::strerror(errno));
         injectedFree = int64_t{1} << 36;
-        SetFreeSpaceQueryForTest([&injectedFree](const char*) { return injectedFree; });
+        SetFreeSpaceQueryForTest([&injectedFree](const char*) { return injectedFree.load(); });
     }
     const fs::path filler = disk / "filler";
     auto fill = [&](bool full) {
@@ -175,6 +177,29 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
     EXPECT_TRUE(Within(2000, [&] { return !Files(disk, ".tmp").empty(); }));
     window_.reset();
     umount2(disk.c_str(), MNT_DETACH);
+}
+
+}  // namespace
+
+namespace {
+
+// While nothing is recorded the line says why, beside the free space.
+TEST_F(NothingLostTest, TheStatusLineSaysWhyNothingIsRecorded) {
+    // The moving pattern never changes every pixel at once, so the detector stays quiet.
+    Start({{"ModeActivation", "0"}, {"GoDetector", "100"}});
+    ASSERT_TRUE(Within(5000, [&] { return Line().startsWith("Not recording: recording is off"); }))
+        << Line().toStdString();
+    EXPECT_TRUE(Within(3000, [&] { return Line().contains(QRegularExpression("free [0-9.]+ [GM]iB")); }))
+        << Line().toStdString();
+    const struct {
+        int mode;
+        const char* text;
+    } cases[] = {{RecordingOptions::kModeDetector, "Not recording: waiting for motion"},
+                 {RecordingOptions::kModeTimer, "Not recording: outside the time window"}};
+    for (const auto& c : cases) {
+        window_->Menu()->Action(menu_id::kModeFirst + c.mode)->trigger();
+        EXPECT_TRUE(Within(2000, [&] { return Line().startsWith(c.text); })) << Line().toStdString();
+    }
 }
 
 }  // namespace
