@@ -175,6 +175,23 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
     EXPECT_TRUE(Within(2000, [&] { return window_->Status()->FailureText().isEmpty(); }))
         << Line().toStdString();
     EXPECT_TRUE(Within(2000, [&] { return !Files(disk, ".tmp").empty(); }));
+
+    // Made unwritable while recording: a read-only file system laid over the
+    // folder; the open file keeps its pictures, the next file cannot be made.
+    const fs::path recording = Files(disk, ".tmp").front();
+    ASSERT_EQ(mount("tmpfs", disk.c_str(), "tmpfs", MS_RDONLY, "size=1g"), 0) << std::strerror(errno);
+    window_->Menu()->Action(menu_id::kNewFile)->trigger();
+    EXPECT_TRUE(Within(2000, [&] { return !window_->Status()->FailureText().isEmpty(); }))
+        << Line().toStdString();
+    EXPECT_EQ(window_->Status()->FailureText().toStdString(),
+              "Cannot record: " + disk.string() + "/ is not writable");
+    ASSERT_EQ(umount2(disk.c_str(), 0), 0) << std::strerror(errno);
+    EXPECT_TRUE(Within(2000, [&] { return window_->Status()->FailureText().isEmpty(); }))
+        << Line().toStdString();
+    // The file that was open could not take its final name there; it is whole
+    // under its temporary one, which the next start rebuilds.
+    ASSERT_TRUE(fs::exists(recording));
+    EXPECT_GT(fs::file_size(recording), 2560u + 2 * 8);
     window_.reset();
     umount2(disk.c_str(), MNT_DETACH);
 }
