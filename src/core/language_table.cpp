@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "core/settings_file.h"
+#include "core/save_request.h"
 
 namespace {
 
@@ -108,6 +108,17 @@ constexpr DefaultText kDefaults[] = {
     {"Resolution", "Resolution"},
     {"Select", "Select"},
     {"Start", "Start"},
+    {"StatusFreeSpace", "free %1"},
+    {"StatusNoSpace", "Cannot record: no space left on %1"},
+    {"StatusNotWritable", "Cannot record: %1 is not writable"},
+    {"StatusOutsideWindow", "Not recording: outside the time window"},
+    {"StatusPhotoNotTaken", "Photo not taken: no free name, or the folder cannot be written"},
+    {"StatusRecording", "Recording %1, %2 frames"},
+    {"StatusRecordingOff", "Not recording: recording is off"},
+    {"StatusRecordingWaits", "Recording: waiting for a picture"},
+    {"StatusWaitingForMotion", "Not recording: waiting for motion"},
+    {"StatusWebServer", "web %1"},
+    {"StatusWriteFailed", "Cannot record: writing to %1 failed"},
     {"Stop", "Stop"},
     {"Timer", "Timer"},
     {"TimerCaption", "Setting Timer"},
@@ -328,7 +339,7 @@ void LanguageTable::LoadLanguage(const char* name) {
 }
 
 void LanguageTable::SaveSettings() {
-    if (auto* file = dynamic_cast<SettingsFile*>(&settings_)) file->Save();
+    SaveRequest::SaveNowFor(settings_);
 }
 
 void LanguageTable::SetDefaults() {

@@ -23,7 +23,7 @@ public:
 
     // Registers under "_CL_Language", stores the default "Language", lists
     // the language files and loads the stored language when it is listed.
-    // When settings is a SettingsFile, choosing a language saves it at once.
+    // Choosing a language saves the settings at once, through their save request.
     explicit LanguageTable(Registry& settings);
     // Takes "_CL_Language" out of the settings registry.
     ~LanguageTable() override;

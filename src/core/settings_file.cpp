@@ -57,6 +57,8 @@ SettingsFile::SettingsFile() : Registry(true) {
     }
     SetTextJoined("_FileParams", (settingsFolder + name).c_str(), ".ini");
     Load();
+    // After loading, so a line of the file can never stand in for it.
+    SetHandle("_SaveRequest", static_cast<SaveRequest*>(this));
 
     const std::string storage = DataFolder(folder, writable);
     if (!Contains("MoveFilesPath")) SetTextJoined("MoveFilesPath", storage.c_str(), "move/");

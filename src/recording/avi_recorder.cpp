@@ -44,6 +44,13 @@ bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
     return true;
 }
 
+FreeSpaceQuery g_freeSpaceForTest;
+
+// A full disk or quota reads as no space; other errors as given.
+RecordingFailure FailureOf(int error, RecordingFailure otherwise) {
+    return error == ENOSPC || error == EDQUOT ? RecordingFailure::kNoSpace : otherwise;
+}
+
 }  // namespace
 
 int64_t StatvfsFreeSpace(const char* folder) {
@@ -51,6 +58,12 @@ int64_t StatvfsFreeSpace(const char* folder) {
     if (statvfs(folder, &info) != 0) return -1;
     return static_cast<int64_t>(info.f_bfree) * static_cast<int64_t>(info.f_frsize);
 }
+
+int64_t FolderFreeSpace(const char* folder) {
+    return g_freeSpaceForTest ? g_freeSpaceForTest(folder) : StatvfsFreeSpace(folder);
+}
+
+void SetFreeSpaceQueryForTest(FreeSpaceQuery query) { g_freeSpaceForTest = std::move(query); }
 
 AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSpace)
     : registry_(registry),
@@ -74,16 +87,53 @@ void AviRecorder::RecoverLeftovers() {
 }
 
 void AviRecorder::WriteFrame(ShotData& shot) {
-    if (shot.recording.load(std::memory_order_acquire) == 0) return;
-    // Whole seconds, absolute: pictures whose clock went back are due too.
-    const double gapMs = std::fabs(std::trunc(shot.lastWrittenTime - shot.captureTime)) * 1000.0;
-    if (static_cast<double>(Param(params_.speedRec)) > gapMs) return;
+    if (shot.recording.load(std::memory_order_acquire) == 0) {
+        PauseRecording();
+        return;
+    }
+    const int32_t speedRec = Param(params_.speedRec);
+    // Milliseconds, absolute: pictures whose clock went back are due too.
+    const double gapMs = std::fabs(shot.captureTime - shot.lastWrittenTime) * 1000.0;
+    if (static_cast<double>(speedRec) > gapMs) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
     if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();
     if (!IsOpen() && !StartFile(shot)) return;
-    AppendFrame(shot.jpeg.get(), shot.jpegBytes);
-    shot.lastWrittenTime = shot.captureTime;
+    if (AppendFrame(shot.jpeg.get(), shot.jpegBytes)) status_.SetFailure(RecordingFailure::kNone, "");
+    shot.lastWrittenTime = NextSlot(shot.lastWrittenTime, shot.captureTime, speedRec);
+}
+
+double AviRecorder::NextSlot(double lastSlot, double captureTime, int32_t speedRecMs) {
+    // Counting from the slot, not the late picture, keeps the average rate at
+    // one frame per SpeedRec whatever the capture rate; after a pause or a
+    // clock step the picture's own time starts a new schedule.
+    const double interval = speedRecMs / 1000.0;
+    const double slot = lastSlot + interval;
+    return captureTime >= slot && captureTime - slot < interval ? slot : captureTime;
+}
+
+void AviRecorder::PauseRecording() {
+    // A pause ends the file at once; the next active period starts a new one.
+    CloseFile();
+    status_.SetFailure(RecordingFailure::kNone, "");
+}
+
+void AviRecorder::Fail(RecordingFailure failure) { status_.SetFailure(failure, folder_); }
+
+bool AviRecorder::SpaceForNewFile() {
+    if (!freeSpace_) return true;
+    const int64_t freeBytes = freeSpace_(folder_.c_str());
+    status_.SetFreeBytes(freeBytes);
+    if (freeBytes < 0 || freeBytes / kMiB >= kLowFreeBytes / kMiB) return true;
+    Fail(RecordingFailure::kNoSpace);
+    return false;
+}
+
+void AviRecorder::RefreshIdleFreeSpace() {
+    const std::time_t now = clock_.Now();
+    if (!freeSpace_ || now == freeCheckedAt_) return;
+    freeCheckedAt_ = now;
+    status_.SetFreeBytes(freeSpace_(registry_.GetString("MoveFilesPath").c_str()));
 }
 
 bool AviRecorder::StartFile(const ShotData& shot) {
@@ -103,16 +153,22 @@ bool AviRecorder::StartFile(const ShotData& shot) {
     folder_ = registry_.GetString("MoveFilesPath");
     temporaryPath_ = folder_;
     temporaryPath_ += name;
+    if (!SpaceForNewFile()) {
+        width_ = height_ = 0;
+        return false;
+    }
 
     // O_EXCL: a leftover .tmp of the same second is a recording too, never truncated.
     fd_ = open(temporaryPath_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd_ < 0) {
+        Fail(FailureOf(errno, RecordingFailure::kNotWritable));
         width_ = height_ = 0;
         return false;
     }
     uint8_t head[avi::kHeadBytes];
     avi::BuildEmptyHead(head);
     if (!avi::WriteAllAt(fd_, head, sizeof head, 0)) {
+        Fail(FailureOf(errno, RecordingFailure::kWriteFailed));
         close(fd_);
         unlink(temporaryPath_.c_str());
         fd_ = -1;
@@ -120,6 +176,7 @@ bool AviRecorder::StartFile(const ShotData& shot) {
         return false;
     }
     position_ = avi::kHeadBytes;
+    status_.SetOpenFile(name);
     return true;
 }
 
@@ -132,8 +189,10 @@ bool AviRecorder::AppendFrame(const uint8_t* bytes, int32_t n) {
     iovec parts[2] = {{chunkHead, sizeof chunkHead}, {const_cast<uint8_t*>(bytes), static_cast<size_t>(n)}};
     if (!WriteAllAt(fd_, parts, 2, position_)) {
         // Disk full or failing: drop the partial chunk and finish what was written.
+        const int error = errno;
         ftruncate(fd_, static_cast<off_t>(position_));
-        std::fprintf(stderr, "recording: cannot write %s: %s\n", temporaryPath_.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "recording: cannot write %s: %s\n", temporaryPath_.c_str(), std::strerror(error));
+        Fail(FailureOf(error, RecordingFailure::kWriteFailed));
         CloseFile();
         return false;
     }
@@ -143,6 +202,7 @@ bool AviRecorder::AppendFrame(const uint8_t* bytes, int32_t n) {
     position_ += avi::kChunkHeadBytes + n;
     ++frames_;
     dataBytes_ += n;
+    status_.SetFrames(frames_);
     return true;
 }
 
@@ -156,8 +216,13 @@ bool AviRecorder::NeedsNewFile() {
     if (IsOpen() && freeSpace_) {
         // An unknown figure does not stop recording; a full disk shows as failed writes.
         const int64_t freeBytes = freeSpace_(folder_.c_str());
-        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB) return true;
+        status_.SetFreeBytes(freeBytes);
+        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB) {
+            Fail(RecordingFailure::kNoSpace);
+            return true;
+        }
     }
+    if (!IsOpen()) RefreshIdleFreeSpace();
     return false;
 }
 
@@ -186,4 +251,6 @@ void AviRecorder::CloseFile() {
     indexEntries_ = 0;
     position_ = 0;
     width_ = height_ = 0;
+    status_.SetFrames(0);
+    status_.SetOpenFile("");
 }

@@ -8,6 +8,7 @@
 
 #include "core/clock.h"
 #include "recording/mjpeg_params.h"
+#include "recording/recording_status.h"
 
 class Registry;
 struct ShotData;
@@ -16,6 +17,9 @@ struct ShotData;
 // the total free figure, not the caller-available one); -1 when unknown.
 using FreeSpaceQuery = std::function<int64_t(const char* folder)>;
 int64_t StatvfsFreeSpace(const char* folder);
+// StatvfsFreeSpace, unless a test put its own query in (an empty one restores it).
+int64_t FolderFreeSpace(const char* folder);
+void SetFreeSpaceQueryForTest(FreeSpaceQuery query);
 
 // Writes the worker's JPEG pictures into Motion-JPEG AVI files in the folder
 // "MoveFilesPath": YYMMDD_HHMMSS.tmp while open, YYMMDD_HHMMSS_NNNN.avi once
@@ -29,7 +33,7 @@ public:
 
     // Rebuilds the .tmp files an interrupted run left in the recording folder.
     explicit AviRecorder(Registry& registry, Clock& clock = SystemClock::Instance(),
-                         FreeSpaceQuery freeSpace = StatvfsFreeSpace);
+                         FreeSpaceQuery freeSpace = FolderFreeSpace);
     // Closes an open file.
     ~AviRecorder();
     AviRecorder(const AviRecorder&) = delete;
@@ -37,7 +41,11 @@ public:
 
     // Records the block's JPEG when its recording flag is set and it is due
     // by SpeedRec; opens a file when none is open, closes on a size change.
+    // A picture whose flag is clear closes the open file.
     void WriteFrame(ShotData& shot);
+    // The slot the next due picture is counted from, after recording a
+    // picture of captureTime (seconds) counted from lastSlot.
+    static double NextSlot(double lastSlot, double captureTime, int32_t speedRecMs);
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.
@@ -53,11 +61,19 @@ public:
     const std::string& TemporaryPath() const { return temporaryPath_; }
     // Name the last closed file got (or was meant to get).
     const std::string& FinalPath() const { return finalPath_; }
+    // Readable from any thread.
+    RecordingStatus& Status() { return status_; }
 
 private:
     bool StartFile(const ShotData& shot);
     bool AppendFrame(const uint8_t* bytes, int32_t n);
     void RecoverLeftovers();
+    void PauseRecording();
+    void Fail(RecordingFailure failure);
+    // False (and the failure noted) when the folder's disk is under the limit.
+    bool SpaceForNewFile();
+    // Keeps the status's free-space figure fresh while no file is open.
+    void RefreshIdleFreeSpace();
 
     Registry& registry_;
     MjpegParams ownParams_;  // used only when none is registered
@@ -78,4 +94,6 @@ private:
     std::string temporaryPath_;
     std::string finalPath_;
     std::string folder_;
+    std::time_t freeCheckedAt_ = 0;
+    RecordingStatus status_;
 };

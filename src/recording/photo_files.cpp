@@ -15,7 +15,8 @@ constexpr int32_t kHeaderBytes = 54;
 // Gathers small pieces (padded BMP rows) so that the file gets few, large writes.
 class FileWriter {
 public:
-    explicit FileWriter(const char* path) : fd_(open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {}
+    FileWriter(const char* path, bool replace)
+        : fd_(open(path, O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0644)) {}
     ~FileWriter() {
         if (fd_ >= 0) close(fd_);
     }
@@ -69,8 +70,9 @@ private:
 
 }  // namespace
 
-bool WriteBmpFile(const char* path, const uint8_t* pixels, int32_t byteCount, int32_t width, int32_t height) {
-    FileWriter file(path);
+bool WriteBmpFile(const char* path, const uint8_t* pixels, int32_t byteCount, int32_t width, int32_t height,
+                  bool replace) {
+    FileWriter file(path, replace);
     if (!file.Opened()) return false;
     const bool shaped = byteCount > 0 && width > 0 && height > 0 &&
                         static_cast<int64_t>(width) * height * 3 == static_cast<int64_t>(byteCount);
@@ -98,8 +100,8 @@ bool WriteBmpFile(const char* path, const uint8_t* pixels, int32_t byteCount, in
     return file.Finish();
 }
 
-bool WriteJpegFile(const char* path, const uint8_t* bytes, int32_t byteCount) {
-    FileWriter file(path);
+bool WriteJpegFile(const char* path, const uint8_t* bytes, int32_t byteCount, bool replace) {
+    FileWriter file(path, replace);
     if (!file.Opened()) return false;
     if (byteCount > 0) file.Write(bytes, static_cast<std::size_t>(byteCount));
     return file.Finish();

@@ -94,7 +94,8 @@ void RecordingOptions::Tick() {
 
     UpdateIndicator(RecordingOptionsView::kDetectorIndicator, detectorActive_ ? blink_ + 1 : 0);
     UpdateIndicator(RecordingOptionsView::kTimerIndicator, inWindow_ ? blink_ + 1 : 0);
-    UpdateIndicator(RecordingOptionsView::kRecordingIndicator, recordingActive_ ? blink_ + 1 : 0);
+    // Pictures that cannot be stored are not shown as being recorded.
+    UpdateIndicator(RecordingOptionsView::kRecordingIndicator, recordingActive_ && !storeFailing_ ? blink_ + 1 : 0);
 }
 
 void RecordingOptions::NewSecond(std::time_t now) {
@@ -166,4 +167,15 @@ int32_t RecordingOptions::AcceptWorkingCopy() {
     for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field) params_.Set(field, working_[field]);
     if (mode_ != modeAtOpening_) result += kModeChanged;
     return result;
+}
+
+RecordingIdle RecordingOptions::Idle() const {
+    if (recordingActive_) return RecordingIdle::kRecording;
+    switch (mode_) {
+        case kModeDetector:
+        case kModeTimerOrDetector: return RecordingIdle::kWaitingForMotion;
+        case kModeTimer: return RecordingIdle::kOutsideWindow;
+        case kModeTimerAndDetector: return inWindow_ ? RecordingIdle::kWaitingForMotion : RecordingIdle::kOutsideWindow;
+        default: return RecordingIdle::kModeOff;
+    }
 }

@@ -5,6 +5,7 @@
 
 #include "core/clock.h"
 #include "recording/mjpeg_params.h"
+#include "recording/recording_status.h"
 
 class Registry;
 
@@ -67,6 +68,11 @@ public:
     int32_t RecordingActive() const { return recordingActive_; }
     // Activation switched off from the menu: no recording until the next tick says so.
     void ClearRecordingActive() { recordingActive_ = 0; }
+    // Why nothing is recorded now (kRecording while recording is active).
+    RecordingIdle Idle() const;
+    // Set before each Tick: pictures cannot be stored, so the recording
+    // indicator does not show the recording state.
+    void SetStoreFailing(bool failing) { storeFailing_ = failing; }
     // Toggles every third tick; drives the window icon and the indicators.
     int32_t Blink() const { return blink_; }
 
@@ -123,6 +129,7 @@ private:
     int32_t inWindow_ = 0;
     int32_t mode_ = 0;
     int32_t recordingActive_ = 0;
+    bool storeFailing_ = false;
     int32_t blink_ = 0;
     int32_t blinkCounter_ = 0;
     int32_t indicators_[3] = {0, 0, 0};

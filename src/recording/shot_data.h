@@ -31,7 +31,7 @@ struct ShotData {
     int32_t jpegBytes = 0;
     int32_t jpegHeight = 0;
     int32_t jpegWidth = 0;
-    double lastWrittenTime = 0.0;  // Capture time of the last recorded frame.
+    double lastWrittenTime = 0.0;  // Time the next due picture is counted from (the last recorded slot).
     double encodedTime = 0.0;
     std::unique_ptr<uint8_t[]> jpeg;
 

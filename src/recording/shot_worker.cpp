@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/registry.h"
+#include "core/save_request.h"
 #include "recording/avi_recorder.h"
 #include "recording/photo_files.h"
 #include "recording/shot_data.h"
@@ -94,15 +95,33 @@ void ShotWorker::WritePhoto() {
     char folder[Registry::kBufferSize];
     registry_.GetText("ShotFilesPath", folder);
     const intptr_t stored = registry_.GetHandle("ShotCounterFiles");
-    const int32_t number = (stored >= 0 && stored <= kMaxPhotoNumber) ? static_cast<int32_t>(stored) : 0;
+    int32_t number = (stored >= 0 && stored <= kMaxPhotoNumber) ? static_cast<int32_t>(stored) : 0;
     const bool jpeg = shot_->photoType.load(std::memory_order_acquire) != 0;
     char path[Registry::kBufferSize + 32];
-    std::snprintf(path, sizeof path, jpeg ? "%s%05i.jpg" : "%s%05i.bmp", folder, number);
-    const bool written = jpeg ? WriteJpegFile(path, shot_->jpeg.get(), shot_->jpegBytes)
-                              : WriteBmpFile(path, shot_->picture.get(), shot_->frameBytes, shot_->frameWidth,
-                                             shot_->frameHeight);
-    if (!written) std::fprintf(stderr, "recording: cannot write photo %s: %s\n", path, std::strerror(errno));
+    bool written = false;
+    bool nameFree = false;
+    // A taken name is passed over, wrapping as the counter does; an old photo is never replaced.
+    for (int32_t tried = 0; tried <= kMaxPhotoNumber && !nameFree; ++tried) {
+        std::snprintf(path, sizeof path, jpeg ? "%s%05i.jpg" : "%s%05i.bmp", folder, number);
+        written = jpeg ? WriteJpegFile(path, shot_->jpeg.get(), shot_->jpegBytes, false)
+                       : WriteBmpFile(path, shot_->picture.get(), shot_->frameBytes, shot_->frameWidth,
+                                      shot_->frameHeight, false);
+        nameFree = written || errno != EEXIST;
+        if (!nameFree) number = number >= kMaxPhotoNumber ? 0 : number + 1;
+    }
+    if (!nameFree) {
+        std::fprintf(stderr, "recording: no photo taken: all %d photo names in %s are taken\n", kMaxPhotoNumber + 1,
+                     folder);
+        photoFailures_.fetch_add(1, std::memory_order_release);
+        return;
+    }
+    if (!written) {
+        std::fprintf(stderr, "recording: cannot write photo %s: %s\n", path, std::strerror(errno));
+        photoFailures_.fetch_add(1, std::memory_order_release);
+    }
     registry_.SetInt("ShotCounterFiles", number + 1);
     registry_.IntInRange("ShotCounterFiles", number + 1, 0, kMaxPhotoNumber);
+    // The counter reaches the file off this thread, so the next start never reuses a name.
+    SaveRequest::AskFor(registry_);
     shutter_.PlayShutter();
 }

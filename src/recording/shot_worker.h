@@ -43,6 +43,8 @@ public:
     void Wake();
     // True while a thread is started and has not been seen to end.
     bool Running() const { return static_cast<bool>(thread_); }
+    // Photos asked for and not written (no free name, or the file failed); any thread.
+    int32_t PhotoFailures() const { return photoFailures_.load(std::memory_order_acquire); }
 
     // One turn of the thread after its wait: the split and file-limit check,
     // then the waiting picture, if any. Called by the thread; public so that
@@ -63,4 +65,5 @@ private:
     ThreadHandle thread_;
     std::atomic<int32_t> stop_{0};
     std::atomic<int32_t> split_{0};
+    std::atomic<int32_t> photoFailures_{0};
 };

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "core/registry.h"
-#include "core/settings_file.h"
+#include "core/save_request.h"
 #include "recording/mjpeg_params.h"
 #include "ui/dialog_units.h"
 #include "ui/main_menu.h"
@@ -229,7 +229,7 @@ void CameraDialogWindow::Accept() {
         bits |= CameraDialog::kStampChanged;
     }
     if (bits != 0) {
-        if (auto* file = dynamic_cast<SettingsFile*>(&registry_)) file->Save();
+        SaveRequest::SaveNowFor(registry_);
     }
     done(bits);
 }

@@ -9,7 +9,7 @@
 #include "core/language_table.h"
 #include "core/message_poster.h"
 #include "core/registry.h"
-#include "core/settings_file.h"
+#include "core/save_request.h"
 #include "ui/dialog_units.h"
 #include "ui/global_hot_key.h"
 #include "ui/main_menu.h"
@@ -258,7 +258,7 @@ void HotKeyDialog::Accept() {
         result += 2;
     }
     if (result != 0) {
-        if (auto* file = dynamic_cast<SettingsFile*>(&registry)) file->Save();
+        SaveRequest::SaveNowFor(registry);
     }
     result_ = result;
     done(result);

@@ -16,6 +16,7 @@
 #include "core/language_table.h"
 #include "core/program_paths.h"
 #include "core/registry.h"
+#include "core/save_request.h"
 #include "core/session_autostart.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
@@ -324,12 +325,15 @@ void MainMenu::ActivationMode(int mode) {
         if (auto* shot = registry_.Find<ShotData>("_MYSHOTDATA")) shot->recording.store(0);
         host_.RequestSplit();
     }
+    // Menu changes reach the file now, not at the next save point.
+    SaveRequest::SaveNowFor(registry_);
     Rebuild();
 }
 
 void MainMenu::PhotoType(int type) {
     if (auto* shot = registry_.Find<ShotData>("_MYSHOTDATA")) shot->photoType.store(type);
     registry_.SetInt("ShotFilesType", type);
+    SaveRequest::SaveNowFor(registry_);
     Rebuild();
 }
 
@@ -343,6 +347,7 @@ void MainMenu::ChooseFolder(const char* key, const char* title) {
     std::string path = chosen.toUtf8().toStdString();
     AddTrailingBackslash(path);
     registry_.SetText(key, path.c_str());
+    SaveRequest::SaveNowFor(registry_);
 }
 
 void MainMenu::OpenFolder(const char* key) {

@@ -28,6 +28,7 @@
 #include "ui/hot_key.h"
 #include "ui/posted_message.h"
 #include "ui/state_pictures.h"
+#include "ui/status_line.h"
 #include "video/date_stamp.h"
 #include "video/frame_exchange.h"
 #include "video/screen_picture.h"
@@ -113,6 +114,9 @@ void MainWindow::CreateModules() {
     stateIcons_ = state_pictures::StateIcons();
     setWindowIcon(stateIcons_[state_pictures::kProgram]);
     iconDelay_ = kIconDelayTicks;
+    // One line under the picture.
+    statusLine_ = new StatusLine(registry, this);
+    setStatusBar(statusLine_);
     menu_ = std::make_unique<MainMenu>(registry, *this);
     menu_->BuildMenu(menuBar());
     worker_->StartWorker();
@@ -308,8 +312,19 @@ void MainWindow::Tick() {
         DisconnectCamera();
     }
     if (deviceCheckCountdown_ <= 0) ConnectCamera();
-    if (options_) options_->Tick();
+    TickRecording();
     UpdateStateIcon();
+    if (statusLine_) statusLine_->Refresh(worker_ ? worker_->PhotoFailures() : 0);
+    // Changes asked for off this thread (the photo counter) reach the file here, once per tick.
+    if (settings_) settings_->SaveIfAsked();
+}
+
+void MainWindow::TickRecording() {
+    if (!options_) return;
+    RecordingStatus* status = recorder_ ? &recorder_->Status() : nullptr;
+    options_->SetStoreFailing(status && status->Failure() != RecordingFailure::kNone);
+    options_->Tick();
+    if (status) status->SetActivity(options_->RecordingActive() != 0, options_->Idle());
 }
 
 void MainWindow::UpdateStateIcon() {
@@ -320,6 +335,8 @@ void MainWindow::UpdateStateIcon() {
     int index = state_pictures::kNoCamera;
     if (capture_ && capture_->Connected())
         index = (options_ && options_->RecordingActive()) ? 1 + options_->Blink() : state_pictures::kConnected;
+    // Recording wanted but nothing stored: a steady warning, not the recording blink.
+    if (index != state_pictures::kNoCamera && recorder_ && recorder_->Status().Blocked()) index = state_pictures::kWarning;
     if (index == iconIndex_) return;
     iconIndex_ = index;
     setWindowIcon(stateIcons_[index]);

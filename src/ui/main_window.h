@@ -25,6 +25,7 @@ class LanguageTable;
 class QSocketNotifier;
 class RecordingOptions;
 class SettingsFile;
+class StatusLine;
 class ShotWorker;
 class ShutterSound;
 class VideoCapture;
@@ -100,6 +101,7 @@ public:
     HotKey* HotKeys() const { return hotKey_.get(); }
     MainMenu* Menu() const { return menu_.get(); }
     QWidget* PictureArea() const { return picture_; }
+    StatusLine* Status() const { return statusLine_; }
 
     // Watchdog and icon state.
     int DeviceCheckCountdown() const { return deviceCheckCountdown_; }
@@ -131,6 +133,7 @@ private:
     void PaintNow();
     bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
+    void TickRecording();
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
@@ -153,10 +156,11 @@ private:
     std::unique_ptr<ShotWorker> worker_;
     std::unique_ptr<VideoCapture> capture_;
     std::unique_ptr<CameraDialog> camera_;
-    std::array<QIcon, 4> stateIcons_;
+    std::array<QIcon, 5> stateIcons_;
     std::unique_ptr<MainMenu> menu_;
 
     PictureView* picture_ = nullptr;
+    StatusLine* statusLine_ = nullptr;
     // The shown buffer (blank, display or difference) in the screen's pixel
     // format, rows top-down; allocated again only when the picture size changes.
     QImage screenImage_;

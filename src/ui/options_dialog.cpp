@@ -17,7 +17,7 @@
 #include <algorithm>
 
 #include "core/registry.h"
-#include "core/settings_file.h"
+#include "core/save_request.h"
 #include "recording/mjpeg_params.h"
 #include "recording/recording_options.h"
 #include "ui/main_menu.h"
@@ -261,7 +261,7 @@ void OptionsDialog::OnAccept() {
     // An edit still holding the focus has not been read yet.
     for (const LimitEdit& limit : limits_) ReadEdit(limit);
     const int result = options_.AcceptWorkingCopy();
-    if (auto* file = dynamic_cast<SettingsFile*>(&registry_)) file->Save();
+    SaveRequest::SaveNowFor(registry_);
     done(result);
 }
 

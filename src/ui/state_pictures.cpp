@@ -49,6 +49,27 @@ QPixmap Camera(int size, QColor body, bool crossed, bool recordingDot, bool fram
     return QPixmap::fromImage(image);
 }
 
+// The camera with an amber warning triangle over it: recording cannot store.
+QPixmap WarningCamera(int size) {
+    QImage image = Camera(size, QColor(0x30, 0xA0, 0x40), false, false, false).toImage();
+    QPainter p(&image);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 16.0, size / 16.0);
+    QPainterPath triangle;
+    triangle.moveTo(11.5, 0.5);
+    triangle.lineTo(15.8, 8.0);
+    triangle.lineTo(7.2, 8.0);
+    triangle.closeSubpath();
+    p.setPen(QPen(QColor(0x40, 0x20, 0x00), 0.6));
+    p.setBrush(QColor(0xFF, 0xB0, 0x00));
+    p.drawPath(triangle);
+    p.setPen(QPen(Qt::black, 1.0, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(11.5, 3.0), QPointF(11.5, 5.4));
+    p.drawPoint(QPointF(11.5, 6.9));
+    p.end();
+    return QPixmap::fromImage(image);
+}
+
 // A 12 x 12 round lamp on the dialog's background, opaque 24-bit picture.
 QPixmap Lamp(QColor fill, QColor rim) {
     QImage image(12, 12, QImage::Format_RGB888);
@@ -64,8 +85,8 @@ QPixmap Lamp(QColor fill, QColor rim) {
 
 }  // namespace
 
-std::array<QIcon, 4> StateIcons() {
-    std::array<QIcon, 4> icons;
+std::array<QIcon, 5> StateIcons() {
+    std::array<QIcon, 5> icons;
     icons[kNoCamera] = QIcon(Camera(16, QColor(0x9A, 0x9A, 0x9A), true, false, false));
     icons[kConnected] = QIcon(Camera(16, QColor(0x30, 0xA0, 0x40), false, false, false));
     icons[kRecordingLit] = QIcon(Camera(16, QColor(0x30, 0xA0, 0x40), false, true, false));
@@ -73,6 +94,7 @@ std::array<QIcon, 4> StateIcons() {
     program.addPixmap(Camera(16, QColor(0xF0, 0xB0, 0x30), false, false, true));
     program.addPixmap(Camera(32, QColor(0xF0, 0xB0, 0x30), false, false, true));
     icons[kProgram] = program;
+    icons[kWarning] = QIcon(WarningCamera(16));
     return icons;
 }
 

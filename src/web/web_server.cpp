@@ -13,7 +13,7 @@
 #include <mutex>
 
 #include "core/registry.h"
-#include "core/settings_file.h"
+#include "core/save_request.h"
 #include "recording/shot_data.h"
 #include "web/socket_layer.h"
 
@@ -223,7 +223,7 @@ bool WebServer::ApplyOptions(const char* portFieldText, int32_t startAfterLaunch
         }
     }
     if (changed) {
-        if (auto* file = dynamic_cast<SettingsFile*>(&registry_)) file->Save();
+        SaveRequest::SaveNowFor(registry_);
     }
     return changed;
 }

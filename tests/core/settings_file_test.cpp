@@ -209,3 +209,34 @@ TEST_F(SettingsFileTest, ProgramUnderUsrKeepsUserDataInXdgFoldersEvenForRoot) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every module asks through the registry; the file is written once per batch
+// of requests, and a "_SaveRequest" line of the file never replaces the handle.
+TEST_F(SettingsFileTest, SaveRequestsFoundThroughTheRegistryWriteOnceWhenAsked) {
+    WriteFile(Ini(), "_SaveRequest 12345\nGoDetector 35\n");
+    SettingsFile settings;
+    Registry& registry = settings;
+    ASSERT_EQ(SaveRequest::Of(registry), static_cast<SaveRequest*>(&settings));
+
+    registry.SetInt("ModeActivation", 1);
+    SaveRequest::AskFor(registry);
+    SaveRequest::AskFor(registry);
+    EXPECT_EQ(ReadFile(Ini()).find("ModeActivation"), std::string::npos) << "asking wrote at once";
+    EXPECT_TRUE(settings.SaveIfAsked());
+    EXPECT_NE(ReadFile(Ini()).find("ModeActivation 1\n"), std::string::npos);
+
+    // Nothing asked since: no write, even when the file went away.
+    fs::remove(Ini());
+    EXPECT_TRUE(settings.SaveIfAsked());
+    EXPECT_FALSE(fs::exists(Ini()));
+    registry.SetInt("ShotFilesType", 1);
+    EXPECT_TRUE(SaveRequest::SaveNowFor(registry));
+    EXPECT_NE(ReadFile(Ini()).find("ShotFilesType 1\n"), std::string::npos);
+
+    Registry plain(true);
+    EXPECT_FALSE(SaveRequest::SaveNowFor(plain));
+}
+
+}  // namespace

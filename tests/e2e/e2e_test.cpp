@@ -133,6 +133,40 @@ TEST(EndToEnd, TheTimeWindowRecordsOnlyInsideIt) {
     }
 }
 
+// The window closes while the program runs: its file is finished at once,
+// not left as a .tmp for the next event hours later to be appended to.
+TEST(EndToEnd, ATimeWindowThatEndsLeavesAFinishedFileWithinTwoSeconds) {
+    ProgramRun run;
+    const int port = FreePort();
+    const std::time_t started = std::time(nullptr);
+    const std::time_t windowEnd = started + 25;
+    Settings settings = Base(port, "3", "200");
+    settings["TimerStart"] = std::to_string((SecondOfDay(started) + 86400 - 60) % 86400);
+    settings["TimerStop"] = std::to_string(SecondOfDay(windowEnd));
+    run.WriteSettings(settings);
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntil([&] { return !FilesWithExtension(run.MoveFolder(), ".tmp").empty(); }, 20000))
+        << "nothing recorded inside the window";
+    ASSERT_LT(std::time(nullptr), windowEnd - 3) << "the program took too long to start for this window";
+    const fs::path open = FilesWithExtension(run.MoveFolder(), ".tmp").front();
+
+    // The window is open through its last second and closed from the next one.
+    while (std::time(nullptr) <= windowEnd) Sleep(50);
+    const auto closedAt = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaitUntil([&] { return !fs::exists(open) && !FilesWithExtension(run.MoveFolder(), ".avi").empty(); },
+                          2000))
+        << "the file is still open after the window ended";
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - closedAt).count();
+    std::printf("file finished %.2f s after the window ended\n", seconds);
+    Sleep(1500);
+    EXPECT_TRUE(FilesWithExtension(run.MoveFolder(), ".tmp").empty());
+    const auto avis = FilesWithExtension(run.MoveFolder(), ".avi");
+    ASSERT_EQ(avis.size(), 1u);
+    EXPECT_GE(ProbeFrames(avis[0]), 2);
+    EXPECT_EQ(Shell("ffmpeg -v error -i '" + avis[0].string() + "' -f null - 2>&1"), "");
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+}
+
 TEST(EndToEnd, AKilledRecordingIsRecoveredAtTheNextStart) {
     ProgramRun run;
     const int port = FreePort();

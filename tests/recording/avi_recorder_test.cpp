@@ -297,8 +297,8 @@ TEST_F(AviRecorderTest, LowDiskSpaceClosesOnlyAnOpenFile) {
     auto recorder = MakeRecorder();
     freeBytes = 0;
     EXPECT_FALSE(recorder->NeedsNewFile()) << "no file open";
-    Offer(*recorder, MakeJpeg(32, 24, 1), 32, 24, 1);
     freeBytes = 100 * 1048576;
+    Offer(*recorder, MakeJpeg(32, 24, 1), 32, 24, 1);
     EXPECT_FALSE(recorder->NeedsNewFile());
     freeBytes = 100 * 1048576 - 1;
     EXPECT_TRUE(recorder->NeedsNewFile());
@@ -310,36 +310,84 @@ TEST_F(AviRecorderTest, LowDiskSpaceClosesOnlyAnOpenFile) {
     EXPECT_EQ(StatvfsFreeSpace((folder.Path() + "missing/").c_str()), -1);
 }
 
-TEST_F(AviRecorderTest, SpeedRecCountsWholeSecondsInEitherDirection) {
+TEST_F(AviRecorderTest, SpeedRecCountsMillisecondsInEitherDirection) {
     SetUpShot();
     auto recorder = MakeRecorder();
     const auto jpeg = MakeJpeg(32, 24, 1);
-    // Pictures every 0.2 s for 5 s with SpeedRec 500: one per second.
+    // Pictures every 0.2 s for 5 s with SpeedRec 500: two per second.
     for (int k = 0; k <= 25; ++k) Offer(*recorder, jpeg, 32, 24, k / 5.0);
-    EXPECT_EQ(recorder->Frames(), 5);
+    EXPECT_EQ(recorder->Frames(), 10);
     EXPECT_DOUBLE_EQ(shot.lastWrittenTime, 5.0);
 
     // The capture clock restarted: the gap is taken as its absolute value.
-    Offer(*recorder, jpeg, 32, 24, 4.5);
-    EXPECT_EQ(recorder->Frames(), 5);
-    Offer(*recorder, jpeg, 32, 24, 3.9);
-    EXPECT_EQ(recorder->Frames(), 6);
-    EXPECT_DOUBLE_EQ(shot.lastWrittenTime, 3.9);
+    Offer(*recorder, jpeg, 32, 24, 4.6);
+    EXPECT_EQ(recorder->Frames(), 10);
+    Offer(*recorder, jpeg, 32, 24, 4.4);
+    EXPECT_EQ(recorder->Frames(), 11);
+    EXPECT_DOUBLE_EQ(shot.lastWrittenTime, 4.4);
 
-    // 1500 ms needs two whole seconds.
+    // 1500 ms is not rounded to whole seconds.
     params.speedRec = 1500;
     Offer(*recorder, jpeg, 32, 24, 5.8);
-    EXPECT_EQ(recorder->Frames(), 6);
+    EXPECT_EQ(recorder->Frames(), 11);
     Offer(*recorder, jpeg, 32, 24, 6.0);
-    EXPECT_EQ(recorder->Frames(), 7);
+    EXPECT_EQ(recorder->Frames(), 12);
 
-    // Not recording, or nothing encoded yet: nothing is written.
-    shot.recording = 0;
-    Offer(*recorder, jpeg, 32, 24, 100);
-    EXPECT_EQ(recorder->Frames(), 7);
-    shot.recording = 1;
+    // Nothing encoded yet: nothing is written.
     Offer(*recorder, jpeg, 0, 0, 200);
-    EXPECT_EQ(recorder->Frames(), 7);
+    EXPECT_EQ(recorder->Frames(), 12);
+}
+
+// ffprobe's duration of a file, in seconds; -1 when it does not say.
+double ProbeDuration(const std::string& path) {
+    const std::string out =
+        RunCommand("ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 '" + path + "'");
+    return out.empty() ? -1.0 : std::atof(out.c_str());
+}
+
+TEST_F(AviRecorderTest, SpeedRecGivesItsRateOverAMinuteOfPictures) {
+    SetUpShot();
+    params.speedPlay = 2;
+    auto recorder = MakeRecorder();
+    const auto jpeg = MakeJpeg(32, 24, 1);
+    for (const int speedRec : {200, 500, 1500}) {
+        SCOPED_TRACE(speedRec);
+        params.speedRec = speedRec;
+        shot.lastWrittenTime = 0;
+        // A camera at 30 pictures per second for 60 s.
+        for (int k = 0; k < 1800; ++k) Offer(*recorder, jpeg, 32, 24, 10.0 + k / 30.0);
+        const double expected = 60000.0 / speedRec;
+        EXPECT_NEAR(recorder->Frames(), expected, 1.0);
+        const int frames = recorder->Frames();
+        recorder->CloseFile();
+        const ProbeResult probe = Probe(recorder->FinalPath());
+        EXPECT_EQ(probe.frames, frames);
+        if (speedRec == 500) {
+            // The default interval at the default playback rate plays in real time.
+            EXPECT_NEAR(ProbeDuration(recorder->FinalPath()), 60.0, 0.5);
+        }
+        clock.Advance(1);
+    }
+}
+
+TEST_F(AviRecorderTest, APauseFinishesTheFileAndTheNextActivePeriodStartsAnother) {
+    SetUpShot();
+    auto recorder = MakeRecorder();
+    const auto jpeg = MakeJpeg(32, 24, 1);
+    for (int k = 1; k <= 3; ++k) Offer(*recorder, jpeg, 32, 24, k);
+    // The detector's hold ended: the very next picture closes the file.
+    shot.recording = 0;
+    Offer(*recorder, jpeg, 32, 24, 4);
+    EXPECT_FALSE(recorder->IsOpen());
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"260314_101500_0003.avi"});
+    EXPECT_EQ(Probe(folder.Path() + "260314_101500_0003.avi").frames, 3);
+
+    clock.Advance(3600);
+    shot.recording = 1;
+    for (int k = 5; k <= 6; ++k) Offer(*recorder, jpeg, 32, 24, 3600 + k);
+    shot.recording = 0;
+    Offer(*recorder, jpeg, 32, 24, 3607);
+    EXPECT_EQ(folder.Files(), (std::vector<std::string>{"260314_101500_0003.avi", "260314_111500_0002.avi"}));
 }
 
 TEST_F(AviRecorderTest, SizeChangeClosesTheFile) {
@@ -463,6 +511,56 @@ TEST_F(AviRecorderTest, UncreatableFileDropsThePictureAndRetries) {
     Offer(*recorder, jpeg, 32, 24, 2);
     EXPECT_TRUE(recorder->IsOpen());
     EXPECT_EQ(recorder->TemporaryPath(), folder.Path() + "missing/260314_101500.tmp");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(AviRecorderTest, StatusNamesTheCauseWhilePicturesCannotBeStoredAndClearsWhenItGoes) {
+    SetUpShot();
+    auto recorder = MakeRecorder();
+    RecordingStatus& status = recorder->Status();
+    const auto jpeg = MakeJpeg(32, 24, 1);
+    Offer(*recorder, jpeg, 32, 24, 1);
+    Offer(*recorder, jpeg, 32, 24, 2);
+    EXPECT_EQ(status.Read().fileName, "260314_101500.tmp");
+    EXPECT_EQ(status.Read().frames, 2);
+
+    // Under the limit: the open file is finished whole and no new one is begun.
+    freeBytes = 50 * 1048576;
+    EXPECT_TRUE(recorder->NeedsNewFile());
+    recorder->CloseFile();
+    clock.Advance(1);
+    Offer(*recorder, jpeg, 32, 24, 3);
+    EXPECT_FALSE(recorder->IsOpen());
+    RecordingStatus::Snapshot seen = status.Read();
+    EXPECT_EQ(seen.failure, RecordingFailure::kNoSpace);
+    EXPECT_EQ(seen.failureFolder, folder.Path());
+    EXPECT_EQ(seen.freeBytes, 50 * 1048576);
+    EXPECT_EQ(seen.fileName, "");
+    EXPECT_EQ(folder.Files(), std::vector<std::string>{"260314_101500_0002.avi"});
+
+    // Space freed: the next due picture records again and the cause clears.
+    freeBytes = kPlentyFree;
+    Offer(*recorder, jpeg, 32, 24, 4);
+    EXPECT_TRUE(recorder->IsOpen());
+    EXPECT_EQ(status.Read().failure, RecordingFailure::kNone);
+
+    // A folder where no file can be made.
+    recorder->CloseFile();
+    registry.SetText("MoveFilesPath", (folder.Path() + "missing/").c_str());
+    Offer(*recorder, jpeg, 32, 24, 5);
+    seen = status.Read();
+    EXPECT_EQ(seen.failure, RecordingFailure::kNotWritable);
+    EXPECT_EQ(seen.failureFolder, folder.Path() + "missing/");
+    status.SetActivity(true, RecordingIdle::kRecording);
+    EXPECT_TRUE(status.Blocked());
+    // Recording turned inactive: nothing is in the way any more.
+    shot.recording = 0;
+    Offer(*recorder, jpeg, 32, 24, 6);
+    EXPECT_EQ(status.Read().failure, RecordingFailure::kNone);
+    EXPECT_FALSE(status.Blocked());
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/registry.h"
+#include "core/save_request.h"
 #include "core/thread_start.h"
 #include "jpeg_test_pictures.h"
 #include "recording/avi_recorder.h"
@@ -154,9 +155,10 @@ TEST_F(ShotWorkerTest, PhotoRequestWaitsForThePictureAndHoldsItsBlueGreenRedByte
     EXPECT_EQ(shutter_.plays.load(), 1);
 }
 
-// Counter 99999 names the photo and wraps to 0; the next JPEG photo replaces
-// an old 00000.jpg with exactly the bytes that were published and recorded.
-TEST_F(ShotWorkerTest, CounterWrapsAndJpegPhotoIsThePublishedAndRecordedPicture) {
+// Counter 99999 names the photo and wraps to 0; the next JPEG photo passes
+// over an old 00000.jpg, leaving it whole, and takes 00001.jpg with exactly
+// the bytes that were published and recorded.
+TEST_F(ShotWorkerTest, CounterWrapsPastTakenNamesAndJpegPhotoIsThePublishedAndRecordedPicture) {
     registry_.SetInt("ShotCounterFiles", 99999);
     WriteFileBytes(photos_.Path() + "00000.jpg", std::vector<uint8_t>(200000, 0x55));
     worker_->StartWorker();
@@ -176,10 +178,11 @@ TEST_F(ShotWorkerTest, CounterWrapsAndJpegPhotoIsThePublishedAndRecordedPicture)
     const std::vector<uint8_t> published = Published();
     Offer(first, 160, 120, 3.0);  // a second frame, so the video file is kept
     ASSERT_TRUE(Idle());
-    EXPECT_EQ(registry_.GetString("ShotCounterFiles"), "1");
+    EXPECT_EQ(registry_.GetString("ShotCounterFiles"), "2");
     EXPECT_EQ(shutter_.plays.load(), 2);
+    EXPECT_TRUE(ReadFileBytes(photos_.Path() + "00000.jpg") == std::vector<uint8_t>(200000, 0x55));
 
-    const std::vector<uint8_t> photo = ReadFileBytes(photos_.Path() + "00000.jpg");
+    const std::vector<uint8_t> photo = ReadFileBytes(photos_.Path() + "00001.jpg");
     ASSERT_GT(photo.size(), 1000u);
     EXPECT_TRUE(photo == published);
     EXPECT_TRUE(jpegtest::DecodeJpeg(photo.data(), photo.size()).ok);
@@ -193,6 +196,52 @@ TEST_F(ShotWorkerTest, CounterWrapsAndJpegPhotoIsThePublishedAndRecordedPicture)
     ASSERT_EQ(U32At(avi, AviRecorder::kFirstChunkOffset + 4), photo.size());
     const auto frame = avi.begin() + AviRecorder::kFirstChunkOffset + 8;
     EXPECT_TRUE(std::vector<uint8_t>(frame, frame + static_cast<long>(photo.size())) == photo);
+}
+
+// Stands in for the settings file: counts the writes the worker asks for.
+class CountingSave : public SaveRequest {
+public:
+    std::atomic<int> writes{0};
+
+protected:
+    bool WriteSettings() override {
+        ++writes;
+        return true;
+    }
+};
+
+// Each photo asks for the counter to be saved without writing it on the
+// worker; with every name taken the photo says so and writes nothing.
+TEST_F(ShotWorkerTest, PhotoCounterIsAskedToBeSavedAndAFullFolderWritesNothing) {
+    CountingSave save;
+    registry_.SetHandle("_SaveRequest", static_cast<SaveRequest*>(&save));
+    worker_->StartWorker();
+    shot_->photoType.store(1);
+    shot_->photoRequest.store(1);
+    Offer(jpegtest::PhotoLikePicture(160, 120, 2), 160, 120, 1.0);
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(registry_.GetString("ShotCounterFiles"), "1");
+    EXPECT_TRUE(save.Asked());
+    EXPECT_EQ(save.writes.load(), 0) << "the worker wrote the settings itself";
+    EXPECT_TRUE(save.SaveIfAsked());
+    EXPECT_TRUE(save.SaveIfAsked());
+    EXPECT_EQ(save.writes.load(), 1) << "one request, one write";
+
+    // Every one of the 100,000 names taken (00000.jpg by the photo above).
+    for (int n = 1; n <= ShotWorker::kMaxPhotoNumber; ++n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "%05d.jpg", n);
+        WriteFileBytes(photos_.Path() + name, {});
+    }
+    shot_->photoRequest.store(1);
+    Offer(jpegtest::PhotoLikePicture(160, 120, 3), 160, 120, 2.0);
+    ASSERT_TRUE(Idle());
+    EXPECT_EQ(worker_->PhotoFailures(), 1);
+    EXPECT_EQ(registry_.GetString("ShotCounterFiles"), "1");
+    EXPECT_EQ(ReadFileBytes(photos_.Path() + "00001.jpg").size(), 0u);
+    EXPECT_GT(ReadFileBytes(photos_.Path() + "00000.jpg").size(), 1000u);
+    EXPECT_EQ(shutter_.plays.load(), 1);
+    worker_->StopWorker();
 }
 
 TEST_F(ShotWorkerTest, TwoSplitRequestsCloseOneFileAndCreateNone) {
