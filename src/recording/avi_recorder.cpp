@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "recording/avi_format.h"
 #include "recording/avi_recovery.h"
@@ -57,6 +58,7 @@ AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSp
       params_(MjpegParams::Find(registry, ownParams_, "recording")),
       clock_(clock),
       freeSpace_(std::move(freeSpace)),
+      retention_(registry, clock, freeSpace_),
       index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]) {
     temporaryPath_.reserve(512);
     finalPath_.reserve(512);
@@ -101,6 +103,7 @@ bool AviRecorder::StartFile(const ShotData& shot) {
     std::snprintf(name, sizeof name, "%02i%02i%02i_%02i%02i%02i.tmp", year, local.tm_mon + 1, local.tm_mday,
                   local.tm_hour, local.tm_min, local.tm_sec);
     folder_ = registry_.GetString("MoveFilesPath");
+    retention_.Sweep(folder_);  // old recordings make room before the new one takes any
     temporaryPath_ = folder_;
     temporaryPath_ += name;
 
@@ -156,7 +159,9 @@ bool AviRecorder::NeedsNewFile() {
     if (IsOpen() && freeSpace_) {
         // An unknown figure does not stop recording; a full disk shows as failed writes.
         const int64_t freeBytes = freeSpace_(folder_.c_str());
-        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB) return true;
+        // With "KeepFreeMB" on, deleting old recordings keeps this one going.
+        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB && !retention_.MakeRoom(folder_, kLowFreeBytes))
+            return true;
     }
     return false;
 }
@@ -180,6 +185,8 @@ void AviRecorder::CloseFile() {
     } else if (!avi::MoveNoReplace(temporaryPath_.c_str(), finalPath_.c_str())) {
         std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(), finalPath_.c_str(),
                      std::strerror(errno));
+    } else if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) {
+        events->Fire("OnFileClosed", finalPath_.c_str());
     }
     frames_ = 0;
     dataBytes_ = 0;

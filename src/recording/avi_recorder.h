@@ -8,6 +8,7 @@
 
 #include "core/clock.h"
 #include "recording/mjpeg_params.h"
+#include "recording/recording_retention.h"
 
 class Registry;
 struct ShotData;
@@ -43,6 +44,8 @@ public:
     // Writes pad, index and header, closes and moves to the final name.
     // Does nothing when no file is open.
     void CloseFile();
+    // Deletes old recordings once a minute when "KeepFreeMB" or "KeepDays" asks for it.
+    void KeepRoom() { retention_.SweepIfDue(); }
 
     // State, for the worker, the window and tests.
     bool IsOpen() const { return fd_ >= 0; }
@@ -64,6 +67,7 @@ private:
     MjpegParams& params_;
     Clock& clock_;
     FreeSpaceQuery freeSpace_;
+    RecordingRetention retention_;
     int fd_ = -1;
     // "idx1", its size and up to kMaxFrames 16-byte entries, written in one go.
     std::unique_ptr<uint8_t[]> index_;

@@ -79,6 +79,7 @@ void ShotWorker::RunTurn() {
     if (recorder_) {
         const bool split = split_.exchange(0, std::memory_order_acq_rel) != 0;
         if (split || recorder_->NeedsNewFile()) recorder_->CloseFile();
+        recorder_->KeepRoom();
     }
     if (shot_->pending.load(std::memory_order_acquire) != 1) return;
     const bool encoded = encoder_.Encode(*shot_) == 0;
