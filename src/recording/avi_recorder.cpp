@@ -22,7 +22,7 @@ namespace {
 constexpr int64_t kMiB = 1048576;
 constexpr int32_t kDefaultMaxMiB = 1500;
 
-int32_t Param(std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
+int32_t Param(const std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
 
 // Writes the parts at offset; false on an error or when the disk takes no more.
 bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
@@ -77,20 +77,29 @@ void AviRecorder::RecoverLeftovers() {
 
 void AviRecorder::WriteFrame(ShotData& shot) {
     if (shot.recording.load(std::memory_order_acquire) == 0) return;
-    // Whole seconds, absolute: pictures whose clock went back are due too.
-    const double gapMs = std::fabs(std::trunc(shot.lastWrittenTime - shot.captureTime)) * 1000.0;
-    if (static_cast<double>(Param(params_.speedRec)) > gapMs) return;
+    if (!PictureDue(shot)) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
-    if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();
-    if (!IsOpen() && !StartFile(shot)) return;
-    AppendFrame(shot.jpeg.get(), shot.jpegBytes);
+    if (!WritePicture(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight)) return;
     shot.lastWrittenTime = shot.captureTime;
 }
 
-bool AviRecorder::StartFile(const ShotData& shot) {
-    width_ = shot.jpegWidth;
-    height_ = shot.jpegHeight;
+bool AviRecorder::PictureDue(const ShotData& shot) const {
+    // Whole seconds, absolute: pictures whose clock went back are due too.
+    const double gapMs = std::fabs(std::trunc(shot.lastWrittenTime - shot.captureTime)) * 1000.0;
+    return static_cast<double>(Param(params_.speedRec)) <= gapMs;
+}
+
+bool AviRecorder::WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height) {
+    if (width != width_ || height != height_) CloseFile();
+    if (!IsOpen() && !StartFile(width, height)) return false;
+    AppendFrame(jpeg, bytes);
+    return true;
+}
+
+bool AviRecorder::StartFile(int32_t width, int32_t height) {
+    width_ = width;
+    height_ = height;
     const int32_t speedPlay = Param(params_.speedPlay);
     rate_ = speedPlay > 0 ? speedPlay : 4;
     openedAt_ = clock_.Now();
@@ -160,7 +169,8 @@ bool AviRecorder::NeedsNewFile() {
         // An unknown figure does not stop recording; a full disk shows as failed writes.
         const int64_t freeBytes = freeSpace_(folder_.c_str());
         // With "KeepFreeMB" on, deleting old recordings keeps this one going.
-        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB && !retention_.MakeRoom(folder_, kLowFreeBytes))
+        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB &&
+            !retention_.MakeRoom(folder_, kLowFreeBytes))
             return true;
     }
     return false;

@@ -39,6 +39,10 @@ public:
     // Records the block's JPEG when its recording flag is set and it is due
     // by SpeedRec; opens a file when none is open, closes on a size change.
     void WriteFrame(ShotData& shot);
+    // Whether the block's picture is due by SpeedRec after the last one written.
+    bool PictureDue(const ShotData& shot) const;
+    // Appends a picture kept earlier; opens a file when none is open, closes on a size change.
+    bool WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height);
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.
@@ -58,7 +62,7 @@ public:
     const std::string& FinalPath() const { return finalPath_; }
 
 private:
-    bool StartFile(const ShotData& shot);
+    bool StartFile(int32_t width, int32_t height);
     bool AppendFrame(const uint8_t* bytes, int32_t n);
     void RecoverLeftovers();
 

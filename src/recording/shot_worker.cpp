@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "recording/avi_recorder.h"
 #include "recording/photo_files.h"
@@ -87,7 +88,10 @@ void ShotWorker::RunTurn() {
     // The request is taken first, so one given while the photo is made gets the next picture.
     if (encoded && shot_->photoRequest.exchange(0, std::memory_order_acq_rel) != 0) WritePhoto();
     if (web_) web_->PublishPicture(*shot_);
-    if (encoded && recorder_) recorder_->WriteFrame(*shot_);
+    if (encoded && recorder_) {
+        preRecord_.Offer(*shot_, *recorder_);
+        recorder_->WriteFrame(*shot_);
+    }
     shot_->pending.store(0, std::memory_order_release);
 }
 
@@ -103,6 +107,8 @@ void ShotWorker::WritePhoto() {
                               : WriteBmpFile(path, shot_->picture.get(), shot_->frameBytes, shot_->frameWidth,
                                              shot_->frameHeight);
     if (!written) std::fprintf(stderr, "recording: cannot write photo %s: %s\n", path, std::strerror(errno));
+    if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands"); events && written)
+        events->Fire("OnPhotoSaved", path);
     registry_.SetInt("ShotCounterFiles", number + 1);
     registry_.IntInRange("ShotCounterFiles", number + 1, 0, kMaxPhotoNumber);
     shutter_.PlayShutter();
