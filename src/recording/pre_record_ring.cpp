@@ -1,5 +1,6 @@
 #include "recording/pre_record_ring.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "recording/avi_recorder.h"
@@ -27,7 +28,8 @@ void PreRecordRing::Offer(ShotData& shot, AviRecorder& recorder) {
 }
 
 void PreRecordRing::WriteKept(ShotData& shot, AviRecorder& recorder) {
-    const double from = shot.captureTime - Seconds();
+    // Counted back from the newest kept picture, which is the triggering one when it was due.
+    const double from = std::min(Newest().time, shot.captureTime) - Seconds();
     while (count_ > 0) {
         const Picture& picture = Oldest();
         if (Seconds() > 0 && picture.time >= from && picture.time <= shot.captureTime)
