@@ -48,6 +48,8 @@ EventCommands::EventCommands(Registry& registry, int limitSeconds, const char* s
 }
 
 EventCommands::~EventCommands() {
+    // The last moments' commands (the last file closed) get a short while before they are ended.
+    if (reaper_) WaitIdle(kKillGraceMs);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;

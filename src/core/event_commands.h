@@ -32,7 +32,8 @@ public:
 
     explicit EventCommands(Registry& registry, int limitSeconds = kDefaultLimitSeconds,
                            const char* shell = "/bin/sh");
-    // Ends every command still running (SIGTERM, then SIGKILL) and reaps it.
+    // Gives waiting and running commands up to kKillGraceMs, then ends what
+    // still runs (SIGTERM, then SIGKILL) and reaps it.
     ~EventCommands();
     EventCommands(const EventCommands&) = delete;
     EventCommands& operator=(const EventCommands&) = delete;

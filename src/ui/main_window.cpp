@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/event_commands.h"
 #include "core/language_table.h"
 #include "core/settings_file.h"
 #include "recording/avi_recorder.h"
@@ -83,6 +84,7 @@ void MainWindow::CreateModules() {
     Registry& registry = *settings_;
     registry.SetHandle("_MainHwnd", static_cast<MessagePoster*>(this));
     language_ = std::make_unique<LanguageTable>(registry);
+    events_ = std::make_unique<EventCommands>(registry);
     stamp_ = std::make_unique<DateStamp>();
     stamp_->LoadFont();
     boldFont_ = font();
@@ -132,6 +134,7 @@ void MainWindow::DestroyModules() {
     about_.reset();
     capture_.reset();
     worker_.reset();
+    events_.reset();
     language_.reset();
     if (shot_) shot_->wake.reset();
     if (settings_) settings_->Save();
@@ -267,6 +270,7 @@ void MainWindow::ConnectCamera() {
         std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
         SetCaption(QString::fromUtf8(caption));
         ResizeToPicture();
+        CameraEvent(true);
     } else {
         DisconnectCamera();
     }
@@ -276,6 +280,13 @@ void MainWindow::DisconnectCamera() {
     if (capture_) capture_->StopGraph();
     OnFrameMessage(0);
     SetCaption(QString::fromUtf8(kNoCameraCaption));
+    CameraEvent(false);
+}
+
+void MainWindow::CameraEvent(bool connected) {
+    if (connected == cameraUp_) return;
+    cameraUp_ = connected;
+    if (events_) events_->Fire(connected ? "OnCameraFound" : "OnCameraLost");
 }
 
 void MainWindow::SetCaption(const QString& caption) { setWindowTitle(caption); }
@@ -309,6 +320,7 @@ void MainWindow::Tick() {
     }
     if (deviceCheckCountdown_ <= 0) ConnectCamera();
     if (options_) options_->Tick();
+    if (options_ && worker_) worker_->SetPreRecordSeconds(options_->PreRecordSeconds());
     UpdateStateIcon();
 }
 
