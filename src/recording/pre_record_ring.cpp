@@ -74,11 +74,12 @@ bool PreRecordRing::FindRoom(std::size_t bytes, std::size_t& offset) {
     const std::size_t head = Newest().offset + static_cast<std::size_t>(Newest().bytes);
     const std::size_t tail = Oldest().offset;
     if (head > tail) {
-        // The kept bytes lie in one piece: room after it, or else at the start.
-        if (budget_ - head >= bytes)
-            offset = head;
-        else if (tail >= bytes)
+        // The kept bytes lie in one piece: back to the start as soon as it has room,
+        // so that few pages are ever touched; else after the piece.
+        if (tail >= bytes)
             offset = 0;
+        else if (budget_ - head >= bytes)
+            offset = head;
         else
             return false;
         return true;
