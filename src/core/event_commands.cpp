@@ -110,7 +110,7 @@ int64_t EventCommands::Dropped() const {
 bool EventCommands::WaitIdle(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                             [this] { return running_ == 0 && queueCount_ == 0; });
+                             [this] { return running_ == 0 && queueCount_ == 0 && spawning_ == 0; });
 }
 
 void EventCommands::ThreadMain(ThreadStart* start) {
@@ -125,9 +125,11 @@ void EventCommands::ReaperLoop() {
             const Job job = queue_[queueHead_];
             queueHead_ = (queueHead_ + 1) % kMaxWaiting;
             --queueCount_;
+            ++spawning_;
             lock.unlock();
             const pid_t pid = Spawn(job);
             lock.lock();
+            --spawning_;
             if (pid > 0) {
                 for (Child& child : children_) {
                     if (child.pid != 0) continue;

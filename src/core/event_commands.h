@@ -82,6 +82,7 @@ private:
     int queueCount_ = 0;
     std::array<Child, kMaxRunning> children_{};
     int running_ = 0;
+    int spawning_ = 0;  // taken from the queue, not yet running
     int64_t started_ = 0;
     int64_t dropped_ = 0;
     bool stop_ = false;
