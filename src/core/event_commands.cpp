@@ -48,6 +48,9 @@ EventCommands::EventCommands(Registry& registry, int limitSeconds, const char* s
 }
 
 EventCommands::~EventCommands() {
+    // Modules that outlive this one find no commands rather than a dangling handle.
+    if (registry_.Find<EventCommands>("_CL_EventCommands") == this)
+        registry_.SetHandle("_CL_EventCommands", intptr_t{0});
     // The last moments' commands (the last file closed) get a short while before they are ended.
     if (reaper_) WaitIdle(kKillGraceMs);
     {

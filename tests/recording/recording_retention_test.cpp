@@ -182,6 +182,9 @@ TEST_F(RecordingRetentionTest, RecordingOnASmallTmpfsRunsOnForManyFilesAndKeepsT
     for (std::size_t at = said.find("retention: deleted"); at != std::string::npos;
          at = said.find("retention: deleted", at + 1))
         ++deleted;
+    RecordProperty("recordings_left", recordings);
+    RecordProperty("recordings_deleted", deleted);
+    RecordProperty("least_free_kib", static_cast<int>(leastFree / 1024));
     EXPECT_EQ(said.find("cannot"), std::string::npos) << said.substr(0, 2000);
     EXPECT_EQ(recordings + deleted, kFiles);
     EXPECT_GT(deleted, kFiles / 2);
