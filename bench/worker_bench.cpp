@@ -3,7 +3,10 @@
 
 #include <jpeglib.h>
 #include <stdlib.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -11,10 +14,12 @@
 #include <vector>
 
 #include "../tests/recording/jpeg_test_pictures.h"
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "recording/avi_recorder.h"
 #include "recording/jpeg_encoder.h"
 #include "recording/mjpeg_params.h"
+#include "recording/pre_record_ring.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"
 #include "recording/shutter_sound.h"
@@ -191,5 +196,102 @@ void Worker_Frame(benchmark::State& state) {
     std::filesystem::remove_all(pattern);
 }
 BENCHMARK(Worker_Frame)->Unit(benchmark::kMillisecond);
+
+// The process's resident memory, for the ring's share beside the baseline's.
+double ResidentKib() {
+    long pages = 0;
+    long resident = 0;
+    if (std::FILE* statm = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(statm);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1024.0;
+}
+
+// The worker's turn beside the same turn with what watching adds:
+// arg 0 recording off, nothing kept (baseline); 1 recording off, every picture
+// due and kept by the pre-record ring (its most work); 2 recording on while a
+// command that sleeps is fired 20 times a second; 3 recording on, nothing
+// fired (its baseline).
+void Worker_Watch(benchmark::State& state) {
+    char pattern[] = "/tmp/vistrel_worker_bench_XXXXXX";
+    if (!mkdtemp(pattern)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string folder = std::string(pattern) + "/";
+    const int64_t variant = state.range(0);
+    {
+        Registry registry(true);
+        MjpegParams params;
+        params.speedPlay.store(4);
+        auto shot = std::make_unique<ShotData>();
+        registry.SetHandle("_MJPEG_PARAMS", &params);
+        registry.SetHandle("_MYSHOTDATA", shot.get());
+        registry.SetText("MoveFilesPath", folder.c_str());
+        registry.SetText("OnPhotoSaved", "sleep 0.1");
+        EventCommands events(registry);
+        AviRecorder recorder(registry);
+        WebServer web(registry);
+        SilentShutter shutter;
+        ShotWorker worker(registry, shutter);
+        shot->recording.store(variant >= 2 ? 1 : 0);
+        worker.SetPreRecordSeconds(variant == 1 ? 30 : 0);
+        const std::vector<uint8_t>& frame = Frame();
+        std::memcpy(shot->picture.get(), frame.data(), frame.size());
+        shot->frameBytes = static_cast<int32_t>(frame.size());
+        shot->frameWidth = kWidth;
+        shot->frameHeight = kHeight;
+        shot->quality = kQuality;
+        double time = 0.0;
+        auto nextEvent = std::chrono::steady_clock::now();
+        for (auto _ : state) {
+            shot->captureTime = time;
+            time += 1.0;
+            shot->pending.store(1, std::memory_order_release);
+            worker.RunTurn();
+            // 20 events a second, fired from the worker's own thread as file closes and photos are.
+            if (variant == 2 && std::chrono::steady_clock::now() >= nextEvent) {
+                events.Fire("OnPhotoSaved", "/tmp/x.jpg");
+                nextEvent += std::chrono::milliseconds(50);
+            }
+        }
+        state.counters["kept"] = worker.PreRecord().Count();
+        state.counters["kept_kib"] = static_cast<double>(worker.PreRecord().BytesKept()) / 1024.0;
+        state.counters["resident_kib"] = ResidentKib();
+        state.counters["frames_recorded"] = recorder.Frames();
+        state.counters["commands_started"] = static_cast<double>(events.Started());
+        state.counters["commands_dropped"] = static_cast<double>(events.Dropped());
+        worker.StopWorker();
+    }
+    std::filesystem::remove_all(pattern);
+}
+BENCHMARK(Worker_Watch)->Arg(0)->Arg(1)->Arg(3)->Arg(2)->Unit(benchmark::kMillisecond);
+
+
+// The ring's own work per kept picture (a worker-sized JPEG), beside a bare copy of the same bytes.
+void PreRecord_Keep(benchmark::State& state) {
+    const std::vector<uint8_t> jpeg(20284, 0x5A);
+    PreRecordRing ring;
+    ring.SetSeconds(PreRecordRing::kMaxSeconds);
+    double time = 0.0;
+    for (auto _ : state) {
+        ring.Keep(jpeg.data(), static_cast<int32_t>(jpeg.size()), kWidth, kHeight, time);
+        time += 0.2;
+    }
+    state.counters["kept"] = ring.Count();
+}
+BENCHMARK(PreRecord_Keep);
+
+void Memcpy_Picture(benchmark::State& state) {
+    const std::vector<uint8_t> jpeg(20284, 0x5A);
+    std::vector<uint8_t> to(jpeg.size());
+    for (auto _ : state) {
+        std::memcpy(to.data(), jpeg.data(), jpeg.size());
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(Memcpy_Picture);
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "recording/avi_format.h"
 #include "recording/avi_recovery.h"
@@ -21,7 +22,7 @@ namespace {
 constexpr int64_t kMiB = 1048576;
 constexpr int32_t kDefaultMaxMiB = 1500;
 
-int32_t Param(std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
+int32_t Param(const std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
 
 // Writes the parts at offset; false on an error or when the disk takes no more.
 bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
@@ -70,6 +71,7 @@ AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSp
       params_(MjpegParams::Find(registry, ownParams_, "recording")),
       clock_(clock),
       freeSpace_(std::move(freeSpace)),
+      retention_(registry, clock, freeSpace_),
       index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]) {
     temporaryPath_.reserve(512);
     finalPath_.reserve(512);
@@ -91,16 +93,28 @@ void AviRecorder::WriteFrame(ShotData& shot) {
         PauseRecording();
         return;
     }
-    const int32_t speedRec = Param(params_.speedRec);
-    // Milliseconds, absolute: pictures whose clock went back are due too.
-    const double gapMs = std::fabs(shot.captureTime - shot.lastWrittenTime) * 1000.0;
-    if (static_cast<double>(speedRec) > gapMs) return;
+    if (!PictureDue(shot)) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
-    if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();
-    if (!IsOpen() && !StartFile(shot)) return;
-    if (AppendFrame(shot.jpeg.get(), shot.jpegBytes)) status_.SetFailure(RecordingFailure::kNone, "");
-    shot.lastWrittenTime = NextSlot(shot.lastWrittenTime, shot.captureTime, speedRec);
+    if (!WritePicture(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight)) return;
+    NoteWritten(shot);
+}
+
+bool AviRecorder::PictureDue(const ShotData& shot) const {
+    // Milliseconds, absolute: pictures whose clock went back are due too.
+    const double gapMs = std::fabs(shot.captureTime - shot.lastWrittenTime) * 1000.0;
+    return static_cast<double>(Param(params_.speedRec)) <= gapMs;
+}
+
+void AviRecorder::NoteWritten(ShotData& shot) const {
+    shot.lastWrittenTime = NextSlot(shot.lastWrittenTime, shot.captureTime, Param(params_.speedRec));
+}
+
+bool AviRecorder::WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height) {
+    if (width != width_ || height != height_) CloseFile();
+    if (!IsOpen() && !StartFile(width, height)) return false;
+    if (AppendFrame(jpeg, bytes)) status_.SetFailure(RecordingFailure::kNone, "");
+    return true;
 }
 
 double AviRecorder::NextSlot(double lastSlot, double captureTime, int32_t speedRecMs) {
@@ -122,7 +136,10 @@ void AviRecorder::Fail(RecordingFailure failure) { status_.SetFailure(failure, f
 
 bool AviRecorder::SpaceForNewFile() {
     if (!freeSpace_) return true;
-    const int64_t freeBytes = freeSpace_(folder_.c_str());
+    int64_t freeBytes = freeSpace_(folder_.c_str());
+    // With "KeepFreeMB" on, deleting old recordings makes the room.
+    if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB && retention_.MakeRoom(folder_, kLowFreeBytes))
+        freeBytes = freeSpace_(folder_.c_str());
     status_.SetFreeBytes(freeBytes);
     if (freeBytes < 0 || freeBytes / kMiB >= kLowFreeBytes / kMiB) return true;
     Fail(RecordingFailure::kNoSpace);
@@ -136,9 +153,9 @@ void AviRecorder::RefreshIdleFreeSpace() {
     status_.SetFreeBytes(freeSpace_(registry_.GetString("MoveFilesPath").c_str()));
 }
 
-bool AviRecorder::StartFile(const ShotData& shot) {
-    width_ = shot.jpegWidth;
-    height_ = shot.jpegHeight;
+bool AviRecorder::StartFile(int32_t width, int32_t height) {
+    width_ = width;
+    height_ = height;
     const int32_t speedPlay = Param(params_.speedPlay);
     rate_ = speedPlay > 0 ? speedPlay : 4;
     openedAt_ = clock_.Now();
@@ -151,6 +168,7 @@ bool AviRecorder::StartFile(const ShotData& shot) {
     std::snprintf(name, sizeof name, "%02i%02i%02i_%02i%02i%02i.tmp", year, local.tm_mon + 1, local.tm_mday,
                   local.tm_hour, local.tm_min, local.tm_sec);
     folder_ = registry_.GetString("MoveFilesPath");
+    retention_.Sweep(folder_);  // old recordings make room before the new one takes any
     temporaryPath_ = folder_;
     temporaryPath_ += name;
     if (!SpaceForNewFile()) {
@@ -217,7 +235,9 @@ bool AviRecorder::NeedsNewFile() {
         // An unknown figure does not stop recording; a full disk shows as failed writes.
         const int64_t freeBytes = freeSpace_(folder_.c_str());
         status_.SetFreeBytes(freeBytes);
-        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB) {
+        // With "KeepFreeMB" on, deleting old recordings keeps this one going.
+        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB &&
+            !retention_.MakeRoom(folder_, kLowFreeBytes)) {
             Fail(RecordingFailure::kNoSpace);
             return true;
         }
@@ -245,6 +265,8 @@ void AviRecorder::CloseFile() {
     } else if (!avi::MoveNoReplace(temporaryPath_.c_str(), finalPath_.c_str())) {
         std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(), finalPath_.c_str(),
                      std::strerror(errno));
+    } else if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) {
+        events->Fire("OnFileClosed", finalPath_.c_str());
     }
     frames_ = 0;
     dataBytes_ = 0;

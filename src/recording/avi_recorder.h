@@ -9,6 +9,7 @@
 #include "core/clock.h"
 #include "recording/mjpeg_params.h"
 #include "recording/recording_status.h"
+#include "recording/recording_retention.h"
 
 class Registry;
 struct ShotData;
@@ -46,11 +47,19 @@ public:
     // The slot the next due picture is counted from, after recording a
     // picture of captureTime (seconds) counted from lastSlot.
     static double NextSlot(double lastSlot, double captureTime, int32_t speedRecMs);
+    // Whether the block's picture is due by SpeedRec after the last one written.
+    bool PictureDue(const ShotData& shot) const;
+    // Counts the block's picture as written: the next one is due a SpeedRec later.
+    void NoteWritten(ShotData& shot) const;
+    // Appends a picture kept earlier; opens a file when none is open, closes on a size change.
+    bool WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height);
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.
     // Does nothing when no file is open.
     void CloseFile();
+    // Deletes old recordings once a minute when "KeepFreeMB" or "KeepDays" asks for it.
+    void KeepRoom() { retention_.SweepIfDue(); }
 
     // State, for the worker, the window and tests.
     bool IsOpen() const { return fd_ >= 0; }
@@ -65,7 +74,7 @@ public:
     RecordingStatus& Status() { return status_; }
 
 private:
-    bool StartFile(const ShotData& shot);
+    bool StartFile(int32_t width, int32_t height);
     bool AppendFrame(const uint8_t* bytes, int32_t n);
     void RecoverLeftovers();
     void PauseRecording();
@@ -80,6 +89,7 @@ private:
     MjpegParams& params_;
     Clock& clock_;
     FreeSpaceQuery freeSpace_;
+    RecordingRetention retention_;
     int fd_ = -1;
     // "idx1", its size and up to kMaxFrames 16-byte entries, written in one go.
     std::unique_ptr<uint8_t[]> index_;

@@ -2,6 +2,7 @@
 
 #include <ctime>
 
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "recording/mjpeg_params.h"
 
@@ -30,6 +31,7 @@ constexpr IntSetting kGoDetector = {"GoDetector", 20, 0, 100};
 constexpr IntSetting kTimerStart = {"TimerStart", 0, 0, 86399};
 constexpr IntSetting kTimerStop = {"TimerStop", 0, 0, 86399};
 constexpr IntSetting kModeActivation = {"ModeActivation", 0, 0, 5};
+constexpr IntSetting kPreRecordSeconds = {"PreRecordSeconds", 3, 0, 30};
 
 int32_t Load(Registry& registry, const IntSetting& setting) {
     return registry.IntInRange(setting.key, setting.def, setting.min, setting.max);
@@ -60,6 +62,7 @@ RecordingOptions::RecordingOptions(Registry& registry, Clock& clock)
     windowStart_ = Load(registry_, kTimerStart);
     windowStop_ = Load(registry_, kTimerStop);
     mode_ = Load(registry_, kModeActivation);
+    preRecordSeconds_ = Load(registry_, kPreRecordSeconds);
 }
 
 void RecordingOptions::SetLevel(int32_t level) {
@@ -84,6 +87,7 @@ void RecordingOptions::Tick() {
         case kModeTimerOrDetector: recordingActive_ = detectorActive_ || inWindow_ ? 1 : 0; break;
         default: recordingActive_ = 0; break;
     }
+    AnnounceEvent();
 
     if (blinkCounter_ >= 2) {
         blinkCounter_ = 0;
@@ -96,6 +100,25 @@ void RecordingOptions::Tick() {
     UpdateIndicator(RecordingOptionsView::kTimerIndicator, inWindow_ ? blink_ + 1 : 0);
     // Pictures that cannot be stored are not shown as being recorded.
     UpdateIndicator(RecordingOptionsView::kRecordingIndicator, recordingActive_ && !storeFailing_ ? blink_ + 1 : 0);
+}
+
+void RecordingOptions::AnnounceEvent() {
+    const bool inEvent = recordingActive_ != 0 && IsDetectorMode(mode_);
+    if (inEvent == inEvent_) return;
+    inEvent_ = inEvent;
+    if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands"))
+        events->Fire(inEvent ? "OnEventStart" : "OnEventEnd", "", level_);
+}
+
+bool RecordingOptions::IsDetectorMode(int32_t mode) {
+    return mode == kModeDetector || mode == kModeTimerAndDetector || mode == kModeTimerOrDetector;
+}
+
+int32_t RecordingOptions::PreRecordSeconds() const { return IsDetectorMode(mode_) ? preRecordSeconds_ : 0; }
+
+void RecordingOptions::SetPreRecordSeconds(int32_t seconds) {
+    preRecordSeconds_ = ClampTo(kPreRecordSeconds, seconds);
+    registry_.SetInt(kPreRecordSeconds.key, preRecordSeconds_);
 }
 
 void RecordingOptions::NewSecond(std::time_t now) {

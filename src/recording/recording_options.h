@@ -93,6 +93,13 @@ public:
     void SetWindowStop(int32_t secondsOfDay);
     void SetMode(int32_t mode);
 
+    // "PreRecordSeconds" (0..30): seconds before motion that start a recording,
+    // in the detector modes (2, 4, 5) only; 0 in the others.
+    int32_t PreRecordSeconds() const;
+    int32_t PreRecordSetting() const { return preRecordSeconds_; }
+    void SetPreRecordSeconds(int32_t seconds);
+    static bool IsDetectorMode(int32_t mode);
+
     void SetView(RecordingOptionsView* view) { view_ = view; }
     MjpegParams& Params() { return params_; }
 
@@ -111,6 +118,7 @@ public:
 private:
     void NewSecond(std::time_t now);
     void UpdateIndicator(RecordingOptionsView::Indicator which, int32_t state);
+    void AnnounceEvent();
 
     Registry& registry_;
     MjpegParams ownParams_;  // used only when none is registered
@@ -136,4 +144,7 @@ private:
 
     int32_t working_[9] = {};
     int32_t modeAtOpening_ = 0;
+
+    int32_t preRecordSeconds_ = 0;
+    bool inEvent_ = false;  // recording active in a detector mode, as "OnEventStart" / "OnEventEnd" last told
 };

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "core/save_request.h"
 #include "recording/avi_recorder.h"
@@ -80,6 +81,7 @@ void ShotWorker::RunTurn() {
     if (recorder_) {
         const bool split = split_.exchange(0, std::memory_order_acq_rel) != 0;
         if (split || recorder_->NeedsNewFile()) recorder_->CloseFile();
+        recorder_->KeepRoom();
     }
     if (shot_->pending.load(std::memory_order_acquire) != 1) return;
     const bool encoded = encoder_.Encode(*shot_) == 0;
@@ -87,7 +89,10 @@ void ShotWorker::RunTurn() {
     // The request is taken first, so one given while the photo is made gets the next picture.
     if (encoded && shot_->photoRequest.exchange(0, std::memory_order_acq_rel) != 0) WritePhoto();
     if (web_) web_->PublishPicture(*shot_);
-    if (encoded && recorder_) recorder_->WriteFrame(*shot_);
+    if (encoded && recorder_) {
+        preRecord_.Offer(*shot_, *recorder_);
+        recorder_->WriteFrame(*shot_);
+    }
     shot_->pending.store(0, std::memory_order_release);
 }
 
@@ -118,6 +123,8 @@ void ShotWorker::WritePhoto() {
     if (!written) {
         std::fprintf(stderr, "recording: cannot write photo %s: %s\n", path, std::strerror(errno));
         photoFailures_.fetch_add(1, std::memory_order_release);
+    } else if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) {
+        events->Fire("OnPhotoSaved", path);
     }
     registry_.SetInt("ShotCounterFiles", number + 1);
     registry_.IntInRange("ShotCounterFiles", number + 1, 0, kMaxPhotoNumber);

@@ -5,6 +5,7 @@
 
 #include "core/thread_start.h"
 #include "recording/jpeg_encoder.h"
+#include "recording/pre_record_ring.h"
 
 class AviRecorder;
 class Registry;
@@ -51,6 +52,10 @@ public:
     // benchmarks can time it with no thread started.
     void RunTurn();
 
+    // Seconds before motion to put at the start of a recording; 0 = none (any thread).
+    void SetPreRecordSeconds(int32_t seconds) { preRecord_.SetSeconds(seconds); }
+    const PreRecordRing& PreRecord() const { return preRecord_; }
+
 private:
     static void ThreadMain(ThreadStart* start);
     void RunLoop();
@@ -66,4 +71,5 @@ private:
     std::atomic<int32_t> stop_{0};
     std::atomic<int32_t> split_{0};
     std::atomic<int32_t> photoFailures_{0};
+    PreRecordRing preRecord_;
 };

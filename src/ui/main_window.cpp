@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/event_commands.h"
 #include "core/language_table.h"
 #include "core/settings_file.h"
 #include "recording/avi_recorder.h"
@@ -84,6 +85,7 @@ void MainWindow::CreateModules() {
     Registry& registry = *settings_;
     registry.SetHandle("_MainHwnd", static_cast<MessagePoster*>(this));
     language_ = std::make_unique<LanguageTable>(registry);
+    events_ = std::make_unique<EventCommands>(registry);
     stamp_ = std::make_unique<DateStamp>();
     stamp_->LoadFont();
     boldFont_ = font();
@@ -136,6 +138,7 @@ void MainWindow::DestroyModules() {
     about_.reset();
     capture_.reset();
     worker_.reset();
+    events_.reset();
     language_.reset();
     if (shot_) shot_->wake.reset();
     if (settings_) settings_->Save();
@@ -271,6 +274,7 @@ void MainWindow::ConnectCamera() {
         std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
         SetCaption(QString::fromUtf8(caption));
         ResizeToPicture();
+        CameraEvent(true);
     } else {
         DisconnectCamera();
     }
@@ -280,6 +284,13 @@ void MainWindow::DisconnectCamera() {
     if (capture_) capture_->StopGraph();
     OnFrameMessage(0);
     SetCaption(QString::fromUtf8(kNoCameraCaption));
+    CameraEvent(false);
+}
+
+void MainWindow::CameraEvent(bool connected) {
+    if (connected == cameraUp_) return;
+    cameraUp_ = connected;
+    if (events_) events_->Fire(connected ? "OnCameraFound" : "OnCameraLost");
 }
 
 void MainWindow::SetCaption(const QString& caption) { setWindowTitle(caption); }
@@ -325,6 +336,7 @@ void MainWindow::TickRecording() {
     options_->SetStoreFailing(status && status->Failure() != RecordingFailure::kNone);
     options_->Tick();
     if (status) status->SetActivity(options_->RecordingActive() != 0, options_->Idle());
+    if (worker_) worker_->SetPreRecordSeconds(options_->PreRecordSeconds());
 }
 
 void MainWindow::UpdateStateIcon() {

@@ -19,6 +19,7 @@ class AboutDialog;
 class AviRecorder;
 class CameraDialog;
 class DateStamp;
+class EventCommands;
 class FrameExchange;
 class HotKey;
 class LanguageTable;
@@ -134,10 +135,13 @@ private:
     bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
     void TickRecording();
+    // "OnCameraFound" / "OnCameraLost" when the camera's state really changes.
+    void CameraEvent(bool connected);
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
     std::unique_ptr<LanguageTable> language_;
+    std::unique_ptr<EventCommands> events_;
     std::unique_ptr<DateStamp> stamp_;
     QFont boldFont_;
     std::unique_ptr<HotKey> hotKey_;
@@ -180,4 +184,5 @@ private:
     int64_t picturesHandedOver_ = 0;
     int64_t directPaints_ = 0;
     QSocketNotifier* signalNotifier_ = nullptr;
+    bool cameraUp_ = false;
 };

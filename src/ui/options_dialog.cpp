@@ -22,6 +22,7 @@
 #include "recording/recording_options.h"
 #include "ui/main_menu.h"
 #include "ui/time_dialog.h"
+#include "ui/watch_options_box.h"
 
 namespace {
 
@@ -184,6 +185,8 @@ void OptionsDialog::BuildControls() {
     modeRow->addWidget(cancel);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(groups);
+    watch_ = new WatchOptionsBox(registry_, options_, this);
+    layout->addWidget(watch_);
     layout->addWidget(modeTitle);
     layout->addLayout(modeRow);
 }
@@ -261,6 +264,7 @@ void OptionsDialog::OnAccept() {
     // An edit still holding the focus has not been read yet.
     for (const LimitEdit& limit : limits_) ReadEdit(limit);
     const int result = options_.AcceptWorkingCopy();
+    watch_->Apply();
     SaveRequest::SaveNowFor(registry_);
     done(result);
 }

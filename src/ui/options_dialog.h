@@ -15,6 +15,7 @@ class QLineEdit;
 class QProgressBar;
 class QSlider;
 class Registry;
+class WatchOptionsBox;
 
 // The window of RecordingOptions: edits the recording settings in a working
 // copy that only Accept applies, changes threshold, time window and mode at
@@ -71,4 +72,5 @@ private:
     QLabel* windowStart_ = nullptr;
     QLabel* windowStop_ = nullptr;
     QComboBox* mode_ = nullptr;
+    WatchOptionsBox* watch_ = nullptr;
 };

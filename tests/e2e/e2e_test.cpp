@@ -237,3 +237,24 @@ TEST(EndToEnd, AFullDiskNeverEndsTheProgramAndRecordingResumes) {
 }
 
 }  // namespace
+
+TEST(EndToEnd, EventCommandsTellTheCameraFoundAndTheLastFileClosed) {
+    ProgramRun run;
+    const int port = FreePort();
+    Settings settings = Base(port, "1", "1000");
+    const std::string out = (run.Folder() / "events.txt").string();
+    settings["OnCameraFound"] = "echo \"$VISTREL_EVENT\" >> '" + out + "'";
+    settings["OnFileClosed"] = "echo \"$VISTREL_EVENT $VISTREL_FILE\" >> '" + out + "'";
+    run.WriteSettings(settings);
+    ASSERT_TRUE(run.Start());
+    ASSERT_TRUE(WaitUntil([&] { return ServesPicture(port, 640, 480); }, 30000));
+    Sleep(4000);
+    EXPECT_EQ(run.Stop(SIGTERM), 0);
+
+    const std::vector<fs::path> avis = FilesWithExtension(run.MoveFolder(), ".avi");
+    ASSERT_EQ(avis.size(), 1u);
+    std::ifstream in(out);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The file closed at shutdown still gets its command before the program ends.
+    EXPECT_EQ(text, "CameraFound\nFileClosed " + avis[0].string() + "\n");
+}

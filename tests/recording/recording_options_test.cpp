@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <fstream>
+#include <sstream>
 #include <vector>
 
+#include "core/event_commands.h"
 #include "core/registry.h"
 #include "recording/mjpeg_params.h"
+#include "recording/rec_test_support.h"
 
 namespace {
 
@@ -242,6 +246,30 @@ TEST_F(RecordingOptionsTest, WorkingCopyIsClampedAndAppliedOnAccept) {
     options.OpenDialog();
     options.SetMode(RecordingOptions::kModeTimer);
     EXPECT_EQ(options.AcceptWorkingCopy(), RecordingOptions::kAccepted | RecordingOptions::kModeChanged);
+}
+
+// An event is recording active in a detector mode: its start carries the level, its end follows the hold.
+TEST_F(RecordingOptionsTest, DetectorRecordingStartsAndEndsAnEventForTheCommands) {
+    TempFolder folder;
+    const std::string out = folder.Path() + "events.txt";
+    registry.SetText("OnEventStart", ("echo \"$VISTREL_EVENT $VISTREL_LEVEL\" >> " + out).c_str());
+    registry.SetText("OnEventEnd", ("echo \"$VISTREL_EVENT\" >> " + out).c_str());
+    registry.SetInt("ModeActivation", RecordingOptions::kModeDetector);
+    EventCommands events(registry);
+    RecordingOptions options(registry, clock);
+    TickSeconds(options, 2);
+    options.SetLevel(77);
+    TickSeconds(options, 1);
+    ASSERT_TRUE(events.WaitIdle(10000));  // the two commands one after the other, as real events are
+    TickSeconds(options, 11);
+    ASSERT_TRUE(events.WaitIdle(10000));
+    options.SetMode(RecordingOptions::kModeAlways);  // recording, but no detector event
+    TickSeconds(options, 2);
+    ASSERT_TRUE(events.WaitIdle(10000));
+    std::ifstream in(out);
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "EventStart 77\nEventEnd\n");
 }
 
 }  // namespace

@@ -242,3 +242,38 @@ TEST_F(OptionsDialogTest, ChangedSpeedPlaySplitsAndTheNextFileCarriesTheNewRate)
     recorder.CloseFile();
     EXPECT_EQ(StreamRate(ReadAll(recorder.FinalPath())), 5u);
 }
+
+TEST_F(OptionsDialogTest, WatchSettingsAreClampedAndStoredOnAccept) {
+    modules.options->SetMode(RecordingOptions::kModeDetector);
+    const int result = Run([](QDialog* d) {
+        EXPECT_EQ(Edit(d, "PreRecordSeconds")->text(), "3");
+        EXPECT_EQ(Edit(d, "KeepFreeMB")->text(), "0");
+        TypeAndLeave(Edit(d, "PreRecordSeconds"), "45");
+        EXPECT_EQ(Edit(d, "PreRecordSeconds")->text(), "30");
+        TypeAndLeave(Edit(d, "KeepFreeMB"), "50");
+        EXPECT_EQ(Edit(d, "KeepFreeMB")->text(), "100");
+        TypeAndLeave(Edit(d, "KeepDays"), "9999");
+        EXPECT_EQ(Edit(d, "KeepDays")->text(), "3650");
+        TypeAndLeave(Edit(d, "KeepDays"), "0");
+        EXPECT_EQ(Edit(d, "KeepDays")->text(), "0");
+        Edit(d, "OnFileClosed")->setText("  notify-send Vistrel \"$VISTREL_FILE\"  ");
+        Click(d, "id1");
+    });
+    EXPECT_EQ(result, OptionsDialog::kAccepted);
+    EXPECT_EQ(modules.options->PreRecordSeconds(), 30);
+    EXPECT_EQ(modules.settings->GetString("KeepFreeMB"), "100");
+    EXPECT_EQ(modules.settings->GetString("KeepDays"), "0");
+    const std::string saved = folder.ReadFile("vistrel.ini");
+    EXPECT_NE(saved.find("PreRecordSeconds 30"), std::string::npos);
+    EXPECT_NE(saved.find("OnFileClosed notify-send Vistrel \"$VISTREL_FILE\"\n"), std::string::npos);
+}
+
+TEST_F(OptionsDialogTest, WatchSettingsAreDroppedOnCancel) {
+    Run([](QDialog* d) {
+        TypeAndLeave(Edit(d, "PreRecordSeconds"), "10");
+        Edit(d, "OnEventStart")->setText("touch started");
+        Click(d, "id2");
+    });
+    EXPECT_EQ(modules.settings->GetString("PreRecordSeconds"), "3");
+    EXPECT_EQ(modules.settings->GetString("OnEventStart"), "");
+}

@@ -1,0 +1,92 @@
+#include "ui/watch_options_box.h"
+
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+#include <string>
+
+#include "core/registry.h"
+#include "recording/pre_record_ring.h"
+#include "recording/recording_options.h"
+#include "recording/recording_retention.h"
+#include "ui/main_menu.h"
+
+namespace {
+
+QLineEdit* NumberEdit(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(name);
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
+    edit->setFixedWidth(72);
+    return edit;
+}
+
+}  // namespace
+
+WatchOptionsBox::WatchOptionsBox(Registry& registry, RecordingOptions& options, QWidget* parent)
+    : QGroupBox(UiText(registry, "WatchOptions"), parent), registry_(registry), options_(options) {
+    setObjectName("WatchOptions");
+    auto* grid = new QGridLayout(this);
+    struct Row {
+        QLineEdit** edit;
+        const char* key;
+        const char* label;
+        const char* unit;
+        int value;
+        int min;
+        int max;
+        bool zeroMeansOff;
+    };
+    const Row rows[] = {
+        {&preRecord_, "PreRecordSeconds", "Label1PreRecord", "Label2PreRecord", options_.PreRecordSetting(),
+         0, PreRecordRing::kMaxSeconds, false},
+        {&keepFree_, "KeepFreeMB", "Label1KeepFree", "Label2KeepFree",
+         RecordingRetention::KeepFreeMB(registry_), RecordingRetention::kMinKeepFreeMB,
+         RecordingRetention::kMaxKeepFreeMB, true},
+        {&keepDays_, "KeepDays", "Label1KeepDays", "Label2KeepDays", RecordingRetention::KeepDays(registry_),
+         1, RecordingRetention::kMaxKeepDays, true},
+    };
+    int line = 0;
+    for (const Row& row : rows) {
+        QLineEdit* edit = NumberEdit(this, row.key);
+        *row.edit = edit;
+        edit->setText(QString::number(row.value));
+        connect(edit, &QLineEdit::editingFinished, this, [edit, row] {
+            edit->setText(QString::number(ReadNumber(edit, row.min, row.max, row.zeroMeansOff)));
+        });
+        grid->addWidget(new QLabel(UiText(registry_, row.label), this), line, 0);
+        grid->addWidget(edit, line, 1);
+        grid->addWidget(new QLabel(UiText(registry_, row.unit), this), line, 2);
+        ++line;
+    }
+    for (std::size_t i = 0; i < kCommandKeys.size(); ++i) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(kCommandKeys[i]);
+        edit->setMaxLength(static_cast<int>(Registry::kMaxValue));
+        edit->setText(QString::fromUtf8(registry_.GetString(kCommandKeys[i]).c_str()));
+        commands_[i] = edit;
+        const std::string label = std::string("Label") + kCommandKeys[i];
+        grid->addWidget(new QLabel(UiText(registry_, label.c_str()), this), line, 0);
+        grid->addWidget(edit, line, 1, 1, 2);
+        ++line;
+    }
+    grid->setColumnStretch(2, 1);
+}
+
+int WatchOptionsBox::ReadNumber(QLineEdit* edit, int min, int max, bool zeroMeansOff) {
+    const int64_t typed = ParseDecimal(edit->text().toUtf8().constData());
+    if (zeroMeansOff && typed == 0) return 0;
+    if (typed < min) return min;
+    if (typed > max) return max;
+    return static_cast<int>(typed);
+}
+
+void WatchOptionsBox::Apply() {
+    options_.SetPreRecordSeconds(ReadNumber(preRecord_, 0, PreRecordRing::kMaxSeconds, false));
+    registry_.SetInt("KeepFreeMB", ReadNumber(keepFree_, RecordingRetention::kMinKeepFreeMB,
+                                              RecordingRetention::kMaxKeepFreeMB, true));
+    registry_.SetInt("KeepDays", ReadNumber(keepDays_, 1, RecordingRetention::kMaxKeepDays, true));
+    for (std::size_t i = 0; i < kCommandKeys.size(); ++i)
+        registry_.SetText(kCommandKeys[i], commands_[i]->text().trimmed().toUtf8().constData());
+}
