@@ -8,11 +8,13 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QWidget>
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -34,7 +36,7 @@
 #include "video/video_capture.h"
 #include "web/web_server.h"
 
-const char* const MainWindow::kNoCameraCaption = "Подключите видеокамеру!";
+const char* const MainWindow::kNoCameraCaption = "CaptionNoCamera";
 
 bool HandOverPicture(ShotData& shot, const uint8_t* picture, int32_t length, int32_t width, int32_t height,
                      double time, int32_t quality, int32_t recording) {
@@ -115,6 +117,11 @@ void MainWindow::CreateModules() {
     iconDelay_ = kIconDelayTicks;
     menu_ = std::make_unique<MainMenu>(registry, *this);
     menu_->BuildMenu(menuBar());
+    menuBar()->installEventFilter(this);
+    // The first window has room for the hint that says how to get a picture.
+    resize(std::max(kFirstPictureSize.width(), menuBar()->sizeHint().width()),
+           menuBar()->sizeHint().height() + kFirstPictureSize.height());
+    FitMenuBar();
     worker_->StartWorker();
     timerBusy_ = false;
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
@@ -204,6 +211,7 @@ void MainWindow::Paint(QPainter& painter) {
     const int32_t height = frames_ ? frames_->Height() : 0;
     if (width <= 0 || height <= 0) {
         painter.fillRect(target, Qt::black);
+        PaintNoCameraHint(painter);
         return;
     }
     const uint8_t* buffer = frames_->Blank();
@@ -250,6 +258,32 @@ bool MainWindow::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer,
     return true;
 }
 
+void MainWindow::PaintNoCameraHint(QPainter& painter) {
+    if (!settings_) return;
+    const QString where = UiText(*settings_, "MenuCam") + " > " + UiText(*settings_, "MenuOptions");
+    const QString hint = UiText(*settings_, "PictureNoCamera").arg(where);
+    painter.setPen(Qt::white);
+    painter.drawText(picture_->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, hint);
+}
+
+void MainWindow::FitMenuBar() {
+    fitPending_ = false;
+    // Never narrower than the whole menu bar, so no menu hides behind its overflow button.
+    const int menuWidth = menuBar()->sizeHint().width();
+    setMinimumWidth(menuWidth);
+    if (width() < menuWidth) resize(menuWidth, height());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == menuBar() && !fitPending_ &&
+        (type == QEvent::ActionAdded || type == QEvent::ActionChanged || type == QEvent::ActionRemoved)) {
+        fitPending_ = true;
+        QMetaObject::invokeMethod(this, &MainWindow::FitMenuBar, Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::ResizeToPicture() {
     if (!frames_ || frames_->Width() <= 0 || frames_->Height() <= 0) return;
     if (layout()) layout()->activate();
@@ -275,7 +309,7 @@ void MainWindow::ConnectCamera() {
 void MainWindow::DisconnectCamera() {
     if (capture_) capture_->StopGraph();
     OnFrameMessage(0);
-    SetCaption(QString::fromUtf8(kNoCameraCaption));
+    SetCaption(settings_ ? UiText(*settings_, kNoCameraCaption) : QString());
 }
 
 void MainWindow::SetCaption(const QString& caption) { setWindowTitle(caption); }
@@ -371,6 +405,12 @@ void MainWindow::StopTimerForTest() {
 
 void MainWindow::Exit() {
     if (closed_) return;
+    if (MainMenu::DialogsOpen()) {
+        // Modules go only after every dialog loop using them has unwound.
+        MainMenu::CancelOpenDialogs();
+        QTimer::singleShot(kExitRetryMs, this, &MainWindow::Exit);
+        return;
+    }
     DestroyModules();
     hide();
     QCoreApplication::quit();

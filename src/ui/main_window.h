@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QSize>
 
 #include <array>
 #include <cstdint>
@@ -57,7 +58,12 @@ public:
     static constexpr int kTimerPeriodMs = 250;
     static constexpr int kCountdownTicks = 12;
     static constexpr int kIconDelayTicks = 7;
+    // Language key of the caption while no camera is connected (built-in text Russian).
     static const char* const kNoCameraCaption;
+    // The picture area of the first window, before any camera gave its size.
+    static constexpr QSize kFirstPictureSize{320, 240};
+    // How soon Exit looks again whether the dialogs it ended have unwound.
+    static constexpr int kExitRetryMs = 10;
 
     MainWindow();
     ~MainWindow() override;
@@ -84,7 +90,8 @@ public:
     int RunCameraDialog() override;
     int RunHotKeyDialog() override;
     QString HotKeyMenuText() override;
-    // Closes as the close box does; the settings are saved once.
+    // Closes as the close box does; the settings are saved once. Open dialogs
+    // are ended first, and the modules go once their loops have unwound.
     void Exit() override;
 
     // Hides the window after ending open dialogs as cancelled, or shows it.
@@ -116,6 +123,7 @@ public:
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
@@ -131,6 +139,8 @@ private:
     void PaintNow();
     bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
+    void PaintNoCameraHint(QPainter& painter);
+    void FitMenuBar();
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
@@ -172,6 +182,7 @@ private:
     bool timerBusy_ = false;
     int timerId_ = 0;
     bool closed_ = false;
+    bool fitPending_ = false;
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
     int64_t directPaints_ = 0;

@@ -338,7 +338,7 @@ TEST_F(MenuTest, CancelOpenDialogsEndsNestedDialogsAsCancelled) {
         MainMenu::CancelOpenDialogs();
     });
     menu->Command(menu_id::kServerOptions);
-    EXPECT_EQ(modules->web->Port(), 80);
+    EXPECT_EQ(modules->web->Port(), 8080);
     // Nothing open: nothing to end.
     MainMenu::CancelOpenDialogs();
 }
