@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -162,6 +163,10 @@ void MainWindow::OnMessage(uint32_t message, uintptr_t, intptr_t lParam) {
         OnFrameMessage(lParam);
     } else if (message == hot_key::kHotKeyMessage) {
         ToggleVisibility();
+    } else if (message == VideoCapture::kSettledMessage && capture_) {
+        // Unchanged: nothing was pending any more (a late message of an attempt since stopped).
+        const VideoCapture::ConnectState state = capture_->FinishConnect();
+        if (state != VideoCapture::ConnectState::Unchanged) OnConnectOutcome(state);
     }
 }
 
@@ -295,15 +300,22 @@ void MainWindow::ResizeToPicture() {
 void MainWindow::ConnectCamera() {
     deviceCheckCountdown_ = kCountdownTicks;
     if (!capture_ || !capture_->SelectedDevicePresent()) return;
-    if (capture_->Connect()) {
-        char caption[Registry::kBufferSize + 40];
-        const std::string name = settings_->GetString("_VideoDeviceStName");
-        std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
-        SetCaption(QString::fromUtf8(caption));
-        ResizeToPicture();
-    } else {
+    // Never waits for the first picture here: a pending source posts its outcome.
+    OnConnectOutcome(capture_->StartConnect());
+}
+
+void MainWindow::OnConnectOutcome(VideoCapture::ConnectState state) {
+    using State = VideoCapture::ConnectState;
+    if (state == State::Pending) return;
+    if (state != State::Connected) {
         DisconnectCamera();
+        return;
     }
+    char caption[Registry::kBufferSize + 40];
+    const std::string name = settings_->GetString("_VideoDeviceStName");
+    std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
+    SetCaption(QString::fromUtf8(caption));
+    ResizeToPicture();
 }
 
 void MainWindow::DisconnectCamera() {
@@ -319,6 +331,12 @@ void MainWindow::timerEvent(QTimerEvent* event) {
         QMainWindow::timerEvent(event);
         return;
     }
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if (lastTickMs_ > 0) longestTickGapMs_ = std::max(longestTickGapMs_, now - lastTickMs_);
+    lastTickMs_ = now;
+    ++timerTicks_;
     OnTimer();
 }
 

@@ -15,6 +15,7 @@
 #include "core/message_poster.h"
 #include "recording/mjpeg_params.h"
 #include "ui/main_menu.h"
+#include "video/video_capture.h"
 
 class AboutDialog;
 class AviRecorder;
@@ -28,7 +29,6 @@ class RecordingOptions;
 class SettingsFile;
 class ShotWorker;
 class ShutterSound;
-class VideoCapture;
 class WebServer;
 struct ShotData;
 
@@ -117,6 +117,9 @@ public:
     int64_t PicturesHandedOver() const { return picturesHandedOver_; }
     // Paints that wrote the picture straight into the window's backing store.
     int64_t DirectPaints() const { return directPaints_; }
+    // Real timer ticks so far and the longest time between two of them.
+    int64_t TimerTicks() const { return timerTicks_; }
+    int64_t LongestTickGapMs() const { return longestTickGapMs_; }
     // Tests drive the ticks themselves.
     void StopTimerForTest();
     void TickForTest() { OnTimer(); }
@@ -134,6 +137,8 @@ private:
     void OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
     void OnFrameMessage(intptr_t lParam);
     void OnTimer();
+    // Caption and size for a connection made, the cleared picture for one that failed.
+    void OnConnectOutcome(VideoCapture::ConnectState state);
     void Tick();
     void Paint(QPainter& painter);
     void PaintNow();
@@ -186,5 +191,8 @@ private:
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
     int64_t directPaints_ = 0;
+    int64_t timerTicks_ = 0;
+    int64_t lastTickMs_ = 0;
+    int64_t longestTickGapMs_ = 0;
     QSocketNotifier* signalNotifier_ = nullptr;
 };
