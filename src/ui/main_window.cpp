@@ -181,6 +181,7 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         reconnectCountdown_ = kCountdownTicks;
         // Several messages can stand for one sample; only the first carries it.
         if (length == 0) return;
+        pictureArrived_ = true;
         const int32_t width = frames_->Width();
         const int32_t height = frames_->Height();
         if (camera_ && camera_->StampSwitch() != 0 && stamp_) stamp_->DrawStamp(display, width, height);
@@ -214,9 +215,10 @@ void MainWindow::Paint(QPainter& painter) {
     const QRect target = picture_->rect();
     const int32_t width = frames_ ? frames_->Width() : 0;
     const int32_t height = frames_ ? frames_->Height() : 0;
-    if (width <= 0 || height <= 0) {
+    if (width <= 0 || height <= 0 || !pictureArrived_) {
         painter.fillRect(target, Qt::black);
-        PaintNoCameraHint(painter);
+        // Until a first picture came, the area says how to get one.
+        if (!pictureArrived_) PaintNoCameraHint(painter);
         return;
     }
     const uint8_t* buffer = frames_->Blank();

@@ -188,6 +188,7 @@ private:
     int timerId_ = 0;
     bool closed_ = false;
     bool fitPending_ = false;
+    bool pictureArrived_ = false;
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
     int64_t directPaints_ = 0;
