@@ -164,9 +164,10 @@ void MainWindow::OnMessage(uint32_t message, uintptr_t, intptr_t lParam) {
     } else if (message == hot_key::kHotKeyMessage) {
         ToggleVisibility();
     } else if (message == VideoCapture::kSettledMessage && capture_) {
-        // Unchanged: nothing was pending any more (a late message of an attempt since stopped).
+        // Unchanged or Pending: a late message of an attempt since stopped.
         const VideoCapture::ConnectState state = capture_->FinishConnect();
-        if (state != VideoCapture::ConnectState::Unchanged) OnConnectOutcome(state);
+        if (state == VideoCapture::ConnectState::Connected || state == VideoCapture::ConnectState::Failed)
+            OnConnectOutcome(state);
     }
 }
 
@@ -308,7 +309,11 @@ void MainWindow::ConnectCamera() {
 
 void MainWindow::OnConnectOutcome(VideoCapture::ConnectState state) {
     using State = VideoCapture::ConnectState;
-    if (state == State::Pending) return;
+    if (state == State::Pending) {
+        // The source has the watchdog's whole spell to offer its first picture.
+        reconnectCountdown_ = kCountdownTicks;
+        return;
+    }
     if (state != State::Connected) {
         DisconnectCamera();
         return;
