@@ -341,7 +341,8 @@ void MainMenu::ChooseFolder(const char* key, const char* title) {
         dialog.setFileMode(QFileDialog::Directory);
         dialog.setOption(QFileDialog::ShowDirsOnly);
         // Through RunModal, so a shutdown ends it like any other dialog.
-        if (RunModal(dialog) != 0 && !dialog.selectedFiles().isEmpty()) chosen = dialog.selectedFiles().first();
+        if (RunModal(dialog) != 0 && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().first();
     }
     if (chosen.isEmpty()) return;
     std::string path = chosen.toUtf8().toStdString();

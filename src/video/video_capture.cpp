@@ -352,7 +352,8 @@ VideoCapture::ConnectState VideoCapture::StartConnect() {
     std::string wanted = registry_->GetString("VideoDeviceId");
     if (wanted.empty()) wanted = kDefaultId;
     const intptr_t resolution = registry_->GetHandle("VideoResolution");
-    if (connected_ && wanted == connectedId_ && resolution == connectedResolution_) return ConnectState::Unchanged;
+    if (connected_ && wanted == connectedId_ && resolution == connectedResolution_)
+        return ConnectState::Unchanged;
     if (pending_ && wanted == pendingId_ && resolution == pendingResolution_) return ConnectState::Pending;
     StopGraph();
     if (!initialised_ || !exchange_) {
@@ -424,13 +425,14 @@ void VideoCapture::Complete() {
 }
 
 void VideoCapture::PostSettled() {
-    if (settleWanted_.exchange(false, std::memory_order_acq_rel) && window_) window_->Post(kSettledMessage, 0, 0);
+    if (settleWanted_.exchange(false, std::memory_order_acq_rel) && window_)
+        window_->Post(kSettledMessage, 0, 0);
 }
 
 void VideoCapture::ReportNoPicture(const std::string& why) {
-    Report(Failure::Negotiate, pendingId_,
-           ("\"" + std::string(sourceName_) + "\" gave no picture: " + (why.empty() ? "no format agreed" : why))
-               .c_str());
+    const std::string text =
+        "\"" + std::string(sourceName_) + "\" gave no picture: " + (why.empty() ? "no format agreed" : why);
+    Report(Failure::Negotiate, pendingId_, text.c_str());
 }
 
 void VideoCapture::Accept(int32_t width, int32_t height) {
