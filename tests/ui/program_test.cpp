@@ -78,6 +78,17 @@ TEST(Program, TwoUsersWithoutARuntimeFolderEachRunOneCopy) {
     if (!hadOld) fs::remove(old);
 }
 
+TEST(Program, ALockThatCannotBeTakenSaysSoAndTheProgramRuns) {
+    ProgramRun run;
+    const std::string folder = run.Folder().string();
+    run.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}});
+    // A runtime folder that is gone: no other copy holds the lock, so this one runs (until timeout ends it).
+    const std::string out = Shell("cd '" + folder + "' && QT_QPA_PLATFORM=offscreen HOME='" + folder +
+                                  "/home' XDG_RUNTIME_DIR='" + folder + "/gone' timeout 4 ./vistrel 2>err >/dev/null; echo $?; grep '^vistrel:' err");
+    EXPECT_EQ(out, "124\nvistrel: running without the single-instance lock: cannot open " + folder +
+                       "/gone/VistrelKarvexCom.lock: No such file or directory\n");
+}
+
 TEST(Program, WithoutADisplayOneLineSaysWhyAndTheExitCodeIsOne) {
     ProgramRun run;
     const std::string folder = run.Folder().string();
