@@ -2,23 +2,45 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 InstanceLock::InstanceLock(const char* name) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    path_ = (runtime && runtime[0] == '/') ? runtime : "/tmp";
-    path_ += "/";
-    path_ += name;
-    path_ += ".lock";
-    const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return;
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    if (runtime && runtime[0] == '/') {
+        path_ = std::string(runtime) + "/" + name + ".lock";
+    } else {
+        // /tmp is shared by every user: the name is this user's alone.
+        path_ = std::string("/tmp/") + name + "-" + std::to_string(geteuid()) + ".lock";
+    }
+    // No link is followed: in /tmp another user could plant one.
+    const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) {
+        error_ = "cannot open " + path_ + ": " + std::strerror(errno);
+        return;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_uid != geteuid() || !S_ISREG(st.st_mode)) {
+        error_ = path_ + " belongs to another user or is not a file";
         close(fd);
         return;
     }
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        close(fd);
+        if (error == EWOULDBLOCK) {
+            state_ = State::HeldByOther;
+        } else {
+            error_ = "cannot lock " + path_ + ": " + std::strerror(error);
+        }
+        return;
+    }
     fd_ = fd;
+    state_ = State::Acquired;
 }
 
 InstanceLock::~InstanceLock() {

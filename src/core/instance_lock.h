@@ -2,11 +2,14 @@
 
 #include <string>
 
-// Keeps a second copy of the program from running: an exclusive flock on a
-// file in $XDG_RUNTIME_DIR (or /tmp). The lock dies with the process, so a
-// crash never leaves a stale lock behind.
+// Keeps a second copy of the program from running for the same user: an
+// exclusive flock on a file in $XDG_RUNTIME_DIR, else on a file in /tmp whose
+// name holds the user id. The lock dies with the process, so a crash never
+// leaves a stale lock behind.
 class InstanceLock {
 public:
+    enum class State { Acquired, HeldByOther, Failed };
+
     explicit InstanceLock(const char* name);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
@@ -14,9 +17,15 @@ public:
 
     // True when this process holds the lock.
     bool Acquired() const { return fd_ >= 0; }
+    // Only HeldByOther means another copy runs; Failed says the lock could
+    // not be taken at all (Error() tells why), and the program may run.
+    State Result() const { return state_; }
+    const std::string& Error() const { return error_; }
     const std::string& Path() const { return path_; }
 
 private:
     std::string path_;
+    std::string error_;
+    State state_ = State::Failed;
     int fd_ = -1;
 };

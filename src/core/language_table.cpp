@@ -18,19 +18,24 @@ struct DefaultText {
     const char* text;
 };
 
-// The built-in English table, in the table's own (ascending byte) order.
+// The built-in English table, in the table's own (ascending byte) order; the
+// window's captions and folder titles keep their original Russian.
 constexpr DefaultText kDefaults[] = {
     {"AboutFeatures", "Features:"},
     {"Accept", "Accept"},
     {"AutostartFailed", "The start with the desktop session could not be changed:"},
     {"Cancel", "Cancel"},
+    {"CaptionNoCamera", "Подключите видеокамеру!"},
     {"CaptionOptionsCam", "Cam."},
     {"CaptionOptionsRec", "Video Recorder"},
+    {"CaptionSearching", "Поиск ..."},
     {"Close", "Close"},
     {"CprData", "\xC2\xA9 The Vistrel authors"},
     {"Detector", "Detector Go"},
     {"FilesPhoto", "photos"},
     {"FilesVideo", "video"},
+    {"FolderTitlePhoto", "Укажите путь к файлам фотоснимков:"},
+    {"FolderTitleVideo", "Укажите путь к файлам видеозаписей:"},
     {"GroupReflect", "To reflect"},
     {"GroupRotate", "To rotate"},
     {"HotKeyLabelSet", "The HotKey operates visibility of a window of the program. Set HotKey:"},
@@ -116,6 +121,8 @@ constexpr DefaultText kDefaults[] = {
     {"OptionLabelDetector", "Detector"},
     {"OptionLabelHold", "Hold"},
     {"OptionLabelSensitivity", "Sensitivity"},
+    {"PictureNoCamera",
+     "No picture: no camera is connected. Choose %1 and pick a camera, or the test pattern."},
     {"ProgrammName", "Vistrel. v1.1"},
     {"ReopenFileIf", "Reopen file if"},
     {"Resolution", "Resolution"},
@@ -141,6 +148,14 @@ constexpr DefaultText kDefaults[] = {
     {"WWWOptionsCaption", "WWW Server"},
     {"WWWOptionsLabelPort", "Port"},
     {"WWWOptionsStartAfterLaunch", "To start a server after launch of the program."},
+    {"WWWStartFailedCaption", "Web server"},
+    {"WWWStartFailedInUse",
+     "The web server cannot start: port %1 is in use by another program. Choose another port in the "
+     "web server settings."},
+    {"WWWStartFailedOther", "The web server cannot start on port %1: %2"},
+    {"WWWStartFailedPrivileges",
+     "The web server cannot start: port %1 needs administrator rights. Choose a port of 1024 or above "
+     "in the web server settings."},
     {"WatchOptions", "Events and disk space"},
 };
 
@@ -375,17 +390,17 @@ void LanguageTable::ReadLanguageText(std::string_view content) {
     // Files saved by some editors start with a byte order mark.
     if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
     std::string converted;
-    if (!IsValidUtf8(content)) {
-        converted = Windows1251ToUtf8(content);
-        content = converted;
-    }
-
     openMemo_ = -1;
     while (!content.empty()) {
         const std::size_t lf = content.find('\n');
         std::string_view line = content.substr(0, lf);
         content.remove_prefix(lf == std::string_view::npos ? content.size() : lf + 1);
         if (lf != std::string_view::npos && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+        // Per line, so one stray byte spoils only its own line.
+        if (!IsValidUtf8(line)) {
+            converted = Windows1251ToUtf8(line);
+            line = converted;
+        }
         // Longer lines are read in parts, each taken as a line of its own.
         do {
             const std::string_view part = CutUtf8(line, kMaxRead);

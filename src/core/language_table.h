@@ -10,7 +10,7 @@
 // Every window text: built-in English defaults overlaid by the language file
 // "<program folder>Lang/<name>.lng" that the user chose. Keyed texts live in
 // the inherited (unlocked) Registry; memos and links are numbered 0 to 9.
-// Texts are UTF-8; a file that is not valid UTF-8 is read as Windows-1251.
+// Texts are UTF-8; a line that is not valid UTF-8 is read as Windows-1251.
 // Used on the user-interface thread only.
 class LanguageTable : public Registry {
 public:

@@ -165,7 +165,8 @@ void KeyCaptureEdit::keyPressEvent(QKeyEvent* event) {
         return;
     }
     event->accept();
-    emit KeyCaptured(hot_key::VirtualKeyOf(*event));
+    // A key without a code (media keys, some national letters) leaves the field as it was.
+    if (const int32_t code = hot_key::VirtualKeyOf(*event)) emit KeyCaptured(code);
 }
 
 // The hot key dialog: three modifier boxes, the key field and the hide box.

@@ -61,7 +61,8 @@ int32_t VirtualKeyOf(const QKeyEvent& event);
 
 // The key field of the hot key dialog: every key press becomes a virtual-key
 // code for its owner and never reaches the edit text. Tab, Enter and Esc stay
-// with the dialog, and keys held with Alt are left alone.
+// with the dialog, keys held with Alt are left alone, and keys without a code
+// are swallowed.
 class KeyCaptureEdit final : public QLineEdit {
     Q_OBJECT
 

@@ -2,6 +2,9 @@
 #include <QSessionManager>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "core/command_line.h"
 #include "core/instance_lock.h"
@@ -9,18 +12,41 @@
 #include "core/shutdown_signals.h"
 #include "ui/main_window.h"
 
+namespace {
+
+// Qt would abort without a display; a platform chosen by name (offscreen, vnc) needs none.
+bool GraphicalSessionPresent() {
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 &&
+        std::strncmp(platform, "wayland", 7) != 0)
+        return true;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value && *value) return true;
+    }
+    std::fprintf(stderr,
+                 "vistrel: needs a graphical session, but neither DISPLAY nor WAYLAND_DISPLAY is set\n");
+    return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     // --help and --version answer without a display; other arguments are refused.
     if (const int code = HandleCommandLine(argc, argv, stdout, stderr); code >= 0) return code;
 
-    // One copy at a time; a second start ends at once and quietly.
+    // One copy per user at a time; a second start ends at once and quietly.
     InstanceLock instance("VistrelKarvexCom");
-    if (!instance.Acquired()) return 0;
+    if (instance.Result() == InstanceLock::State::HeldByOther) return 0;
+    if (instance.Result() == InstanceLock::State::Failed)
+        std::fprintf(stderr, "vistrel: running without the single-instance lock: %s\n",
+                     instance.Error().c_str());
 
     // A browser closing its connection early must not end the program.
     std::signal(SIGPIPE, SIG_IGN);
     const int shutdownFd = InstallShutdownSignals();
 
+    if (!GraphicalSessionPresent()) return 1;
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     {

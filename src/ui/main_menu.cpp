@@ -24,6 +24,7 @@
 #include "ui/link_label.h"
 #include "ui/options_dialog.h"
 #include "ui/web_dialog.h"
+#include "ui/web_start_failure.h"
 #include "web/web_server.h"
 
 namespace {
@@ -50,9 +51,9 @@ QString UiLink(Registry& registry, int number) {
     return table ? FromText(table->Link(number)) : QString();
 }
 
-const char* const MainMenu::kVideoFolderTitle = "Укажите путь к файлам видеозаписей:";
-const char* const MainMenu::kPhotoFolderTitle = "Укажите путь к файлам фотоснимков:";
-const char* const MainMenu::kSearchingCaption = "Поиск ...";
+const char* const MainMenu::kVideoFolderTitle = "FolderTitleVideo";
+const char* const MainMenu::kPhotoFolderTitle = "FolderTitlePhoto";
+const char* const MainMenu::kSearchingCaption = "CaptionSearching";
 
 MainMenu::MainMenu(Registry& registry, MenuHost& host) : registry_(registry), host_(host) {}
 
@@ -76,6 +77,8 @@ void MainMenu::CancelOpenDialogs() {
         if (!it->isNull()) (*it)->done(0);
     }
 }
+
+bool MainMenu::DialogsOpen() { return !g_openDialogs.empty(); }
 
 void MainMenu::SetFolderChooserForTest(FolderChooser chooser) { g_folderChooser = chooser; }
 
@@ -273,7 +276,7 @@ void MainMenu::Command(int id) {
         case kServerStart:
             if (auto* web = registry_.Find<WebServer>("_CL_WWWServer")) {
                 if (id == kServerStart) {
-                    web->Start();
+                    if (!web->Start()) web_start_failure::ShowIfFailed(registry_, *web, host_.DialogParent());
                 } else {
                     web->Stop();
                 }
@@ -297,7 +300,7 @@ void MainMenu::CameraOptions() {
     }
     if (result & camera_result::kDeviceChanged) {
         host_.DisconnectCamera();
-        host_.SetCaption(QString::fromUtf8(kSearchingCaption));
+        host_.SetCaption(Text(kSearchingCaption));
         host_.ConnectCamera();
     }
 }
@@ -339,10 +342,19 @@ void MainMenu::PhotoType(int type) {
 
 void MainMenu::ChooseFolder(const char* key, const char* title) {
     const QString current = QString::fromUtf8(registry_.GetString(key).c_str());
-    const QString titleText = QString::fromUtf8(title);
+    const QString titleText = Text(title);
     QWidget* parent = host_.DialogParent();
-    const QString chosen = g_folderChooser ? g_folderChooser(parent, titleText, current)
-                                           : QFileDialog::getExistingDirectory(parent, titleText, current);
+    QString chosen;
+    if (g_folderChooser) {
+        chosen = g_folderChooser(parent, titleText, current);
+    } else {
+        QFileDialog dialog(parent, titleText, current);
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly);
+        // Through RunModal, so a shutdown ends it like any other dialog.
+        if (RunModal(dialog) != 0 && !dialog.selectedFiles().isEmpty())
+            chosen = dialog.selectedFiles().first();
+    }
     if (chosen.isEmpty()) return;
     std::string path = chosen.toUtf8().toStdString();
     AddTrailingBackslash(path);

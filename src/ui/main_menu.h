@@ -127,11 +127,13 @@ public:
     static int RunModal(QDialog& dialog);
     // Ends every dialog run through RunModal with result 0, innermost first.
     static void CancelOpenDialogs();
+    // True while any dialog run through RunModal has not returned yet.
+    static bool DialogsOpen();
 
-    // The fixed titles of the folder browser.
+    // Language keys of the folder browser's titles (built-in texts Russian).
     static const char* const kVideoFolderTitle;
     static const char* const kPhotoFolderTitle;
-    // Caption while the camera is searched for after a device change.
+    // Language key of the caption while the camera is searched for after a device change.
     static const char* const kSearchingCaption;
 
     // Tests replace the folder browser: (parent, title, current) → chosen folder or "".

@@ -8,11 +8,14 @@
 #include <QPaintEngine>
 #include <QPainter>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QTimerEvent>
 #include <QWidget>
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -36,7 +39,7 @@
 #include "video/video_capture.h"
 #include "web/web_server.h"
 
-const char* const MainWindow::kNoCameraCaption = "Подключите видеокамеру!";
+const char* const MainWindow::kNoCameraCaption = "CaptionNoCamera";
 
 bool HandOverPicture(ShotData& shot, const uint8_t* picture, int32_t length, int32_t width, int32_t height,
                      double time, int32_t quality, int32_t recording) {
@@ -121,6 +124,11 @@ void MainWindow::CreateModules() {
     setStatusBar(statusLine_);
     menu_ = std::make_unique<MainMenu>(registry, *this);
     menu_->BuildMenu(menuBar());
+    menuBar()->installEventFilter(this);
+    // The first window has room for the hint that says how to get a picture.
+    resize(std::max(kFirstPictureSize.width(), menuBar()->sizeHint().width()),
+           menuBar()->sizeHint().height() + kFirstPictureSize.height());
+    FitMenuBar();
     worker_->StartWorker();
     timerBusy_ = false;
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
@@ -162,6 +170,11 @@ void MainWindow::OnMessage(uint32_t message, uintptr_t, intptr_t lParam) {
         OnFrameMessage(lParam);
     } else if (message == hot_key::kHotKeyMessage) {
         ToggleVisibility();
+    } else if (message == VideoCapture::kSettledMessage && capture_) {
+        // Unchanged or Pending: a late message of an attempt since stopped.
+        const VideoCapture::ConnectState state = capture_->FinishConnect();
+        if (state == VideoCapture::ConnectState::Connected || state == VideoCapture::ConnectState::Failed)
+            OnConnectOutcome(state);
     }
 }
 
@@ -176,6 +189,7 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         reconnectCountdown_ = kCountdownTicks;
         // Several messages can stand for one sample; only the first carries it.
         if (length == 0) return;
+        pictureArrived_ = true;
         const int32_t width = frames_->Width();
         const int32_t height = frames_->Height();
         if (camera_ && camera_->StampSwitch() != 0 && stamp_) stamp_->DrawStamp(display, width, height);
@@ -209,8 +223,10 @@ void MainWindow::Paint(QPainter& painter) {
     const QRect target = picture_->rect();
     const int32_t width = frames_ ? frames_->Width() : 0;
     const int32_t height = frames_ ? frames_->Height() : 0;
-    if (width <= 0 || height <= 0) {
+    if (width <= 0 || height <= 0 || !pictureArrived_) {
         painter.fillRect(target, Qt::black);
+        // Until a first picture came, the area says how to get one.
+        if (!pictureArrived_) PaintNoCameraHint(painter);
         return;
     }
     const uint8_t* buffer = frames_->Blank();
@@ -257,6 +273,32 @@ bool MainWindow::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer,
     return true;
 }
 
+void MainWindow::PaintNoCameraHint(QPainter& painter) {
+    if (!settings_) return;
+    const QString where = UiText(*settings_, "MenuCam") + " > " + UiText(*settings_, "MenuOptions");
+    const QString hint = UiText(*settings_, "PictureNoCamera").arg(where);
+    painter.setPen(Qt::white);
+    painter.drawText(picture_->rect().adjusted(12, 12, -12, -12), Qt::AlignCenter | Qt::TextWordWrap, hint);
+}
+
+void MainWindow::FitMenuBar() {
+    fitPending_ = false;
+    // Never narrower than the whole menu bar, so no menu hides behind its overflow button.
+    const int menuWidth = menuBar()->sizeHint().width();
+    setMinimumWidth(menuWidth);
+    if (width() < menuWidth) resize(menuWidth, height());
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == menuBar() && !fitPending_ &&
+        (type == QEvent::ActionAdded || type == QEvent::ActionChanged || type == QEvent::ActionRemoved)) {
+        fitPending_ = true;
+        QMetaObject::invokeMethod(this, &MainWindow::FitMenuBar, Qt::QueuedConnection);
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::ResizeToPicture() {
     if (!frames_ || frames_->Width() <= 0 || frames_->Height() <= 0) return;
     if (layout()) layout()->activate();
@@ -268,22 +310,33 @@ void MainWindow::ResizeToPicture() {
 void MainWindow::ConnectCamera() {
     deviceCheckCountdown_ = kCountdownTicks;
     if (!capture_ || !capture_->SelectedDevicePresent()) return;
-    if (capture_->Connect()) {
-        char caption[Registry::kBufferSize + 40];
-        const std::string name = settings_->GetString("_VideoDeviceStName");
-        std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
-        SetCaption(QString::fromUtf8(caption));
-        ResizeToPicture();
-        CameraEvent(true);
-    } else {
-        DisconnectCamera();
+    // Never waits for the first picture here: a pending source posts its outcome.
+    OnConnectOutcome(capture_->StartConnect());
+}
+
+void MainWindow::OnConnectOutcome(VideoCapture::ConnectState state) {
+    using State = VideoCapture::ConnectState;
+    if (state == State::Pending) {
+        // The source has the watchdog's whole spell to offer its first picture.
+        reconnectCountdown_ = kCountdownTicks;
+        return;
     }
+    if (state != State::Connected) {
+        DisconnectCamera();
+        return;
+    }
+    char caption[Registry::kBufferSize + 40];
+    const std::string name = settings_->GetString("_VideoDeviceStName");
+    std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
+    SetCaption(QString::fromUtf8(caption));
+    ResizeToPicture();
+    CameraEvent(true);
 }
 
 void MainWindow::DisconnectCamera() {
     if (capture_) capture_->StopGraph();
     OnFrameMessage(0);
-    SetCaption(QString::fromUtf8(kNoCameraCaption));
+    SetCaption(settings_ ? UiText(*settings_, kNoCameraCaption) : QString());
     CameraEvent(false);
 }
 
@@ -300,6 +353,12 @@ void MainWindow::timerEvent(QTimerEvent* event) {
         QMainWindow::timerEvent(event);
         return;
     }
+    const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now().time_since_epoch())
+                            .count();
+    if (lastTickMs_ > 0) longestTickGapMs_ = std::max(longestTickGapMs_, now - lastTickMs_);
+    lastTickMs_ = now;
+    ++timerTicks_;
     OnTimer();
 }
 
@@ -400,6 +459,12 @@ void MainWindow::StopTimerForTest() {
 
 void MainWindow::Exit() {
     if (closed_) return;
+    if (MainMenu::DialogsOpen()) {
+        // Modules go only after every dialog loop using them has unwound.
+        MainMenu::CancelOpenDialogs();
+        QTimer::singleShot(kExitRetryMs, this, &MainWindow::Exit);
+        return;
+    }
     DestroyModules();
     hide();
     QCoreApplication::quit();

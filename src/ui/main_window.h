@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QMainWindow>
 #include <QPixmap>
+#include <QSize>
 
 #include <array>
 #include <cstdint>
@@ -14,6 +15,7 @@
 #include "core/message_poster.h"
 #include "recording/mjpeg_params.h"
 #include "ui/main_menu.h"
+#include "video/video_capture.h"
 
 class AboutDialog;
 class AviRecorder;
@@ -29,7 +31,6 @@ class SettingsFile;
 class StatusLine;
 class ShotWorker;
 class ShutterSound;
-class VideoCapture;
 class WebServer;
 struct ShotData;
 
@@ -59,7 +60,12 @@ public:
     static constexpr int kTimerPeriodMs = 250;
     static constexpr int kCountdownTicks = 12;
     static constexpr int kIconDelayTicks = 7;
+    // Language key of the caption while no camera is connected (built-in text Russian).
     static const char* const kNoCameraCaption;
+    // The picture area of the first window, before any camera gave its size.
+    static constexpr QSize kFirstPictureSize{320, 240};
+    // How soon Exit looks again whether the dialogs it ended have unwound.
+    static constexpr int kExitRetryMs = 10;
 
     MainWindow();
     ~MainWindow() override;
@@ -86,7 +92,8 @@ public:
     int RunCameraDialog() override;
     int RunHotKeyDialog() override;
     QString HotKeyMenuText() override;
-    // Closes as the close box does; the settings are saved once.
+    // Closes as the close box does; the settings are saved once. Open dialogs
+    // are ended first, and the modules go once their loops have unwound.
     void Exit() override;
 
     // Hides the window after ending open dialogs as cancelled, or shows it.
@@ -113,12 +120,16 @@ public:
     int64_t PicturesHandedOver() const { return picturesHandedOver_; }
     // Paints that wrote the picture straight into the window's backing store.
     int64_t DirectPaints() const { return directPaints_; }
+    // Real timer ticks so far and the longest time between two of them.
+    int64_t TimerTicks() const { return timerTicks_; }
+    int64_t LongestTickGapMs() const { return longestTickGapMs_; }
     // Tests drive the ticks themselves.
     void StopTimerForTest();
     void TickForTest() { OnTimer(); }
 
 protected:
     bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void timerEvent(QTimerEvent* event) override;
@@ -129,6 +140,8 @@ private:
     void OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam);
     void OnFrameMessage(intptr_t lParam);
     void OnTimer();
+    // Caption and size for a connection made, the cleared picture for one that failed.
+    void OnConnectOutcome(VideoCapture::ConnectState state);
     void Tick();
     void Paint(QPainter& painter);
     void PaintNow();
@@ -137,6 +150,8 @@ private:
     void TickRecording();
     // "OnCameraFound" / "OnCameraLost" when the camera's state really changes.
     void CameraEvent(bool connected);
+    void PaintNoCameraHint(QPainter& painter);
+    void FitMenuBar();
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
@@ -180,9 +195,14 @@ private:
     bool timerBusy_ = false;
     int timerId_ = 0;
     bool closed_ = false;
+    bool fitPending_ = false;
+    bool pictureArrived_ = false;
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
     int64_t directPaints_ = 0;
+    int64_t timerTicks_ = 0;
+    int64_t lastTickMs_ = 0;
+    int64_t longestTickGapMs_ = 0;
     QSocketNotifier* signalNotifier_ = nullptr;
     bool cameraUp_ = false;
 };

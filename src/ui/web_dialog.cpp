@@ -10,6 +10,7 @@
 
 #include "core/registry.h"
 #include "ui/main_menu.h"
+#include "ui/web_start_failure.h"
 #include "web/web_server.h"
 
 namespace {
@@ -32,6 +33,7 @@ int WebDialog::Run(QWidget* parent) {
 
     const WebServer::Options options = server_.CurrentOptions();
     int32_t startFlag = options.startAfterLaunch != 0 ? 1 : 0;
+    bool wasRunning = false;
 
     auto* memo = new QLabel(UiMemo(registry_, 7), &dialog);
     memo->setObjectName("id104");
@@ -58,6 +60,7 @@ int WebDialog::Run(QWidget* parent) {
                      [&startFlag](bool checked) { startFlag = checked ? 1 : 0; });
     QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
         ValidateField(port);
+        wasRunning = server_.Running();
         server_.ApplyOptions(port->text().toUtf8().constData(), startFlag);
         dialog.done(1);
     });
@@ -74,5 +77,8 @@ int WebDialog::Run(QWidget* parent) {
     layout->setColumnStretch(2, 1);
     dialog.setMinimumWidth(340);
 
-    return MainMenu::RunModal(dialog) == 1 ? 1 : 0;
+    const int result = MainMenu::RunModal(dialog) == 1 ? 1 : 0;
+    // A running server that could not move to the new port says why once the dialog is gone.
+    if (result == 1 && wasRunning) web_start_failure::ShowIfFailed(registry_, server_, parent);
+    return result;
 }

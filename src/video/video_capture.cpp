@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/message_poster.h"
 #include "core/registry.h"
 #include "video/frame.h"
 #include "video/frame_exchange.h"
@@ -123,6 +124,7 @@ struct VideoCapture::Callbacks {
 VideoCapture::VideoCapture(Registry& registry) : registry_(&registry) {
     registry.SetHandle("_VideoCapture", this);
     exchange_ = registry.Find<FrameExchange>("_VideoDataCls");
+    window_ = registry.Find<MessagePoster>("_MainHwnd");
     GError* error = nullptr;
     initialised_ = gst_init_check(nullptr, nullptr, &error);
     if (!initialised_) {
@@ -335,20 +337,34 @@ GstElement* VideoCapture::BuildPipeline(Source& source, int32_t width, int32_t h
 }
 
 bool VideoCapture::Connect() {
+    ConnectState state = StartConnect();
+    if (state == ConnectState::Pending) {
+        int32_t width = 0;
+        int32_t height = 0;
+        WaitForFormat(width, height);
+        state = FinishConnect();
+        if (state == ConnectState::Pending) StopGraph();
+    }
+    return state == ConnectState::Connected;
+}
+
+VideoCapture::ConnectState VideoCapture::StartConnect() {
     std::string wanted = registry_->GetString("VideoDeviceId");
     if (wanted.empty()) wanted = kDefaultId;
     const intptr_t resolution = registry_->GetHandle("VideoResolution");
-    if (connected_ && wanted == connectedId_ && resolution == connectedResolution_) return false;
+    if (connected_ && wanted == connectedId_ && resolution == connectedResolution_)
+        return ConnectState::Unchanged;
+    if (pending_ && wanted == pendingId_ && resolution == pendingResolution_) return ConnectState::Pending;
     StopGraph();
     if (!initialised_ || !exchange_) {
         Report(Failure::Build, wanted, "no GStreamer or no frame exchange");
-        return false;
+        return ConnectState::Failed;
     }
     Source source;
     if (!FindSource(wanted.c_str(), source)) {
         Report(Failure::NotFound, wanted,
                wanted == kDefaultId ? "no camera found" : ("camera " + wanted + " not found").c_str());
-        return false;
+        return ConnectState::Failed;
     }
     int32_t width = 0;
     int32_t height = 0;
@@ -358,33 +374,65 @@ bool VideoCapture::Connect() {
     if (source.element) gst_object_unref(source.element);
     if (!pipeline_) {
         Report(Failure::Build, wanted, ("\"" + std::string(source.name) + "\": " + error).c_str());
-        return false;
+        return ConnectState::Failed;
     }
     std::memcpy(sourceName_, source.name, sizeof sourceName_);
+    pendingId_ = wanted;
+    pendingResolution_ = resolution;
     if (width > 0) Accept(width, height);
+    // Wanted before the pipeline runs, so no first offer or early end goes unposted.
+    else settleWanted_.store(true, std::memory_order_release);
     if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+        const std::string why = TakeError();
+        settleWanted_.store(false, std::memory_order_release);
         ReleasePipeline(false);
-        Report(Failure::Start, wanted, ("cannot start \"" + std::string(source.name) + "\": " + TakeError()).c_str());
-        return false;
+        Report(Failure::Start, wanted, ("cannot start \"" + std::string(source.name) + "\": " + why).c_str());
+        return ConnectState::Failed;
     }
     if (width == 0) {
-        if (!WaitForFormat(width, height)) {
-            ReleasePipeline(false);
-            const std::string why = TakeError();
-            Report(Failure::Negotiate, wanted,
-                   ("\"" + std::string(source.name) + "\" gave no picture: " +
-                    (why.empty() ? "no format agreed within " + std::to_string(kNegotiateTimeoutMs / 1000) + " s"
-                                 : why))
-                       .c_str());
-            return false;
-        }
-        Accept(width, height);
+        pending_ = true;
+        return ConnectState::Pending;
     }
-    registry_->SetText("_VideoDeviceStName", source.name);
-    connectedId_ = wanted;
-    connectedResolution_ = resolution;
+    Complete();
+    return ConnectState::Connected;
+}
+
+VideoCapture::ConnectState VideoCapture::FinishConnect() {
+    if (!pending_) return ConnectState::Unchanged;
+    int32_t width = 0;
+    int32_t height = 0;
+    {
+        std::lock_guard guard(mutex_);
+        width = offeredWidth_;
+        height = offeredHeight_;
+    }
+    if (width > 0) {
+        pending_ = false;
+        Accept(width, height);
+        Complete();
+        return ConnectState::Connected;
+    }
+    if (!ended_.load(std::memory_order_acquire)) return ConnectState::Pending;
+    StopGraph();
+    return ConnectState::Failed;
+}
+
+void VideoCapture::Complete() {
+    registry_->SetText("_VideoDeviceStName", sourceName_);
+    connectedId_ = pendingId_;
+    connectedResolution_ = pendingResolution_;
     connected_ = true;
-    return true;
+}
+
+void VideoCapture::PostSettled() {
+    if (settleWanted_.exchange(false, std::memory_order_acq_rel) && window_)
+        window_->Post(kSettledMessage, 0, 0);
+}
+
+void VideoCapture::ReportNoPicture(const std::string& why) {
+    const std::string text =
+        "\"" + std::string(sourceName_) + "\" gave no picture: " + (why.empty() ? "no format agreed" : why);
+    Report(Failure::Negotiate, pendingId_, text.c_str());
 }
 
 void VideoCapture::Accept(int32_t width, int32_t height) {
@@ -414,6 +462,15 @@ std::string VideoCapture::TakeError() {
 
 bool VideoCapture::StopGraph() {
     const bool wasConnected = connected_;
+    if (pending_) {
+        // A source stopped before it offered a picture failed to connect.
+        pending_ = false;
+        settleWanted_.store(false, std::memory_order_release);
+        const std::string why = TakeError();
+        ReleasePipeline(false);
+        ReportNoPicture(why);
+        return false;
+    }
     ReleasePipeline(true);
     connected_ = false;
     return wasConnected;
@@ -463,6 +520,7 @@ void VideoCapture::OnEnd(const char* errorText) {
         ended_.store(true, std::memory_order_release);
     }
     changed_.notify_all();
+    PostSettled();
 }
 
 void VideoCapture::DeliverSample(GstAppSink* sink) {
@@ -490,6 +548,7 @@ void VideoCapture::DeliverSample(GstAppSink* sink) {
             }
         }
         changed_.notify_all();
+        PostSettled();
         gst_sample_unref(sample);
         return;
     }

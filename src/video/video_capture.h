@@ -8,6 +8,7 @@
 #include <string>
 
 class FrameExchange;
+class MessagePoster;
 class Registry;
 
 typedef struct _GstAppSink GstAppSink;
@@ -38,6 +39,9 @@ struct DeviceList {
 // in an appsink delivering packed BGR rows bottom-up, and hands every sample
 // to FrameExchange::PutSample on the streaming thread. Registered as
 // "_VideoCapture"; everything but the sample callback runs on the UI thread.
+// A source whose picture size is not fixed settles off the UI thread: the
+// streaming or bus thread posts kSettledMessage to "_MainHwnd", and the
+// window then calls FinishConnect.
 class VideoCapture {
 public:
     static constexpr int kMaxCameras = 4;
@@ -48,6 +52,10 @@ public:
     // How long Connect waits for a camera at "Default" resolution to settle
     // on a format before giving up.
     static constexpr int kNegotiateTimeoutMs = 4000;
+    // Posted to "_MainHwnd" when a pending connection offered its first picture or failed.
+    static constexpr uint32_t kSettledMessage = 1026;
+
+    enum class ConnectState { Unchanged, Connected, Pending, Failed };
 
     explicit VideoCapture(Registry& registry);
     ~VideoCapture();
@@ -60,6 +68,13 @@ public:
     // True when a pipeline now runs with the selected source; false when the
     // settings did not change since the last successful Connect, or on failure.
     bool Connect();
+    // Connect without waiting for the first picture: Pending when the source
+    // still has to offer its size; kSettledMessage then says to FinishConnect.
+    ConnectState StartConnect();
+    // Connected once the pending source offered a size, Failed when it ended
+    // before, Pending while neither happened (or Unchanged with nothing pending).
+    ConnectState FinishConnect();
+    bool Connecting() const { return pending_; }
     // True when a running pipeline was stopped; the streaming thread has
     // ended when it returns.
     bool StopGraph();
@@ -97,15 +112,23 @@ private:
     std::string TakeError();
     void ReleasePipeline(bool report);
     void Report(Failure failure, const std::string& id, const char* text);
+    void ReportNoPicture(const std::string& why);
+    void Complete();
+    // Streaming or bus thread: tells the window once that a pending connection settled.
+    void PostSettled();
     void OnEnd(const char* errorText);
     void DeliverSample(GstAppSink* sink);
 
     Registry* registry_;
     FrameExchange* exchange_ = nullptr;
+    MessagePoster* window_ = nullptr;
     GstDeviceMonitor* monitor_ = nullptr;
     GstElement* pipeline_ = nullptr;
     bool initialised_ = false;
     bool connected_ = false;
+    bool pending_ = false;
+    std::string pendingId_;
+    intptr_t pendingResolution_ = 0;
     std::string connectedId_;
     intptr_t connectedResolution_ = 0;
     char sourceName_[128] = {};
@@ -117,6 +140,8 @@ private:
     std::atomic<int32_t> acceptedHeight_{0};
     std::atomic<bool> ended_{false};
     std::atomic<int64_t> samplesDelivered_{0};
+    // Set while a connection waits for its first offer; cleared by whoever posts.
+    std::atomic<bool> settleWanted_{false};
     GstCaps* cachedCaps_ = nullptr;
     GstVideoInfo* cachedInfo_ = nullptr;
 

@@ -112,6 +112,7 @@ bool WebServer::Running() const {
 bool WebServer::Start() {
     int32_t stored = 0;
     registry_.GetInt(kPortKey, stored);
+    startError_ = 0;
     if (stored == port_ && Running()) return true;
     if (listenSocket_.load(std::memory_order_acquire) >= 0 || acceptThread_) Stop();
 
@@ -119,6 +120,7 @@ bool WebServer::Start() {
     const int listener = OpenListener(port_, &step);
     if (listener < 0) {
         const int error = errno;
+        startError_ = error != 0 ? error : EIO;
         std::fprintf(stderr, "web: cannot listen on port %d (%s): %s%s\n", static_cast<int>(port_), step,
                      std::strerror(error),
                      error == EACCES && port_ < 1024 ? "; ports below 1024 need privileges, choose 1024 or above"
@@ -128,6 +130,7 @@ bool WebServer::Start() {
     listenSocket_.store(listener, std::memory_order_release);
     acceptThread_ = StartThread(AcceptEntry, this, listener, 0);
     if (!acceptThread_) {
+        startError_ = EAGAIN;
         std::fprintf(stderr, "web: cannot start the server thread\n");
         std::lock_guard guard(pictureLock_);
         listenSocket_.store(kNoSocket, std::memory_order_release);

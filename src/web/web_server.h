@@ -21,7 +21,7 @@ struct ShotData;
 class WebServer {
 public:
     static constexpr int kSlotCount = 100;
-    static constexpr int32_t kDefaultPort = 80;
+    static constexpr int32_t kDefaultPort = 8080;
     static constexpr int32_t kMinPort = 80;
     static constexpr int32_t kMaxPort = 65000;
     static constexpr int kDefaultReceiveTimeoutMs = 10000;
@@ -47,6 +47,8 @@ public:
     // Listens on Port(); true when running afterwards. A port that cannot be
     // opened leaves the server stopped and prints one "web: ..." line on stderr.
     bool Start();
+    // errno of the last Start that failed (EADDRINUSE, EACCES, ...), 0 after one that succeeded.
+    int StartError() const { return startError_; }
     // Ends listening and shuts every open connection down.
     void Stop();
     // Start when "WWWStartAfterLaunch" is 1; the window calls it on its first tick.
@@ -134,6 +136,7 @@ private:
     int liveWorkers_ = 0;
     bool closing_ = false;
     int32_t port_ = kDefaultPort;
+    int startError_ = 0;
     int32_t startAfterLaunch_ = 0;
     std::atomic<int> receiveTimeoutMs_{kDefaultReceiveTimeoutMs};
 };

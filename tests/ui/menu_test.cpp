@@ -5,6 +5,8 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QElapsedTimer>
+#include <QMessageBox>
 #include <QTest>
 
 #include "menu_fixture.h"
@@ -15,6 +17,7 @@
 #include "core/session_autostart.h"
 #include "ui/options_dialog.h"
 #include "ui/time_dialog.h"
+#include "ui/web_start_failure.h"
 
 using namespace menu_test;
 
@@ -256,6 +259,73 @@ TEST_F(MenuTest, ServerMarksMoveOnlyWithTheNextPoll) {
     EXPECT_EQ(Marks(Bar()), "32780 32775 32834 32813 32825 ");
 }
 
+// Polls for a message box over whatever dialog may still be closing, then acts on it.
+static void WhenMessageBoxOpens(std::function<void(QMessageBox*)> act) {
+    auto* timer = new QTimer;
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(timer, &QTimer::timeout, [timer, started, act] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box && started->elapsed() < 10000) return;
+        timer->stop();
+        timer->deleteLater();
+        if (box) act(box);
+    });
+    timer->start(10);
+}
+
+TEST_F(MenuTest, AWebStartTheUserAskedForSaysWhyItFailed) {
+    // Another program holds the port.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    socklen_t length = sizeof address;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+    const int taken = ntohs(address.sin_port);
+    const QString inUse = QString("The web server cannot start: port %1 is in use by another program. Choose "
+                                  "another port in the web server settings.")
+                              .arg(taken);
+
+    modules->settings->SetInt("WWWPortListener", taken);
+    modules->web = std::make_unique<WebServer>(modules->Settings());
+    QString shown;
+    WhenMessageBoxOpens([&](QMessageBox* box) {
+        shown = box->text();
+        box->done(0);
+    });
+    menu->Command(menu_id::kServerStart);
+    EXPECT_FALSE(modules->web->Running());
+    EXPECT_EQ(shown, inUse);
+
+    // Moving a running server to that port in the options dialog says the same once the dialog is gone.
+    modules->settings->SetInt("WWWPortListener", FreePort());
+    modules->web = std::make_unique<WebServer>(modules->Settings());
+    ASSERT_TRUE(modules->web->Start());
+    shown.clear();
+    WhenModal([&](QDialog* web) {
+        TypeAndLeave(Edit(web, "id112"), QString::number(taken));
+        WhenMessageBoxOpens([&](QMessageBox* box) {
+            shown = box->text();
+            box->done(0);
+        });
+        Click(web, "id1");
+    });
+    menu->Command(menu_id::kServerOptions);
+    EXPECT_FALSE(modules->web->Running());
+    EXPECT_EQ(shown, inUse);
+    close(holder);
+
+    // The other reasons, as the user reads them.
+    EXPECT_EQ(web_start_failure::Text(modules->Settings(), 80, EACCES),
+              "The web server cannot start: port 80 needs administrator rights. Choose a port of 1024 or above "
+              "in the web server settings.");
+    EXPECT_EQ(web_start_failure::Text(modules->Settings(), 8080, EADDRNOTAVAIL),
+              "The web server cannot start on port 8080: Cannot assign requested address");
+}
+
 TEST_F(MenuTest, FoldersAreChosenWithTheirTitlesAndOpened) {
     modules->settings->SetText("MoveFilesPath", "/srv/video/");
     g_chosenFolder = "/srv/new-video";
@@ -347,7 +417,7 @@ TEST_F(MenuTest, CancelOpenDialogsEndsNestedDialogsAsCancelled) {
         MainMenu::CancelOpenDialogs();
     });
     menu->Command(menu_id::kServerOptions);
-    EXPECT_EQ(modules->web->Port(), 80);
+    EXPECT_EQ(modules->web->Port(), 8080);
     // Nothing open: nothing to end.
     MainMenu::CancelOpenDialogs();
 }

@@ -40,7 +40,7 @@ TEST(Program, OneInstanceAFirstStartAndAQuietEndOnTerm) {
     const std::map<std::string, std::string> defaults = {
         {"ModeView", "1"},          {"ShotFilesType", "0"},      {"ShotCounterFiles", "0"}, {"HotKey", "458826"},
         {"HideStart", "0"},         {"VideoDeviceId", "Default"}, {"VideoResolution", "0"}, {"VideoReflect", "0"},
-        {"VideoRotate", "0"},       {"VideoDateTime", "1"},      {"JpegQuality", "50"},     {"WWWPortListener", "80"},
+        {"VideoRotate", "0"},       {"VideoDateTime", "1"},      {"JpegQuality", "50"},     {"WWWPortListener", "8080"},
         {"WWWStartAfterLaunch", "0"}, {"ModeActivation", "0"}};
     for (const auto& [key, value] : defaults) {
         ASSERT_TRUE(saved.count(key)) << key << " not saved";
@@ -48,6 +48,54 @@ TEST(Program, OneInstanceAFirstStartAndAQuietEndOnTerm) {
     }
     for (const auto& [key, value] : saved) EXPECT_NE(key[0], '_') << key << " is a run-time key";
     EXPECT_EQ(saved.at("MoveFilesPath"), (run.Folder() / "move").string() + "/");
+}
+
+TEST(Program, TwoUsersWithoutARuntimeFolderEachRunOneCopy) {
+    if (geteuid() != 0 || !Installed("setpriv")) GTEST_SKIP() << "needs root and setpriv to start as nobody";
+    // The fixed name an older build left behind in /tmp, readable by its user alone.
+    const std::string old = "/tmp/VistrelKarvexCom.lock";
+    const bool hadOld = fs::exists(old);
+    if (!hadOld) Shell("touch " + old + " && chmod 600 " + old);
+    ProgramRun root;
+    root.SetEnv("XDG_RUNTIME_DIR", "");
+    root.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}});
+    ASSERT_TRUE(root.Start());
+    ASSERT_TRUE(WaitUntil([&] { return fs::is_directory(root.Folder() / "shot"); }, 20000));
+
+    // The same program as nobody, in a folder of its own: it runs until timeout ends it (124).
+    ProgramRun other;
+    other.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}});
+    const std::string folder = other.Folder().string();
+    Shell("chown -R nobody '" + folder + "'");
+    const std::string nobody = Shell("cd '" + folder +
+                                     "' && setpriv --reuid=nobody --regid=nogroup --clear-groups env -u "
+                                     "XDG_RUNTIME_DIR QT_QPA_PLATFORM=offscreen HOME='" + folder +
+                                     "/home' timeout 6 ./vistrel 2>'" + folder + "/err'; echo $?");
+    EXPECT_EQ(nobody, "124\n") << Shell("cat '" + folder + "/err'");
+    EXPECT_TRUE(fs::is_directory(other.Folder() / "shot")) << "nobody's copy never started";
+    EXPECT_TRUE(root.Running());
+    EXPECT_EQ(root.Stop(SIGTERM), 0);
+    if (!hadOld) fs::remove(old);
+}
+
+TEST(Program, ALockThatCannotBeTakenSaysSoAndTheProgramRuns) {
+    ProgramRun run;
+    const std::string folder = run.Folder().string();
+    run.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}});
+    // A runtime folder that is gone: no other copy holds the lock, so this one runs (until timeout ends it).
+    const std::string out = Shell("cd '" + folder + "' && QT_QPA_PLATFORM=offscreen HOME='" + folder +
+                                  "/home' XDG_RUNTIME_DIR='" + folder + "/gone' timeout 4 ./vistrel 2>err >/dev/null; echo $?; grep '^vistrel:' err");
+    EXPECT_EQ(out, "124\nvistrel: running without the single-instance lock: cannot open " + folder +
+                       "/gone/VistrelKarvexCom.lock: No such file or directory\n");
+}
+
+TEST(Program, WithoutADisplayOneLineSaysWhyAndTheExitCodeIsOne) {
+    ProgramRun run;
+    const std::string folder = run.Folder().string();
+    const std::string out = Shell("cd '" + folder + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM HOME='" +
+                                  folder + "/home' XDG_RUNTIME_DIR='" + folder +
+                                  "/run' timeout 20 ./vistrel 2>&1 >/dev/null; echo $?");
+    EXPECT_EQ(out, "vistrel: needs a graphical session, but neither DISPLAY nor WAYLAND_DISPLAY is set\n1\n");
 }
 
 TEST(Program, TheHotKeyHidesAndShowsTheWindowOnX11) {

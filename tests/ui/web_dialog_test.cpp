@@ -63,7 +63,7 @@ protected:
 
 TEST_F(WebDialogTest, PortIsHeldInRangeOnLeavingTheField) {
     WhenModal([](QDialog* d) {
-        EXPECT_EQ(Edit(d, "id112")->text(), "80");
+        EXPECT_EQ(Edit(d, "id112")->text(), "8080");
         EXPECT_EQ(d->windowTitle(), "WWW Server");
         EXPECT_EQ(d->findChild<QLabel*>("id104")->text(), "LNG_MEMO7");
         TypeAndLeave(Edit(d, "id112"), "79");
@@ -79,8 +79,8 @@ TEST_F(WebDialogTest, PortIsHeldInRangeOnLeavingTheField) {
         Click(d, "id2");
     });
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(modules.web->Port(), 80);
-    EXPECT_EQ(modules.settings->GetString("WWWPortListener"), "80");
+    EXPECT_EQ(modules.web->Port(), 8080);
+    EXPECT_EQ(modules.settings->GetString("WWWPortListener"), "8080");
 }
 
 TEST_F(WebDialogTest, UnchangedOkStoresNothingAndKeepsConnections) {

@@ -5,6 +5,10 @@
 
 #include <QPixmap>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
 #include "ui/main_window.h"
@@ -56,6 +60,43 @@ TEST(WindowScreenshots, MainWindowCameraAndHotKeyDialogs) {
         dialog.done(0);
     });
     window.RunHotKeyDialog();
+}
+
+TEST(WindowScreenshots, FirstStartWithoutACameraAndAFailedWebStart) {
+    const char* folderEnv = std::getenv("VISTREL_SCREENSHOT_DIR");
+    if (!folderEnv || !*folderEnv) GTEST_SKIP() << "VISTREL_SCREENSHOT_DIR is not set";
+    g_folder = QString::fromUtf8(folderEnv);
+
+    // A port another program holds, for the web server to fail on.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    listen(holder, 1);
+    socklen_t length = sizeof address;
+    getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length);
+
+    for (const char* language : {"English", "Russian"}) {
+        TestProgramFolder folder;
+        fs::copy(fs::path(VISTREL_SOURCE_DIR) / "resources/Lang", folder.Path() / "Lang",
+                 fs::copy_options::recursive);
+        folder.WriteSettings({{"Language", language},
+                              {"VideoDeviceId", "0123456789abcdef0123456789abcdef"},
+                              {"WWWPortListener", std::to_string(ntohs(address.sin_port))}});
+        MainWindow window;
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        QTest::qWait(3500);  // past the first disconnection, which sets the caption
+        Save(window, (std::string("first_start_") + language).c_str());
+        WhenDialogOpens([language](QDialog& dialog) {
+            QTest::qWait(200);
+            Save(dialog, (std::string("web_start_failed_") + language).c_str());
+            dialog.done(0);
+        });
+        window.Menu()->Command(menu_id::kServerStart);
+        std::printf("%s caption: %s\n", language, window.windowTitle().toUtf8().constData());
+    }
+    close(holder);
 }
 
 }  // namespace

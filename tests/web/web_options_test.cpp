@@ -20,8 +20,9 @@ TEST(WebServerSettings, PortAndStartFlagAreReadWithinTheirRanges) {
         const char* stored;
         int32_t port;
     };
-    for (const Case& c : {Case{nullptr, 80}, Case{"79", 80}, Case{"80", 80}, Case{"65000", 65000},
-                          Case{"65001", 80}, Case{"8080", 8080}, Case{"abc", 80}}) {
+    // Absent or out of range: 8080, which an ordinary user may open; a stored 80 stays.
+    for (const Case& c : {Case{nullptr, 8080}, Case{"79", 8080}, Case{"80", 80}, Case{"65000", 65000},
+                          Case{"65001", 8080}, Case{"8080", 8080}, Case{"abc", 8080}}) {
         Registry registry(true);
         if (c.stored) registry.SetText("WWWPortListener", c.stored);
         registry.SetText("WWWStartAfterLaunch", "2");
