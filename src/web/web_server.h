@@ -6,9 +6,12 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "core/section_lock.h"
 #include "core/thread_start.h"
+#include "web/web_auth.h"
+#include "web/web_status.h"
 
 class Registry;
 struct ShotData;
@@ -33,6 +36,8 @@ public:
     static const char kPictureHeadStart[];
     static constexpr std::size_t kPictureHeadSize = 192;
     static const char kPageResponse[];
+    // Every name answers this when credentials are wanted and not given right.
+    static const char kUnauthorizedResponse[];
 
     // Writes the whole picture head for a body of bytes into out (size bytes
     // with its terminating zero) and returns its length, -1 when it does not fit.
@@ -64,6 +69,16 @@ public:
     int32_t CopyPublishedPicture(uint8_t* buffer);
     // Width and height of the published picture (0 before the first publish).
     void PublishedSize(int32_t& width, int32_t& height);
+    // Streams: waits at most waitMs for a picture published after the one
+    // numbered sequence, copies the newest into buffer and numbers sequence
+    // after it. Its byte count, 0 when none came or the server stopped.
+    int32_t CopyNewerPicture(uint64_t& sequence, uint8_t* buffer, int waitMs);
+    // Counts Stop calls, so a stream sees the server stop while it waits.
+    uint32_t StopCount() const { return stops_.load(std::memory_order_acquire); }
+
+    // What "status.json" reports; the window fills it on its timer tick.
+    WebStatusBoard& Status() { return status_; }
+    WebAuth& Auth() { return auth_; }
 
     // Serves one connected socket on the calling thread: takes a slot (or
     // closes at once when all are in use), answers one request, closes fd.
@@ -89,6 +104,24 @@ public:
     // something changed. Returns true when a setting changed.
     bool ApplyOptions(const char* portFieldText, int32_t startAfterLaunch);
 
+    // Who may look and where the server listens.
+    struct Access {
+        std::string user;
+        bool hasPassword;
+        std::string bindAddress;
+    };
+    Access CurrentAccess();
+    const std::string& BindAddress() const { return bindAddress_; }
+    // OK of the dialog, after ApplyOptions: an empty user switches the
+    // password off; an empty password keeps the stored hash, another is
+    // hashed and only its hash stored. A changed bind address moves a running
+    // server to it. Saves the settings file only when something changed.
+    // False when a password could not be hashed (nothing is stored then).
+    bool ApplyAccess(const char* user, const char* password, const char* bindAddress,
+                     bool* changed = nullptr);
+    // The address of "live.htm" for a browser on this machine.
+    static std::string LivePageAddress(const std::string& bindAddress, int32_t port);
+
 private:
     struct Slot {
         bool inUse = false;
@@ -113,6 +146,12 @@ private:
     // True when a whole response was sent; picture holds ShotData::kBufferBytes.
     bool HandleRequest(int fd, uint8_t* picture);
     bool SendPicture(int fd, uint8_t* picture);
+    bool SendStatus(int fd);
+    // Serves one request that passed the address check.
+    bool Answer(int fd, const sockaddr_storage& peer, uint8_t* picture);
+    // True when the request may be answered; counts wrong credentials.
+    bool Admit(const sockaddr_storage& peer, const char* authorization);
+    void LoadAccess();
 
     Registry& registry_;
     ShotData* shot_ = nullptr;
@@ -136,4 +175,11 @@ private:
     int32_t port_ = kDefaultPort;
     int32_t startAfterLaunch_ = 0;
     std::atomic<int> receiveTimeoutMs_{kDefaultReceiveTimeoutMs};
+    // Pictures published so far, under the picture lock; streams wait on it.
+    uint64_t pictureSequence_ = 0;
+    std::condition_variable_any pictureArrived_;
+    std::atomic<uint32_t> stops_{0};
+    std::string bindAddress_;
+    WebAuth auth_;
+    WebStatusBoard status_;
 };
