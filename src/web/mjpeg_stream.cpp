@@ -45,7 +45,7 @@ int64_t MjpegStream::Run() {
     uint64_t sequence = 0;
     int64_t parts = 0;
     for (;;) {
-        const int32_t bytes = server_.CopyNewerPicture(sequence, picture_, kWaitSliceMs);
+        const int32_t bytes = server_.CopyNewerPicture(sequence, stops, picture_, kWaitSliceMs);
         if (server_.StopCount() != stops) return parts;
         if (bytes > 0) {
             if (!SendPart(bytes)) return parts;

@@ -214,9 +214,8 @@ void WebServer::PublishPicture(ShotData& shot) {
     pictureArrived_.notify_all();
 }
 
-int32_t WebServer::CopyNewerPicture(uint64_t& sequence, uint8_t* buffer, int waitMs) {
+int32_t WebServer::CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t* buffer, int waitMs) {
     std::unique_lock lock(pictureLock_);
-    const uint32_t stops = stops_.load(std::memory_order_acquire);
     pictureArrived_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
         return (pictureSequence_ != sequence && shot_->publishedBytes > 0) ||
                stops_.load(std::memory_order_acquire) != stops;
@@ -343,7 +342,7 @@ void WebServer::ConnectionEntry(ThreadStart* start) {
 
 void WebServer::AcceptLoop(int listener) {
     for (;;) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
         int connection = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
         if (connection < 0) {

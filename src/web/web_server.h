@@ -71,8 +71,8 @@ public:
     void PublishedSize(int32_t& width, int32_t& height);
     // Streams: waits at most waitMs for a picture published after the one
     // numbered sequence, copies the newest into buffer and numbers sequence
-    // after it. Its byte count, 0 when none came or the server stopped.
-    int32_t CopyNewerPicture(uint64_t& sequence, uint8_t* buffer, int waitMs);
+    // after it. Its byte count, 0 when none came or StopCount is past stops.
+    int32_t CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t* buffer, int waitMs);
     // Counts Stop calls, so a stream sees the server stop while it waits.
     uint32_t StopCount() const { return stops_.load(std::memory_order_acquire); }
 
