@@ -45,13 +45,13 @@ int64_t MjpegStream::Run() {
     uint64_t sequence = 0;
     int64_t parts = 0;
     for (;;) {
+        // Looked at before each wait, so a viewer that left is not waited for.
+        if (ViewerGone()) return parts;
         const int32_t bytes = server_.CopyNewerPicture(sequence, stops, picture_, kWaitSliceMs);
         if (server_.StopCount() != stops) return parts;
         if (bytes > 0) {
             if (!SendPart(bytes)) return parts;
             ++parts;
-        } else if (ViewerGone()) {
-            return parts;
         }
     }
 }
