@@ -113,7 +113,13 @@ constexpr DefaultText kDefaults[] = {
     {"TimerCaptionStop", "Input time end recording."},
     {"TimerFormat", "HH : MM : SS"},
     {"WWWOptionsCaption", "WWW Server"},
+    {"WWWOptionsLabelBindAddress", "Listen on"},
+    {"WWWOptionsLabelPassword", "Password"},
     {"WWWOptionsLabelPort", "Port"},
+    {"WWWOptionsLabelUser", "User"},
+    {"WWWOptionsLivePage", "Live page:"},
+    {"WWWOptionsPasswordFailed", "The password could not be stored; the access settings were not changed."},
+    {"WWWOptionsPasswordKept", "(unchanged)"},
     {"WWWOptionsStartAfterLaunch", "To start a server after launch of the program."},
 };
 

@@ -131,6 +131,8 @@ private:
     void PaintNow();
     bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
+    // Hands what the window knows to the web server's "status.json".
+    void PublishWebStatus();
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;
