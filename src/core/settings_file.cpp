@@ -19,7 +19,9 @@ std::string DataFolder(const std::string& programFolder, bool programFolderWrita
     return !data.empty() && MakeFolders(data) ? data : programFolder;
 }
 
-bool Writable(const std::string& folder) { return access(folder.empty() ? "." : folder.c_str(), W_OK) == 0; }
+bool Writable(const std::string& folder) {
+    return access(folder.empty() ? "." : folder.c_str(), W_OK) == 0;
+}
 
 void CreateLastLevel(Registry& registry, const char* key) {
     const std::string folder = registry.GetString(key);

@@ -1,7 +1,5 @@
 #include "ui/main_window.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -12,6 +10,9 @@
 #include <QSocketNotifier>
 #include <QTimerEvent>
 #include <QWidget>
+
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -172,9 +173,10 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         const int32_t height = frames_->Height();
         if (camera_ && camera_->StampSwitch() != 0 && stamp_) stamp_->DrawStamp(display, width, height);
         if (options_) options_->SetLevel(level);
-        if (shot_ && HandOverPicture(*shot_, display, length, width, height, time,
-                                     mjpegParams_.quality.load(std::memory_order_relaxed),
-                                     options_ ? options_->RecordingActive() : 0)) {
+        if (shot_ &&
+            HandOverPicture(*shot_, display, length, width, height, time,
+                            mjpegParams_.quality.load(std::memory_order_relaxed),
+                            options_ ? options_->RecordingActive() : 0)) {
             ++picturesHandedOver_;
             if (worker_) worker_->Wake();
         }
@@ -205,10 +207,8 @@ void MainWindow::Paint(QPainter& painter) {
         return;
     }
     const uint8_t* buffer = frames_->Blank();
-    if (viewMode_ == 1)
-        buffer = frames_->Display();
-    else if (viewMode_ == 2)
-        buffer = frames_->Difference();
+    if (viewMode_ == 1) buffer = frames_->Display();
+    else if (viewMode_ == 2) buffer = frames_->Difference();
     const bool ownSize = target.size() == QSize(width, height);
     if (ownSize && PaintIntoBackingStore(painter, buffer, width, height)) return;
     if (screenImage_.width() != width || screenImage_.height() != height)
@@ -222,8 +222,7 @@ void MainWindow::Paint(QPainter& painter) {
         painter.drawImage(target, screenImage_);
 }
 
-bool MainWindow::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width,
-                                       int32_t height) {
+bool MainWindow::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height) {
     // The window's backing store is an image in memory on the raster
     // platforms; a picture of the area's own size can then be written
     // straight into it, sparing the intermediate image and the copy.
@@ -244,8 +243,8 @@ bool MainWindow::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer,
         y + height > store->height())
         return false;
     // Not bits(): that would detach a shared image from the memory the engine paints into.
-    uchar* first = const_cast<uchar*>(store->constBits()) +
-                   static_cast<qsizetype>(y) * store->bytesPerLine() + static_cast<qsizetype>(x) * 4;
+    uchar* first = const_cast<uchar*>(store->constBits()) + static_cast<qsizetype>(y) * store->bytesPerLine() +
+                   static_cast<qsizetype>(x) * 4;
     FrameToScreenPixels(buffer, width, height, first, store->bytesPerLine());
     ++directPaints_;
     return true;
@@ -265,8 +264,7 @@ void MainWindow::ConnectCamera() {
     if (capture_->Connect()) {
         char caption[Registry::kBufferSize + 40];
         const std::string name = settings_->GetString("_VideoDeviceStName");
-        std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(),
-                      frames_->Height());
+        std::snprintf(caption, sizeof caption, "%s: %i x %i", name.c_str(), frames_->Width(), frames_->Height());
         SetCaption(QString::fromUtf8(caption));
         ResizeToPicture();
     } else {
@@ -298,8 +296,7 @@ void MainWindow::OnTimer() {
 }
 
 void MainWindow::Tick() {
-    if (web_ && web_->PollStateChange(serverRunning_) && menu_)
-        menu_->UpdateServerChecks(serverRunning_ != 0);
+    if (web_ && web_->PollStateChange(serverRunning_) && menu_) menu_->UpdateServerChecks(serverRunning_ != 0);
     if (!serverAutoStartDone_) {
         serverAutoStartDone_ = true;
         if (web_) web_->StartIfConfigured();
@@ -342,8 +339,7 @@ void MainWindow::UpdateStateIcon() {
     }
     int index = state_pictures::kNoCamera;
     if (capture_ && capture_->Connected())
-        index =
-            (options_ && options_->RecordingActive()) ? 1 + options_->Blink() : state_pictures::kConnected;
+        index = (options_ && options_->RecordingActive()) ? 1 + options_->Blink() : state_pictures::kConnected;
     if (index == iconIndex_) return;
     iconIndex_ = index;
     setWindowIcon(stateIcons_[index]);

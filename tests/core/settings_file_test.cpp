@@ -75,9 +75,8 @@ TEST(ProgramPaths, FolderNameAndTrailingSlash) {
 }
 
 TEST_F(SettingsFileTest, LoadsKeysValuesAndSkipsKeyOnlyLines) {
-    WriteFile(Ini(),
-              "GoDetector 35\nLanguage English\r\nGoDetector\n\n   \nTitle Front door cam\n"
-              "Pad  two blanks  \nModeView 1\nModeView 2\n");
+    WriteFile(Ini(), "GoDetector 35\nLanguage English\r\nGoDetector\n\n   \nTitle Front door cam\n"
+                     "Pad  two blanks  \nModeView 1\nModeView 2\n");
     SettingsFile settings;
     EXPECT_EQ(settings.GetString("GoDetector"), "35");
     EXPECT_EQ(settings.GetString("Language"), "English") << "CR before LF dropped";
@@ -149,8 +148,7 @@ TEST_F(SettingsFileTest, AKilledSaveLeavesAWholeFile) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             SettingsFile settings;
-            for (int i = 0; i < 2000; ++i)
-                settings.SetText(("Key" + std::to_string(10000 + i)).c_str(), "new");
+            for (int i = 0; i < 2000; ++i) settings.SetText(("Key" + std::to_string(10000 + i)).c_str(), "new");
             for (;;) settings.Save();
         }
         usleep(2000 + round * 3000);
@@ -184,14 +182,12 @@ TEST_F(SettingsFileTest, ReadOnlyProgramFolderUsesXdgFolders) {
         {
             SettingsFile settings;
             if (settings.GetString("_ProgramPath") != folder_.string() + "/") _exit(11);
-            if (settings.GetString("MoveFilesPath") != home.string() + "/.local/share/vistrel/move/")
-                _exit(12);
+            if (settings.GetString("MoveFilesPath") != home.string() + "/.local/share/vistrel/move/") _exit(12);
             if (!fs::is_directory(home / ".local/share/vistrel/shot")) _exit(13);
             settings.SetInt("GoDetector", 55);
             if (!settings.Save()) _exit(14);
         }
-        _exit(ReadFile(home / ".config/vistrel/rec.ini").find("GoDetector 55\n") == std::string::npos ? 15
-                                                                                                      : 0);
+        _exit(ReadFile(home / ".config/vistrel/rec.ini").find("GoDetector 55\n") == std::string::npos ? 15 : 0);
     }
     int status = 0;
     waitpid(child, &status, 0);
