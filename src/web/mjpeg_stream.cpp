@@ -12,6 +12,9 @@
 namespace {
 
 constexpr int kDefaultSendTimeoutMs = 10000;
+// Each part ends with the next boundary, so a browser shows it at once
+// rather than when the next picture comes.
+constexpr char kPartEnd[] = "\r\n--vistrelframe\r\n";
 
 }  // namespace
 
@@ -21,11 +24,12 @@ const char MjpegStream::kHead[] =
     "Cache-Control: no-cache\r\n"
     "Connection: close\r\n"
     "Content-Type: multipart/x-mixed-replace; boundary=vistrelframe\r\n"
-    "\r\n";
+    "\r\n"
+    "--vistrelframe\r\n";
 
 int MjpegStream::FormatPartHead(char* out, std::size_t size, int32_t bytes) {
     const int length =
-        std::snprintf(out, size, "--vistrelframe\r\nContent-Type: image/jpeg\r\nContent-Length: %d\r\n\r\n",
+        std::snprintf(out, size, "Content-Type: image/jpeg\r\nContent-Length: %d\r\n\r\n",
                       static_cast<int>(bytes > 0 ? bytes : 0));
     return length >= 0 && static_cast<std::size_t>(length) < size ? length : -1;
 }
@@ -44,15 +48,25 @@ int64_t MjpegStream::Run() {
     const uint32_t stops = server_.StopCount();
     uint64_t sequence = 0;
     int64_t parts = 0;
+    int32_t lastBytes = 0;
+    bool repeatDue = false;
     for (;;) {
         // Looked at before each wait, so a viewer that left is not waited for.
         if (ViewerGone()) return parts;
-        const int32_t bytes = server_.CopyNewerPicture(sequence, stops, picture_, kWaitSliceMs);
+        const int waitMs = repeatDue ? kRepeatAfterMs : kWaitSliceMs;
+        const int32_t bytes = server_.CopyNewerPicture(sequence, stops, picture_, waitMs);
         if (server_.StopCount() != stops) return parts;
         if (bytes > 0) {
-            if (!SendPart(bytes)) return parts;
-            ++parts;
+            lastBytes = bytes;
+            repeatDue = true;
+        } else if (repeatDue) {
+            // Browsers show a part only once the next one has come; a still camera is shown by sending it again.
+            repeatDue = false;
+        } else {
+            continue;
         }
+        if (!SendPart(lastBytes)) return parts;
+        ++parts;
     }
 }
 
@@ -69,7 +83,7 @@ bool MjpegStream::SendPart(int32_t bytes) {
     };
     return SendAllWithin(socket_, head, static_cast<std::size_t>(headLength), left(), true) >= 0 &&
            SendAllWithin(socket_, picture_, static_cast<std::size_t>(bytes), left(), true) >= 0 &&
-           SendAllWithin(socket_, "\r\n", 2, left()) >= 0;
+           SendAllWithin(socket_, kPartEnd, sizeof kPartEnd - 1, left()) >= 0;
 }
 
 bool MjpegStream::ViewerGone() const {

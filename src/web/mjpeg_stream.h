@@ -19,6 +19,8 @@ public:
     static constexpr int kSendBufferBytes = 256 * 1024;
     // Longest wait for a new picture before the viewer's socket is looked at again.
     static constexpr int kWaitSliceMs = 1000;
+    // A picture not followed by another within this time is sent once more.
+    static constexpr int kRepeatAfterMs = 200;
 
     // The head of one part for a picture of bytes into out; its length, -1 when it does not fit.
     static int FormatPartHead(char* out, std::size_t size, int32_t bytes);

@@ -83,7 +83,7 @@ TEST_F(WebAccessTest, CurlNeedsTheRightCredentialsAndWrongOnesEndInSilence) {
     EXPECT_EQ(stream.exitCode, 28);
     const std::string part =
         "--vistrelframe\r\nContent-Type: image/jpeg\r\nContent-Length: " + std::to_string(jpeg.size()) +
-        "\r\n\r\n" + std::string(jpeg.begin(), jpeg.end());
+        "\r\n\r\n" + std::string(jpeg.begin(), jpeg.end()) + "\r\n--vistrelframe\r\n";
     EXPECT_EQ(stream.output.rfind(part, 0), 0u);
 
     // After the first block (1 s) the right credentials are served and clear the count.
