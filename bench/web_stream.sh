@@ -68,13 +68,25 @@ cpu_during() {
     'BEGIN { printf "%.1f", 100 * t / hz / (e - s) }'
 }
 
+# The worker's publish time over the last phase, from the server's report on SIGUSR1.
+publish_report() {
+  local before
+  before="$(grep -c published "$work/server.$port.log" || true)"
+  kill -USR1 "$server"
+  for _ in $(seq 50); do [ "$(grep -c published "$work/server.$port.log")" -gt "$before" ] && break; sleep 0.1; done
+  grep published "$work/server.$port.log" | tail -n 1 | sed 's/^/   worker: /'
+}
+
+publish_report >/dev/null
 idle_cpu="$(cpu_during sleep "$((seconds + 1))")"
 echo "no viewer: server CPU ${idle_cpu} % of one core"
+publish_report
 watch() { "$build/vistrel-webclients" stream "$port" "$1" "$seconds" >"$work/viewers.$1"; }
 for viewers in 1 10 50; do
   cpu="$(cpu_during watch "$viewers")"
   awk -v c="$cpu" -v i="$idle_cpu" '{ print $0 } END { printf "   server CPU %.1f %% of one core, %+.1f %% beside no viewer (goal at most +10 %% for 50)\n", c, c - i }' \
     "$work/viewers.$viewers"
+  publish_report
 done
 
 # Memory: 50 viewers for a minute, sampled every 5 s after they connected.
@@ -92,8 +104,6 @@ echo "$samples" | awk '{ printf "   growth after the first sample: %+d kB\n", $N
 cat "$work/memory.viewers"
 
 kill "$server"
-wait "$server" 2>/dev/null || true
-sed -n 2p "$work/server.$port.log" | sed 's/^/server: /'
 
 # Snapshots with authentication off and on, from two servers side by side,
 # in alternating rounds so that the machine's other load falls on both alike.

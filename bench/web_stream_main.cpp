@@ -1,8 +1,9 @@
 // Serves one JPEG file through the web server and publishes it RATE times a
 // second as the output worker would, for bench/web_stream.sh:
 // vistrel-webstream PORT FILE.JPG RATE [USER PASSWORD]
-// On SIGINT or SIGTERM it prints how many pictures it published and the
-// longest publish, which is the time the worker would have been held up.
+// On SIGUSR1 (and at the end, on SIGINT or SIGTERM) it prints how many
+// pictures it published since the last report and how long a publish took,
+// which is the worker's share of the streams.
 #include <signal.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -37,6 +39,7 @@ int main(int argc, char** argv) {
     sigemptyset(&stop);
     sigaddset(&stop, SIGINT);
     sigaddset(&stop, SIGTERM);
+    sigaddset(&stop, SIGUSR1);
     pthread_sigmask(SIG_BLOCK, &stop, nullptr);
 
     Registry registry(true);
@@ -56,8 +59,10 @@ int main(int argc, char** argv) {
     if (!server.Start()) return 1;
 
     std::atomic<bool> done{false};
+    std::mutex statsMutex;
     int64_t published = 0;
     std::chrono::nanoseconds longest{0};
+    std::chrono::nanoseconds total{0};
     std::thread worker([&] {
         const auto period = std::chrono::nanoseconds(1000000000 / rate);
         auto next = std::chrono::steady_clock::now();
@@ -66,19 +71,32 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_until(next);
             const auto start = std::chrono::steady_clock::now();
             server.PublishPicture(shot);
-            longest = std::max(longest, std::chrono::steady_clock::now() - start);
+            const auto took = std::chrono::steady_clock::now() - start;
+            std::lock_guard guard(statsMutex);
+            longest = std::max(longest, took);
+            total += took;
             ++published;
         }
     });
     std::printf("serving %zu bytes on port %d at %d pictures/s%s\n", jpeg.size(),
                 static_cast<int>(server.Port()), rate, argc == 6 ? " with authentication" : "");
     std::fflush(stdout);
+    auto report = [&] {
+        std::lock_guard guard(statsMutex);
+        std::printf("published %lld pictures, publish took %.1f us on average, %.1f us at the longest\n",
+                    static_cast<long long>(published),
+                    std::chrono::duration<double, std::micro>(total).count() /
+                        static_cast<double>(std::max<int64_t>(published, 1)),
+                    std::chrono::duration<double, std::micro>(longest).count());
+        std::fflush(stdout);
+        published = 0;
+        longest = total = std::chrono::nanoseconds{0};
+    };
     int signal = 0;
-    sigwait(&stop, &signal);
+    while (sigwait(&stop, &signal) == 0 && signal == SIGUSR1) report();
     done.store(true, std::memory_order_release);
     worker.join();
     server.Stop();
-    std::printf("published %lld pictures, longest publish %.1f us\n", static_cast<long long>(published),
-                std::chrono::duration<double, std::micro>(longest).count());
+    report();
     return 0;
 }
