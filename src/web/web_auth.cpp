@@ -118,16 +118,24 @@ bool WebAuth::CheckPassword(const char* password, const char* hash) const {
     return ConstantTimeEquals(computed, std::strlen(computed), hash, std::strlen(hash));
 }
 
+bool WebAuth::Cached(const char* authorization, std::size_t length) {
+    std::lock_guard guard(mutex_);
+    return hash_[0] == '\0' ||
+           (acceptedLength_ > 0 && ConstantTimeEquals(authorization, length, accepted_, acceptedLength_));
+}
+
 bool WebAuth::Accepts(const char* authorization) {
     const std::size_t length = std::strlen(authorization);
+    if (Cached(authorization, length)) return true;
+    // One password hash at a time: each takes megabytes, and a crowd of wrong
+    // guesses must not take them all at once.
+    std::lock_guard checking(checkMutex_);
+    if (Cached(authorization, length)) return true;
     char user[kFieldSize];
     char hash[kFieldSize];
     uint64_t generation = 0;
     {
         std::lock_guard guard(mutex_);
-        if (hash_[0] == '\0') return true;
-        if (acceptedLength_ > 0 && ConstantTimeEquals(authorization, length, accepted_, acceptedLength_))
-            return true;
         std::memcpy(user, user_, sizeof user);
         std::memcpy(hash, hash_, sizeof hash);
         generation = generation_;

@@ -53,10 +53,13 @@ private:
     };
 
     bool CheckPassword(const char* password, const char* hash) const;
+    // True when authentication is off or authorization is the last accepted value.
+    bool Cached(const char* authorization, std::size_t length);
     Address* FindAddress(const uint8_t key[16]);
     Address& TakeAddress(const uint8_t key[16], Clock::time_point now);
 
     mutable std::mutex mutex_;
+    std::mutex checkMutex_;
     char user_[kFieldSize] = {};
     char hash_[kFieldSize] = {};
     // The Authorization value last accepted, as it came.
