@@ -60,6 +60,8 @@ int WebDialog::Run(QWidget* parent) {
     auto* userLabel = new QLabel(UiText(registry_, "WWWOptionsLabelUser"), &dialog);
     auto* user = new QLineEdit(QString::fromStdString(access.user), &dialog);
     user->setObjectName("wwwUser");
+    // Basic authentication ends the user name at the first colon.
+    user->setValidator(new QRegularExpressionValidator(QRegularExpression("[^:]*"), user));
     auto* passwordLabel = new QLabel(UiText(registry_, "WWWOptionsLabelPassword"), &dialog);
     auto* password = new QLineEdit(&dialog);
     password->setObjectName("wwwPassword");
