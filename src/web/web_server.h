@@ -18,7 +18,9 @@ struct ShotData;
 
 // The HTTP snapshot server: answers every connection on one TCP port with
 // either a fixed page showing the picture or the latest published JPEG, then
-// closes it. Registered as "_CL_WWWServer"; finds the picture block under
+// closes it; besides, "live.htm", "stream.mjpg" (MjpegStream) and
+// "status.json" (WebStatusBoard), all behind WebAuth when a password is set.
+// Registered as "_CL_WWWServer"; finds the picture block under
 // "_MYSHOTDATA". Start, Stop and the options calls belong to the UI thread;
 // PublishPicture to the output worker; connections run on their own threads.
 class WebServer {
