@@ -89,12 +89,13 @@ for viewers in 1 10 50; do
   publish_report
 done
 
-# Memory: 50 viewers for a minute, sampled every 5 s after they connected.
+# Memory: 50 viewers for a minute, sampled every 5 s once their first
+# pictures have filled the buffers they were given when they connected.
 "$build/vistrel-webclients" stream "$port" 50 "$memory_seconds" >"$work/memory.viewers" &
 clients=$!
-sleep 3
+sleep 5
 samples=""
-for _ in $(seq $(((memory_seconds - 2) / 5))); do
+for _ in $(seq $(((memory_seconds - 4) / 5))); do
   samples="$samples $(rss "$server")"
   sleep 5
 done
