@@ -8,7 +8,7 @@ seconds=${1:-20}
 runs=${2:-0}
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVISTREL_FUZZ=ON \
   -DVISTREL_WITH_UI=OFF -DVISTREL_WITH_BENCH=OFF >/dev/null
-targets="fuzz_settings fuzz_language fuzz_http fuzz_recovery fuzz_avi"
+targets="fuzz_settings fuzz_language fuzz_http fuzz_recovery fuzz_avi fuzz_auth"
 cmake --build build-fuzz -j"$(nproc)" --target $targets
 scratch=$(mktemp -d /tmp/vistrel-fuzz-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT

@@ -30,6 +30,13 @@ void CreateLastLevel(Registry& registry, const char* key) {
     if (!folder.empty()) mkdir(folder.c_str(), 0755);
 }
 
+// Keys whose values are password hashes.
+bool HoldsSecret(const std::string& key) {
+    static constexpr char kSuffix[] = "PasswordHash";
+    constexpr std::size_t length = sizeof kSuffix - 1;
+    return key.size() >= length && key.compare(key.size() - length, length, kSuffix) == 0;
+}
+
 bool WriteAll(int fd, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -94,11 +101,13 @@ bool SettingsFile::Save() {
     if (!GetText("_FileParams", path)) return false;
 
     std::string text;
+    bool secret = false;
     {
         // The worker stores "ShotCounterFiles" meanwhile; walk a stable map.
         std::lock_guard guard(*this);
         for (const auto& [key, value] : Entries()) {
             if (!key.empty() && key[0] == '_') continue;
+            secret = secret || (!value.empty() && HoldsSecret(key));
             text += key;
             text += ' ';
             text += value;
@@ -112,7 +121,8 @@ bool SettingsFile::Save() {
         std::fprintf(stderr, "settings: cannot write %s: %s\n", path, std::strerror(errno));
         return false;
     }
-    fchmod(fd, 0644);
+    // A password hash is for the owner's eyes only.
+    fchmod(fd, secret ? 0600 : 0644);
     const bool written = WriteAll(fd, text) && fsync(fd) == 0;
     const bool closed = close(fd) == 0;
     if (!written || !closed || std::rename(temp.c_str(), path) != 0) {

@@ -387,6 +387,7 @@ void MainWindow::Tick() {
     if (statusLine_) statusLine_->Refresh(worker_ ? worker_->PhotoFailures() : 0);
     // Changes asked for off this thread (the photo counter) reach the file here, once per tick.
     if (settings_) settings_->SaveIfAsked();
+    PublishWebStatus();
 }
 
 void MainWindow::TickRecording() {
@@ -396,6 +397,30 @@ void MainWindow::TickRecording() {
     options_->Tick();
     if (status) status->SetActivity(options_->RecordingActive() != 0, options_->Idle());
     if (worker_) worker_->SetPreRecordSeconds(options_->PreRecordSeconds());
+}
+
+void MainWindow::PublishWebStatus() {
+    if (!web_ || !web_->Running()) return;
+    WebStatus status;
+    status.cameraConnected = capture_ && capture_->Connected();
+    std::snprintf(status.camera, sizeof status.camera, "%s", windowTitle().toUtf8().constData());
+    if (options_) {
+        status.recording = options_->RecordingActive() != 0;
+        status.mode = options_->Mode();
+        status.detectorHolding = options_->Hold() > 0;
+        status.inTimeWindow = options_->InWindow() != 0;
+        status.level = options_->Level();
+        status.threshold = options_->Threshold();
+    }
+    if (recorder_) {
+        const RecordingStatus::Snapshot recording = recorder_->Status().Read();
+        std::snprintf(status.file, sizeof status.file, "%s", recording.fileName.c_str());
+        status.frames = recording.fileName.empty() ? -1 : recording.frames;
+        status.freeBytes = recording.freeBytes;
+    }
+    if (status.freeBytes < 0 && settings_)
+        status.freeBytes = WebStatusBoard::FreeBytes(settings_->GetString("MoveFilesPath").c_str());
+    web_->Status().Update(status);
 }
 
 void MainWindow::UpdateStateIcon() {

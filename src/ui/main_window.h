@@ -152,6 +152,8 @@ private:
     void CameraEvent(bool connected);
     void PaintNoCameraHint(QPainter& painter);
     void FitMenuBar();
+    // Hands what the window knows to the web server's "status.json".
+    void PublishWebStatus();
 
     // Module references, in the order of creation.
     std::unique_ptr<SettingsFile> settings_;

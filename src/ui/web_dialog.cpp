@@ -5,10 +5,13 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QUrl>
 
 #include "core/registry.h"
+#include "ui/link_label.h"
 #include "ui/main_menu.h"
 #include "ui/web_start_failure.h"
 #include "web/web_server.h"
@@ -55,13 +58,48 @@ int WebDialog::Run(QWidget* parent) {
     auto* cancel = new QPushButton(UiText(registry_, "Cancel"), &dialog);
     cancel->setObjectName("id2");
 
-    QObject::connect(port, &QLineEdit::editingFinished, &dialog, [port] { ValidateField(port); });
+    const WebServer::Access access = server_.CurrentAccess();
+    auto* userLabel = new QLabel(UiText(registry_, "WWWOptionsLabelUser"), &dialog);
+    auto* user = new QLineEdit(QString::fromStdString(access.user), &dialog);
+    user->setObjectName("wwwUser");
+    // Basic authentication ends the user name at the first colon.
+    user->setValidator(new QRegularExpressionValidator(QRegularExpression("[^:]*"), user));
+    auto* passwordLabel = new QLabel(UiText(registry_, "WWWOptionsLabelPassword"), &dialog);
+    auto* password = new QLineEdit(&dialog);
+    password->setObjectName("wwwPassword");
+    password->setEchoMode(QLineEdit::Password);
+    if (access.hasPassword) password->setPlaceholderText(UiText(registry_, "WWWOptionsPasswordKept"));
+    auto* bindLabel = new QLabel(UiText(registry_, "WWWOptionsLabelBindAddress"), &dialog);
+    auto* bind = new QLineEdit(QString::fromStdString(access.bindAddress), &dialog);
+    bind->setObjectName("wwwBindAddress");
+    auto* liveLabel = new QLabel(UiText(registry_, "WWWOptionsLivePage"), &dialog);
+    auto* live = new LinkLabel(&dialog);
+    live->setObjectName("wwwLivePage");
+    auto showLive = [port, bind, live] {
+        live->setText(QString::fromStdString(
+            WebServer::LivePageAddress(bind->text().trimmed().toStdString(),
+                                       WebServer::ValidatePort(port->text().toUtf8().constData()))));
+    };
+    showLive();
+    QObject::connect(live, &LinkLabel::clicked, &dialog, [live] { LinkLabel::OpenUrl(QUrl(live->text())); });
+    QObject::connect(bind, &QLineEdit::editingFinished, &dialog, showLive);
+
+    QObject::connect(port, &QLineEdit::editingFinished, &dialog, [port, showLive] {
+        ValidateField(port);
+        showLive();
+    });
     QObject::connect(start, &QCheckBox::clicked, &dialog,
                      [&startFlag](bool checked) { startFlag = checked ? 1 : 0; });
     QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
         ValidateField(port);
         wasRunning = server_.Running();
         server_.ApplyOptions(port->text().toUtf8().constData(), startFlag);
+        if (!server_.ApplyAccess(user->text().trimmed().toUtf8().constData(),
+                                 password->text().toUtf8().constData(),
+                                 bind->text().trimmed().toUtf8().constData())) {
+            QMessageBox::warning(&dialog, UiText(registry_, "WWWOptionsCaption"),
+                                 UiText(registry_, "WWWOptionsPasswordFailed"));
+        }
         dialog.done(1);
     });
     QObject::connect(cancel, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(0); });
@@ -71,9 +109,17 @@ int WebDialog::Run(QWidget* parent) {
     layout->addWidget(portLabel, 1, 0);
     layout->addWidget(port, 1, 1);
     layout->addWidget(start, 2, 0, 1, 4);
-    layout->setRowMinimumHeight(3, 12);
-    layout->addWidget(ok, 4, 0, 1, 2, Qt::AlignLeft);
-    layout->addWidget(cancel, 4, 3, Qt::AlignRight);
+    layout->addWidget(userLabel, 3, 0);
+    layout->addWidget(user, 3, 1, 1, 3);
+    layout->addWidget(passwordLabel, 4, 0);
+    layout->addWidget(password, 4, 1, 1, 3);
+    layout->addWidget(bindLabel, 5, 0);
+    layout->addWidget(bind, 5, 1, 1, 3);
+    layout->addWidget(liveLabel, 6, 0);
+    layout->addWidget(live, 6, 1, 1, 3);
+    layout->setRowMinimumHeight(7, 12);
+    layout->addWidget(ok, 8, 0, 1, 2, Qt::AlignLeft);
+    layout->addWidget(cancel, 8, 3, Qt::AlignRight);
     layout->setColumnStretch(2, 1);
     dialog.setMinimumWidth(340);
 

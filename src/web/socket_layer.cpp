@@ -23,19 +23,47 @@ int FailOpen(int socket, const char* step, const char** failedStep) {
 
 }  // namespace
 
-int OpenListener(int32_t port, const char** failedStep) {
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int OpenListener(int32_t port, const char** failedStep) { return OpenListener(port, "", failedStep); }
+
+int OpenListener(int32_t port, const char* address, const char** failedStep) {
+    sockaddr_storage local{};
+    socklen_t localLength = 0;
+    auto* v4 = reinterpret_cast<sockaddr_in*>(&local);
+    auto* v6 = reinterpret_cast<sockaddr_in6*>(&local);
+    if (!address || address[0] == '\0') {
+        v4->sin_family = AF_INET;
+        v4->sin_addr.s_addr = htonl(INADDR_ANY);
+        localLength = sizeof *v4;
+    } else if (inet_pton(AF_INET, address, &v4->sin_addr) == 1) {
+        v4->sin_family = AF_INET;
+        localLength = sizeof *v4;
+    } else if (inet_pton(AF_INET6, address, &v6->sin6_addr) == 1) {
+        v6->sin6_family = AF_INET6;
+        localLength = sizeof *v6;
+    } else {
+        if (failedStep) *failedStep = "address";
+        errno = EINVAL;
+        return kNoSocket;
+    }
+    const uint16_t networkPort = htons(static_cast<uint16_t>(port));
+    if (local.ss_family == AF_INET)
+        v4->sin_port = networkPort;
+    else
+        v6->sin6_port = networkPort;
+
+    const int listener = socket(local.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listener < 0) {
         if (failedStep) *failedStep = "socket";
         return kNoSocket;
     }
     const int on = 1;
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (local.ss_family == AF_INET6) {
+        // "::" takes IPv4 clients too where the system allows it.
+        const int v6Only = 0;
+        setsockopt(listener, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
+    }
+    if (bind(listener, reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
         return FailOpen(listener, "bind", failedStep);
     }
     if (listen(listener, 10) != 0) return FailOpen(listener, "listen", failedStep);
@@ -121,6 +149,31 @@ int SendAll(int socket, const void* data, std::size_t n, bool more) {
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0) return -1;
         sent += static_cast<std::size_t>(put);
+    }
+    return static_cast<int>(n);
+}
+
+int SendAllWithin(int socket, const void* data, std::size_t n, int waitMs, bool more) {
+    const char* in = static_cast<const char*>(data);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    std::size_t sent = 0;
+    const int flags = MSG_NOSIGNAL | MSG_DONTWAIT | (more ? MSG_MORE : 0);
+    while (sent < n) {
+        const ssize_t put = send(socket, in + sent, n - sent, flags);
+        if (put > 0) {
+            sent += static_cast<std::size_t>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR) continue;
+        if (put == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return -1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        pollfd writable{socket, POLLOUT, 0};
+        if (poll(&writable, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return -1;
     }
     return static_cast<int>(n);
 }

@@ -12,6 +12,10 @@ constexpr int kNoSocket = -1;
 // a backlog of 10 (SO_REUSEADDR on). kNoSocket on failure, with errno set and
 // *failedStep (when given) naming the call that failed.
 int OpenListener(int32_t port, const char** failedStep = nullptr);
+// The same on one local address: empty is every IPv4 address, an IPv4 or
+// IPv6 literal that address alone, "::" IPv6 and IPv4 where the system
+// allows. An address that is not a literal fails with EINVAL at "address".
+int OpenListener(int32_t port, const char* address, const char** failedStep);
 
 // Closes a socket variable and sets it to none; negative values count as none.
 void CloseSocket(int& socket);
@@ -35,6 +39,9 @@ int ReadLine(int socket, char* buffer, int size);
 // Never raises SIGPIPE. more: further data follows at once (lets the kernel
 // merge it into the same segments).
 int SendAll(int socket, const void* data, std::size_t n, bool more = false);
+// SendAll that gives up (-1, ETIMEDOUT) when the peer has not taken all n
+// bytes within waitMs, however the bytes trickle out.
+int SendAllWithin(int socket, const void* data, std::size_t n, int waitMs, bool more = false);
 // SendAll of a text without its terminating zero.
 int SendText(int socket, const char* text, bool more = false);
 

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -15,12 +15,19 @@
 #include "core/registry.h"
 #include "core/save_request.h"
 #include "recording/shot_data.h"
+#include "web/http_request.h"
+#include "web/live_page.h"
+#include "web/mjpeg_stream.h"
 #include "web/socket_layer.h"
 
 namespace {
 
 constexpr const char* kPortKey = "WWWPortListener";
 constexpr const char* kStartKey = "WWWStartAfterLaunch";
+constexpr const char* kUserKey = "WWWUser";
+constexpr const char* kHashKey = "WWWPasswordHash";
+constexpr const char* kBindKey = "WWWBindAddress";
+constexpr std::size_t kStatusSize = 2048;
 // Longest wait for a client to close after its full response was sent.
 constexpr int kFinishWaitMs = 2000;
 constexpr int kAcceptWaitMs = 5000;
@@ -47,19 +54,20 @@ bool IsConnectionError(int error) {
     }
 }
 
-bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+// The head of a new response of type with a body of bytes.
+int FormatHead(char* out, std::size_t size, const char* type, std::size_t bytes) {
+    const int length = std::snprintf(out, size,
+                                     "HTTP/1.1 200 OK\r\nServer: Vistrel v1.2\r\nCache-Control: no-cache\r\n"
+                                     "Connection: close\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n",
+                                     type, bytes);
+    return length >= 0 && static_cast<std::size_t>(length) < size ? length : -1;
+}
 
-// "GET", any white space, then the target up to the next blank.
-bool FindTarget(const char* line, const char** target, std::size_t* length) {
-    if (std::strncmp(line, "GET", 3) != 0) return false;
-    const char* p = line + 3;
-    while (*p != '\0' && IsBlank(*p)) ++p;
-    const char* start = p;
-    while (*p != '\0' && !IsBlank(*p)) ++p;
-    if (p == start) return false;
-    *target = start;
-    *length = static_cast<std::size_t>(p - start);
-    return true;
+bool SendWithHead(int fd, const char* type, const char* body, std::size_t bytes) {
+    char head[WebServer::kPictureHeadSize];
+    const int headLength = FormatHead(head, sizeof head, type, bytes);
+    return headLength > 0 && SendAll(fd, head, static_cast<std::size_t>(headLength), true) >= 0 &&
+           SendAll(fd, body, bytes) >= 0;
 }
 
 }  // namespace
@@ -81,6 +89,17 @@ const char WebServer::kPageResponse[] =
     "<html><title>Vistrel v1.2</title><head><head><body><img src='wwwcam.jpg'></body></html>"
     "\r\n\r\n";
 
+const char WebServer::kUnauthorizedResponse[] =
+    "HTTP/1.1 401 Unauthorized\r\n"
+    "Server: Vistrel v1.2\r\n"
+    "Cache-Control: no-cache\r\n"
+    "Connection: close\r\n"
+    "WWW-Authenticate: Basic realm=\"Vistrel\"\r\n"
+    "Content-Type: text/plain\r\n"
+    "Content-Length: 23\r\n"
+    "\r\n"
+    "Authorization required\n";
+
 WebServer::WebServer(Registry& registry) : registry_(registry) {
     port_ = registry_.IntInRange(kPortKey, kDefaultPort, kMinPort, kMaxPort);
     startAfterLaunch_ = registry_.IntInRange(kStartKey, 0, 0, 1);
@@ -90,7 +109,15 @@ WebServer::WebServer(Registry& registry) : registry_(registry) {
         ownShot_ = std::make_unique<ShotData>();
         shot_ = ownShot_.get();
     }
+    LoadAccess();
     registry_.SetHandle("_CL_WWWServer", this);
+}
+
+void WebServer::LoadAccess() {
+    bindAddress_ = registry_.GetString(kBindKey);
+    const std::string user = registry_.GetString(kUserKey);
+    const std::string hash = registry_.GetString(kHashKey);
+    auth_.SetCredentials(user.c_str(), hash.c_str());
 }
 
 WebServer::~WebServer() {
@@ -117,14 +144,17 @@ bool WebServer::Start() {
     if (listenSocket_.load(std::memory_order_acquire) >= 0 || acceptThread_) Stop();
 
     const char* step = "socket";
-    const int listener = OpenListener(port_, &step);
+    const int listener = OpenListener(port_, bindAddress_.c_str(), &step);
     if (listener < 0) {
         const int error = errno;
         startError_ = error != 0 ? error : EIO;
-        std::fprintf(stderr, "web: cannot listen on port %d (%s): %s%s\n", static_cast<int>(port_), step,
-                     std::strerror(error),
-                     error == EACCES && port_ < 1024 ? "; ports below 1024 need privileges, choose 1024 or above"
-                                                     : "");
+        const std::string at = bindAddress_.empty() ? std::string() : " at \"" + bindAddress_ + "\"";
+        const bool notAddress = std::strcmp(step, "address") == 0;
+        std::fprintf(stderr, "web: cannot listen on port %d%s (%s): %s%s\n", static_cast<int>(port_),
+                     at.c_str(), step, notAddress ? "not an IP address" : std::strerror(error),
+                     error == EACCES && port_ < 1024
+                         ? "; ports below 1024 need privileges, choose 1024 or above"
+                         : "");
         return false;
     }
     listenSocket_.store(listener, std::memory_order_release);
@@ -141,6 +171,11 @@ bool WebServer::Start() {
 }
 
 void WebServer::Stop() {
+    {
+        std::lock_guard guard(pictureLock_);
+        stops_.fetch_add(1, std::memory_order_release);
+    }
+    pictureArrived_.notify_all();
     {
         // The accept thread owns the listener and closes it; shutting it down
         // makes its pending accept fail.
@@ -170,11 +205,30 @@ int WebServer::PollStateChange(int& shown) const {
 void WebServer::PublishPicture(ShotData& shot) {
     const int32_t bytes = std::min(shot.jpegBytes, ShotData::kBufferBytes);
     if (bytes <= 0) return;
-    std::lock_guard guard(pictureLock_);
-    std::memcpy(shot_->published.get(), shot.jpeg.get(), static_cast<std::size_t>(bytes));
-    shot_->publishedBytes = bytes;
-    shot_->publishedHeight = shot.jpegHeight;
-    shot_->publishedWidth = shot.jpegWidth;
+    {
+        std::lock_guard guard(pictureLock_);
+        std::memcpy(shot_->published.get(), shot.jpeg.get(), static_cast<std::size_t>(bytes));
+        shot_->publishedBytes = bytes;
+        shot_->publishedHeight = shot.jpegHeight;
+        shot_->publishedWidth = shot.jpegWidth;
+        ++pictureSequence_;
+    }
+    // Streams copy it on their own threads; the worker goes on at once.
+    pictureArrived_.notify_all();
+}
+
+int32_t WebServer::CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t* buffer, int waitMs) {
+    std::unique_lock lock(pictureLock_);
+    pictureArrived_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
+        return (pictureSequence_ != sequence && shot_->publishedBytes > 0) ||
+               stops_.load(std::memory_order_acquire) != stops;
+    });
+    if (pictureSequence_ == sequence || shot_->publishedBytes <= 0) return 0;
+    if (stops_.load(std::memory_order_acquire) != stops) return 0;
+    sequence = pictureSequence_;
+    const int32_t bytes = shot_->publishedBytes;
+    std::memcpy(buffer, shot_->published.get(), static_cast<std::size_t>(bytes));
+    return bytes;
 }
 
 int32_t WebServer::CopyPublishedPicture(uint8_t* buffer) {
@@ -231,6 +285,54 @@ bool WebServer::ApplyOptions(const char* portFieldText, int32_t startAfterLaunch
     return changed;
 }
 
+WebServer::Access WebServer::CurrentAccess() {
+    return {registry_.GetString(kUserKey), !registry_.GetString(kHashKey).empty(),
+            registry_.GetString(kBindKey)};
+}
+
+bool WebServer::ApplyAccess(const char* user, const char* password, const char* bindAddress, bool* changed) {
+    const std::string newUser = user ? user : "";
+    const std::string newAddress = bindAddress ? bindAddress : "";
+    std::string hash = registry_.GetString(kHashKey);
+    if (newUser.empty()) {
+        hash.clear();
+    } else if (password && password[0] != '\0') {
+        hash = WebAuth::HashPassword(password);
+        if (hash.empty()) {
+            std::fprintf(stderr, "web: cannot hash the password; the access settings were not changed\n");
+            if (changed) *changed = false;
+            return false;
+        }
+    }
+    const bool accessChanged =
+        newUser != registry_.GetString(kUserKey) || hash != registry_.GetString(kHashKey);
+    const bool addressChanged = newAddress != registry_.GetString(kBindKey);
+    if (accessChanged) {
+        registry_.SetText(kUserKey, newUser.c_str());
+        registry_.SetText(kHashKey, hash.c_str());
+    }
+    if (addressChanged) registry_.SetText(kBindKey, newAddress.c_str());
+    LoadAccess();
+    if (addressChanged && Running()) {
+        Stop();
+        Start();
+    }
+    if (accessChanged || addressChanged) {
+        if (auto* file = dynamic_cast<SettingsFile*>(&registry_)) file->Save();
+    }
+    if (changed) *changed = accessChanged || addressChanged;
+    return true;
+}
+
+std::string WebServer::LivePageAddress(const std::string& bindAddress, int32_t port) {
+    std::string host = bindAddress;
+    if (host.empty() || host == "0.0.0.0" || host == "::")
+        host = "localhost";
+    else if (host.find(':') != std::string::npos)
+        host = "[" + host + "]";
+    return "http://" + host + ":" + std::to_string(port) + "/live.htm";
+}
+
 void WebServer::AcceptEntry(ThreadStart* start) {
     pthread_setname_np(pthread_self(), "vistrel-web");
     static_cast<WebServer*>(start->object)->AcceptLoop(static_cast<int>(start->value));
@@ -243,7 +345,7 @@ void WebServer::ConnectionEntry(ThreadStart* start) {
 
 void WebServer::AcceptLoop(int listener) {
     for (;;) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
         int connection = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
         if (connection < 0) {
@@ -355,27 +457,54 @@ void WebServer::HandleConnection(int fd) {
 }
 
 bool WebServer::HandleRequest(int fd, uint8_t* picture) {
-    char line[kRequestLineSize];
-    if (ReadLine(fd, line, sizeof line) < 10) return false;
-    const char* target = nullptr;
-    std::size_t targetLength = 0;
-    if (!FindTarget(line, &target, &targetLength)) return false;
-    const char* slash = nullptr;
-    for (std::size_t i = 0; i < targetLength; ++i) {
-        if (target[i] == '/') slash = target + i;
-    }
-    if (!slash) return false;
-    const std::size_t nameLength = static_cast<std::size_t>(target + targetLength - slash - 1);
-    // Decided before the header lines overwrite the buffer; an empty name is the page.
-    const bool page = nameLength == 0 || (nameLength == 9 && std::memcmp(slash + 1, "index.htm", 9) == 0);
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) peer.ss_family = AF_UNSPEC;
+    // An address that gave wrong credentials too often gets no answer at all.
+    if (auth_.Blocked(peer)) return false;
+    return Answer(fd, peer, picture);
+}
 
-    for (;;) {
-        const int length = ReadLine(fd, line, sizeof line);
-        if (length < 0) return false;
-        if (length == 0) break;
+bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
+    HttpRequest request;
+    if (!request.Read(fd)) return false;
+    if (!Admit(peer, request.Authorization())) return SendText(fd, kUnauthorizedResponse) >= 0;
+    switch (request.Route()) {
+        case HttpRequest::Resource::kPage:
+            return SendText(fd, kPageResponse) >= 0;
+        case HttpRequest::Resource::kLivePage:
+            return SendWithHead(fd, "text/html; charset=utf-8", LivePage::kBody,
+                                std::strlen(LivePage::kBody));
+        case HttpRequest::Resource::kStatus:
+            return SendStatus(fd);
+        case HttpRequest::Resource::kStream:
+            // A stream ends only when it cannot go on; nothing is left to drain.
+            MjpegStream(*this, fd, picture, receiveTimeoutMs_.load(std::memory_order_relaxed)).Run();
+            return false;
+        case HttpRequest::Resource::kPicture:
+            break;
     }
-    if (page) return SendText(fd, kPageResponse) >= 0;
     return SendPicture(fd, picture);
+}
+
+bool WebServer::Admit(const sockaddr_storage& peer, const char* authorization) {
+    if (!auth_.Enabled()) return true;
+    if (auth_.Accepts(authorization)) {
+        auth_.RecordSuccess(peer);
+        return true;
+    }
+    // A first request without credentials is how every browser asks for them.
+    if (authorization[0] != '\0') auth_.RecordFailure(peer);
+    return false;
+}
+
+bool WebServer::SendStatus(int fd) {
+    WebStatus status;
+    status_.Read(status);
+    char body[kStatusSize];
+    const int length = WebStatusBoard::FormatJson(status, body, sizeof body);
+    if (length < 0) return false;
+    return SendWithHead(fd, "application/json", body, static_cast<std::size_t>(length));
 }
 
 int WebServer::FormatPictureHead(char* out, std::size_t size, int32_t bytes) {

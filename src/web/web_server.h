@@ -6,16 +6,21 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 
 #include "core/section_lock.h"
 #include "core/thread_start.h"
+#include "web/web_auth.h"
+#include "web/web_status.h"
 
 class Registry;
 struct ShotData;
 
 // The HTTP snapshot server: answers every connection on one TCP port with
 // either a fixed page showing the picture or the latest published JPEG, then
-// closes it. Registered as "_CL_WWWServer"; finds the picture block under
+// closes it; besides, "live.htm", "stream.mjpg" (MjpegStream) and
+// "status.json" (WebStatusBoard), all behind WebAuth when a password is set.
+// Registered as "_CL_WWWServer"; finds the picture block under
 // "_MYSHOTDATA". Start, Stop and the options calls belong to the UI thread;
 // PublishPicture to the output worker; connections run on their own threads.
 class WebServer {
@@ -33,6 +38,8 @@ public:
     static const char kPictureHeadStart[];
     static constexpr std::size_t kPictureHeadSize = 192;
     static const char kPageResponse[];
+    // Every name answers this when credentials are wanted and not given right.
+    static const char kUnauthorizedResponse[];
 
     // Writes the whole picture head for a body of bytes into out (size bytes
     // with its terminating zero) and returns its length, -1 when it does not fit.
@@ -66,6 +73,16 @@ public:
     int32_t CopyPublishedPicture(uint8_t* buffer);
     // Width and height of the published picture (0 before the first publish).
     void PublishedSize(int32_t& width, int32_t& height);
+    // Streams: waits at most waitMs for a picture published after the one
+    // numbered sequence, copies the newest into buffer and numbers sequence
+    // after it. Its byte count, 0 when none came or StopCount is past stops.
+    int32_t CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t* buffer, int waitMs);
+    // Counts Stop calls, so a stream sees the server stop while it waits.
+    uint32_t StopCount() const { return stops_.load(std::memory_order_acquire); }
+
+    // What "status.json" reports; the window fills it on its timer tick.
+    WebStatusBoard& Status() { return status_; }
+    WebAuth& Auth() { return auth_; }
 
     // Serves one connected socket on the calling thread: takes a slot (or
     // closes at once when all are in use), answers one request, closes fd.
@@ -91,6 +108,24 @@ public:
     // something changed. Returns true when a setting changed.
     bool ApplyOptions(const char* portFieldText, int32_t startAfterLaunch);
 
+    // Who may look and where the server listens.
+    struct Access {
+        std::string user;
+        bool hasPassword;
+        std::string bindAddress;
+    };
+    Access CurrentAccess();
+    const std::string& BindAddress() const { return bindAddress_; }
+    // OK of the dialog, after ApplyOptions: an empty user switches the
+    // password off; an empty password keeps the stored hash, another is
+    // hashed and only its hash stored. A changed bind address moves a running
+    // server to it. Saves the settings file only when something changed.
+    // False when a password could not be hashed (nothing is stored then).
+    bool ApplyAccess(const char* user, const char* password, const char* bindAddress,
+                     bool* changed = nullptr);
+    // The address of "live.htm" for a browser on this machine.
+    static std::string LivePageAddress(const std::string& bindAddress, int32_t port);
+
 private:
     struct Slot {
         bool inUse = false;
@@ -115,6 +150,12 @@ private:
     // True when a whole response was sent; picture holds ShotData::kBufferBytes.
     bool HandleRequest(int fd, uint8_t* picture);
     bool SendPicture(int fd, uint8_t* picture);
+    bool SendStatus(int fd);
+    // Serves one request that passed the address check.
+    bool Answer(int fd, const sockaddr_storage& peer, uint8_t* picture);
+    // True when the request may be answered; counts wrong credentials.
+    bool Admit(const sockaddr_storage& peer, const char* authorization);
+    void LoadAccess();
 
     Registry& registry_;
     ShotData* shot_ = nullptr;
@@ -139,4 +180,11 @@ private:
     int startError_ = 0;
     int32_t startAfterLaunch_ = 0;
     std::atomic<int> receiveTimeoutMs_{kDefaultReceiveTimeoutMs};
+    // Pictures published so far, under the picture lock; streams wait on it.
+    uint64_t pictureSequence_ = 0;
+    std::condition_variable_any pictureArrived_;
+    std::atomic<uint32_t> stops_{0};
+    std::string bindAddress_;
+    WebAuth auth_;
+    WebStatusBoard status_;
 };

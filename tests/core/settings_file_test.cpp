@@ -109,6 +109,19 @@ TEST_F(SettingsFileTest, CreatesDefaultFoldersAndSavesInKeyOrder) {
     EXPECT_FALSE(again.Contains("Empty"));
 }
 
+TEST_F(SettingsFileTest, OnlyTheOwnerMayReadAFileHoldingAPasswordHash) {
+    auto mode = [&] { return fs::status(Ini()).permissions() & fs::perms::all; };
+    SettingsFile settings;
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(mode(), fs::perms(0644));
+    settings.SetText("WWWPasswordHash", "$y$j9T$salt$hash");
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(mode(), fs::perms(0600));
+    settings.SetText("WWWPasswordHash", "");
+    ASSERT_TRUE(settings.Save());
+    EXPECT_EQ(mode(), fs::perms(0644));
+}
+
 TEST_F(SettingsFileTest, LongLinesAreReadInPieces) {
     WriteFile(Ini(), "Long " + std::string(600, 'v') + "\nAfter 1\n");
     SettingsFile settings;

@@ -1,12 +1,17 @@
 // The main window with every module behind it: frames, painting, the
 // watchdog, the state icon and the visibility toggle.
+#include "ui/main_window.h"
+
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
-
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -15,7 +20,6 @@
 #include "recording/shot_data.h"
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
-#include "ui/main_window.h"
 #include "ui/ui_test_support.h"
 #include "video/frame_exchange.h"
 #include "video/video_capture.h"
@@ -25,6 +29,19 @@ namespace fs = std::filesystem;
 namespace {
 
 const QString kNoCamera = QString::fromUtf8("Подключите видеокамеру!");
+
+// A loopback port that nothing listens on right now.
+int FreePort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
 
 class MainWindowTest : public ::testing::Test {
 protected:
@@ -180,6 +197,32 @@ TEST_F(MainWindowTest, CaptionAndIconWithoutACamera) {
     EXPECT_EQ(window_->windowTitle(), "Vistrel. v1.1");
     Ticks(1);
     EXPECT_EQ(window_->windowTitle(), kNoCamera) << "the first disconnection comes 3 s after start";
+}
+
+TEST_F(MainWindowTest, TheWebStatusSaysWhatTheWindowKnows) {
+    const int port = FreePort();
+    Start({{"VideoDeviceId", "0123456789abcdef0123456789abcdef"},
+           {"WWWPortListener", std::to_string(port)},
+           {"WWWStartAfterLaunch", "1"},
+           {"GoDetector", "35"},
+           {"ModeActivation", "2"}});
+    Ticks(1);  // Starts the server, then hands it the status.
+    FILE* curl = popen(
+        ("curl -sS --max-time 20 http://127.0.0.1:" + std::to_string(port) + "/status.json").c_str(), "r");
+    ASSERT_NE(curl, nullptr);
+    char buffer[4096] = {};
+    const std::size_t got = std::fread(buffer, 1, sizeof buffer - 1, curl);
+    pclose(curl);
+    const std::string status(buffer, got);
+    EXPECT_EQ(
+        status.rfind("{\"recording\":false,\"reason\":\"no motion\",\"mode\":\"detector\",\"motion_level\":0,"
+                     "\"threshold\":35,\"file\":null,\"frames\":null,\"free_bytes\":",
+                     0),
+        0u)
+        << status;
+    EXPECT_EQ(status.find("\"free_bytes\":null"), std::string::npos) << status;
+    EXPECT_NE(status.find("\"camera_connected\":false,\"camera\":\"Vistrel. v1.1\"}"), std::string::npos)
+        << status;
 }
 
 TEST_F(MainWindowTest, TheWatchdogDisconnectsASilentCameraAndConnectsItAgain) {

@@ -1,12 +1,14 @@
 #include "ui/web_dialog.h"
 
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
 #include <QCheckBox>
 #include <QLabel>
 #include <QTest>
 
-#include <arpa/inet.h>
-
 #include "menu_fixture.h"
+#include "ui/link_label.h"
 
 using namespace menu_test;
 
@@ -143,4 +145,50 @@ TEST_F(WebDialogTest, CancelAfterEditingChangesNothing) {
     EXPECT_EQ(modules.settings->GetString("WWWStartAfterLaunch"), "0");
     EXPECT_FALSE(folder.Exists("vistrel.ini"));
     EXPECT_TRUE(Answers(port));
+}
+
+TEST_F(WebDialogTest, UserPasswordAndAddressAreStoredAsAHashInAPrivateFile) {
+    const int port = FreePort();
+    StartOn(port);
+    OpenedUrls().clear();
+    LinkLabel::SetOpenerForTest(&RecordUrl);
+    WhenModal([port](QDialog* d) {
+        auto* live = d->findChild<LinkLabel*>("wwwLivePage");
+        ASSERT_NE(live, nullptr);
+        EXPECT_EQ(live->text(), QString("http://localhost:%1/live.htm").arg(port));
+        TypeAndLeave(Edit(d, "wwwBindAddress"), "127.0.0.1");
+        EXPECT_EQ(live->text(), QString("http://127.0.0.1:%1/live.htm").arg(port));
+        emit live->clicked();
+        Edit(d, "wwwUser")->setText("viewer");
+        Edit(d, "wwwPassword")->setText("s3cret");
+        Click(d, "id1");
+    });
+    EXPECT_EQ(Run(), 1);
+    LinkLabel::SetOpenerForTest(nullptr);
+    ASSERT_EQ(OpenedUrls().size(), 1u);
+    EXPECT_EQ(OpenedUrls()[0].toString(), QString("http://127.0.0.1:%1/live.htm").arg(port));
+
+    const std::string saved = folder.ReadFile("vistrel.ini");
+    EXPECT_NE(saved.find("WWWUser viewer\n"), std::string::npos);
+    EXPECT_NE(saved.find("WWWPasswordHash $y$"), std::string::npos);
+    EXPECT_NE(saved.find("WWWBindAddress 127.0.0.1\n"), std::string::npos);
+    EXPECT_EQ(saved.find("s3cret"), std::string::npos);
+    struct stat info {};
+    ASSERT_EQ(stat(folder.SettingsPath().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    EXPECT_TRUE(modules.web->Running());
+    const int fd = Connect(port);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Ask(fd).rfind("HTTP/1.1 401 Unauthorized\r\n", 0), 0u);
+
+    // Opened again, the password field stays empty and an OK keeps the hash.
+    const std::string hash = modules.settings->GetString("WWWPasswordHash");
+    WhenModal([](QDialog* d) {
+        EXPECT_EQ(Edit(d, "wwwUser")->text(), "viewer");
+        EXPECT_EQ(Edit(d, "wwwPassword")->text(), "");
+        EXPECT_EQ(Edit(d, "wwwPassword")->placeholderText(), "(unchanged)");
+        Click(d, "id1");
+    });
+    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(modules.settings->GetString("WWWPasswordHash"), hash);
 }

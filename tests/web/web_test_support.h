@@ -151,4 +151,31 @@ inline std::vector<uint8_t> QuarterJpeg(int width, int height, int quality = 90)
     return jpeg;
 }
 
+// A width x height JPEG of one grey shade.
+inline std::vector<uint8_t> ShadedJpeg(int width, int height, uint8_t shade) {
+    const std::vector<uint8_t> rgb(static_cast<std::size_t>(width) * height * 3, shade);
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr error{};
+    cinfo.err = jpeg_std_error(&error);
+    jpeg_create_compress(&cinfo);
+    unsigned char* out = nullptr;
+    unsigned long outBytes = 0;
+    jpeg_mem_dest(&cinfo, &out, &outBytes);
+    cinfo.image_width = static_cast<JDIMENSION>(width);
+    cinfo.image_height = static_cast<JDIMENSION>(height);
+    cinfo.input_components = 3;
+    cinfo.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_start_compress(&cinfo, TRUE);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        JSAMPROW row = const_cast<uint8_t*>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
+        jpeg_write_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::vector<uint8_t> jpeg(out, out + outBytes);
+    jpeg_destroy_compress(&cinfo);
+    free(out);
+    return jpeg;
+}
+
 }  // namespace webtest
