@@ -317,9 +317,7 @@ bool WebServer::ApplyAccess(const char* user, const char* password, const char* 
         Stop();
         Start();
     }
-    if (accessChanged || addressChanged) {
-        if (auto* file = dynamic_cast<SettingsFile*>(&registry_)) file->Save();
-    }
+    if (accessChanged || addressChanged) SaveRequest::SaveNowFor(registry_);
     if (changed) *changed = accessChanged || addressChanged;
     return true;
 }
