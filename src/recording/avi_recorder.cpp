@@ -75,15 +75,19 @@ void AviRecorder::RecoverLeftovers() {
 
 void AviRecorder::WriteFrame(ShotData& shot) {
     if (shot.recording.load(std::memory_order_acquire) == 0) return;
-    // Whole seconds, absolute: pictures whose clock went back are due too.
-    const double gapMs = std::fabs(std::trunc(shot.lastWrittenTime - shot.captureTime)) * 1000.0;
-    if (static_cast<double>(Param(params_.speedRec)) > gapMs) return;
+    if (!IsDue(shot.lastWrittenTime, shot.captureTime, Param(params_.speedRec))) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
     if (shot.jpegWidth != width_ || shot.jpegHeight != height_) CloseFile();
     if (!IsOpen() && !StartFile(shot)) return;
     AppendFrame(shot.jpeg.get(), shot.jpegBytes);
     shot.lastWrittenTime = shot.captureTime;
+}
+
+bool AviRecorder::IsDue(double lastWrittenTime, double captureTime, int32_t speedRecMs) {
+    // Whole seconds, absolute: pictures whose clock went back are due too.
+    const double gapMs = std::fabs(std::trunc(lastWrittenTime - captureTime)) * 1000.0;
+    return static_cast<double>(speedRecMs) <= gapMs;
 }
 
 bool AviRecorder::StartFile(const ShotData& shot) {

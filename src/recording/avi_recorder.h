@@ -38,6 +38,9 @@ public:
     // Records the block's JPEG when its recording flag is set and it is due
     // by SpeedRec; opens a file when none is open, closes on a size change.
     void WriteFrame(ShotData& shot);
+    // The recording interval rule: a picture taken at captureTime is due
+    // after one written at lastWrittenTime. Any thread may ask.
+    static bool IsDue(double lastWrittenTime, double captureTime, int32_t speedRecMs);
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.

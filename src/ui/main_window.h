@@ -109,6 +109,8 @@ public:
     int64_t FramesPainted() const { return framesPainted_; }
     int64_t PicturesHandedOver() const { return picturesHandedOver_; }
     // Paints that wrote the picture straight into the window's backing store.
+    // Paints that converted a picture for the screen.
+    int64_t ScreenConversions() const { return screenConversions_; }
     int64_t DirectPaints() const { return directPaints_; }
     // Tests drive the ticks themselves.
     void StopTimerForTest();
@@ -128,6 +130,8 @@ private:
     void OnTimer();
     void Tick();
     void Paint(QPainter& painter);
+    // Notes the frame and asks the picture block's demand whether to hand it over.
+    bool PictureWanted(double time, int32_t recording);
     void PaintNow();
     bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
@@ -174,6 +178,9 @@ private:
     bool closed_ = false;
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
+    int64_t screenConversions_ = 0;
+    // The last paint showed the black picture of the view mode "none".
+    bool blackShown_ = false;
     int64_t directPaints_ = 0;
     QSocketNotifier* signalNotifier_ = nullptr;
 };

@@ -167,11 +167,29 @@ int WebServer::PollStateChange(int& shown) const {
 void WebServer::PublishPicture(ShotData& shot) {
     const int32_t bytes = std::min(shot.jpegBytes, ShotData::kBufferBytes);
     if (bytes <= 0) return;
-    std::lock_guard guard(pictureLock_);
-    std::memcpy(shot_->published.get(), shot.jpeg.get(), static_cast<std::size_t>(bytes));
-    shot_->publishedBytes = bytes;
-    shot_->publishedHeight = shot.jpegHeight;
-    shot_->publishedWidth = shot.jpegWidth;
+    {
+        std::lock_guard guard(pictureLock_);
+        std::memcpy(shot_->published.get(), shot.jpeg.get(), static_cast<std::size_t>(bytes));
+        shot_->publishedBytes = bytes;
+        shot_->publishedHeight = shot.jpegHeight;
+        shot_->publishedWidth = shot.jpegWidth;
+        ++publishCount_;
+        publishedAtMs_ = PictureDemand::NowMs();
+    }
+    picturePublished_.notify_all();
+}
+
+void WebServer::AwaitFreshPicture() {
+    const int64_t now = PictureDemand::NowMs();
+    shot_->demand.NoteWebRequest(now);
+    // No frames lately: no picture is coming, so the request is not held up.
+    const int32_t intervalMs = shot_->demand.FrameIntervalMs(now);
+    if (intervalMs <= 0) return;
+    std::unique_lock lock(pictureLock_);
+    if (publishCount_ > 0 && now - publishedAtMs_ <= intervalMs) return;
+    const uint64_t seen = publishCount_;
+    picturePublished_.wait_for(lock, std::chrono::milliseconds(kFreshPictureWaitMs),
+                               [&] { return publishCount_ != seen; });
 }
 
 int32_t WebServer::CopyPublishedPicture(uint8_t* buffer) {
@@ -383,6 +401,7 @@ int WebServer::FormatPictureHead(char* out, std::size_t size, int32_t bytes) {
 
 bool WebServer::SendPicture(int fd, uint8_t* picture) {
     if (!picture) return false;
+    AwaitFreshPicture();
     const int32_t bytes = CopyPublishedPicture(picture);
     char head[kPictureHeadSize];
     const int headLength = FormatPictureHead(head, sizeof head, bytes);
