@@ -1,6 +1,5 @@
 #include "recording/picture_demand.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "recording/avi_recorder.h"

@@ -18,8 +18,8 @@
 
 #include "core/language_table.h"
 #include "core/settings_file.h"
-#include "recording/picture_demand.h"
 #include "recording/avi_recorder.h"
+#include "recording/picture_demand.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"

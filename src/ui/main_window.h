@@ -109,9 +109,9 @@ public:
     int64_t FramesPainted() const { return framesPainted_; }
     int64_t PicturesHandedOver() const { return picturesHandedOver_; }
     // Paints that wrote the picture straight into the window's backing store.
+    int64_t DirectPaints() const { return directPaints_; }
     // Paints that converted a picture for the screen.
     int64_t ScreenConversions() const { return screenConversions_; }
-    int64_t DirectPaints() const { return directPaints_; }
     // Tests drive the ticks themselves.
     void StopTimerForTest();
     void TickForTest() { OnTimer(); }
