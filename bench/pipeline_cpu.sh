@@ -4,11 +4,17 @@
 # recording always and serving HTTP, while the bare pipeline (the same source
 # converted to the same pixel format, into fakesink) runs at the same time, so
 # both see the same machine. The difference is the program's own cost.
-# Usage: bench/pipeline_cpu.sh [seconds=60] [soak-seconds=0]
+# Then the situations of a watcher at rest (each with its own bare pipeline
+# of the same source at the same time): detector armed on a still picture
+# with the window hidden and shown, recording always at SpeedRec 500, and one
+# web client polling wwwcam.jpg 10 times a second.
+# Usage: bench/pipeline_cpu.sh [seconds=60] [soak-seconds=0] [situation-seconds=30]
+#   situation-seconds 0 skips the situations; ONLY_SITUATIONS=1 runs only them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 soak=${2:-0}
+situation_seconds=${3:-30}
 build=${BUILD:-build}
 [ -x "$build/vistrel" ] || { echo "build $build/vistrel first"; exit 1; }
 hz=$(getconf CLK_TCK)
@@ -24,6 +30,75 @@ threads() {  # one line per thread: id, name, CPU ticks
     printf '%s %s %s\n' "${t##*/}" "$(tr ' ' _ < "$t/comm")" "$(awk '{ print $14 + $15 }' "$t/stat")"
   done | sort
 }
+
+# The test pattern as the program builds it, and a still picture for the detector at rest.
+pattern='videotestsrc is-live=true pattern=ball ! video/x-raw,width=640,height=480,framerate=30/1 ! clockoverlay halignment=right valignment=top shaded-background=true'
+still='videotestsrc is-live=true pattern=smpte ! video/x-raw,width=640,height=480,framerate=30/1'
+
+# situation label goal source(pattern|still) client(0|1) ini-lines...: one row of the table.
+situation() {
+  local label=$1 goal=$2 kind=$3 client=$4; shift 4
+  local dir="$work/$label" source bare
+  mkdir -p "$dir/run" && chmod 700 "$dir/run"
+  cp "$build/vistrel" "$dir/"
+  [ -d "$build/Lang" ] && cp -r "$build/Lang" "$dir/"
+  local port
+  port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+  if [ "$kind" = still ]; then
+    # A configured source is named by the MD5 of its pipeline; the program decodes it as any.
+    source="VideoSource1 Still|$still
+VideoDeviceId $(printf '%s' "$still" | md5sum | cut -c1-32)"
+    bare="$still ! decodebin"
+  else
+    source="VideoDeviceId TestPattern"
+    bare="$pattern"
+  fi
+  printf '%s\nVideoResolution 1\nWWWStartAfterLaunch 1\nWWWPortListener %s\n' "$source" "$port" > "$dir/vistrel.ini"
+  printf '%s\n' "$@" >> "$dir/vistrel.ini"
+  # shellcheck disable=SC2086
+  gst-launch-1.0 -q $bare ! videoconvert ! video/x-raw,format=BGR ! fakesink sync=true >/dev/null 2>&1 &
+  local g=$!
+  (cd "$dir" && XDG_RUNTIME_DIR="$dir/run" QT_QPA_PLATFORM=offscreen ./vistrel 2>/dev/null) &
+  local a=$!
+  sleep 4
+  local app
+  app=$(pgrep -P $a -x vistrel || echo $a)
+  local c=
+  if [ "$client" = 1 ]; then
+    python3 -c '
+import sys, time, urllib.request
+url = "http://127.0.0.1:%s/wwwcam.jpg" % sys.argv[1]
+while True:
+    try: urllib.request.urlopen(url, timeout=2).read()
+    except Exception: pass
+    time.sleep(0.1)' "$port" &
+    c=$!
+    sleep 1
+  fi
+  local g0 a0 g1 a1
+  g0=$(cpu_seconds $g); a0=$(cpu_seconds "$app")
+  sleep "$situation_seconds"
+  g1=$(cpu_seconds $g); a1=$(cpu_seconds "$app")
+  [ -n "$c" ] && kill "$c"
+  kill $g; kill -TERM "$app"; wait $g $a 2>/dev/null || true
+  [ -n "$c" ] && { wait "$c" 2>/dev/null || true; }
+  awk -v l="$label" -v goal="$goal" -v g0="$g0" -v g1="$g1" -v a0="$a0" -v a1="$a1" -v f=$((situation_seconds * 30)) 'BEGIN {
+    printf "%-44s %8.3f %8.3f %8.3f   <= %s\n", l, 1000 * (g1 - g0) / f, 1000 * (a1 - a0) / f, 1000 * ((a1 - a0) - (g1 - g0)) / f, goal }'
+}
+
+situations() {
+  echo "== situations, ${situation_seconds}s each (ms per frame; own = program - bare, same run)"
+  printf '%-44s %8s %8s %8s   %s\n' situation bare program own goal
+  situation "armed, still, no client, window hidden" 0.35 still 0 "ModeActivation 2" "HideStart 1"
+  situation "armed, still, no client, window shown" 0.6 still 0 "ModeActivation 2" "HideStart 0"
+  situation "always, SpeedRec 500, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" "HideStart 0"
+  situation "armed, still, client 10/s, shown" 1.4 still 1 "ModeActivation 2" "HideStart 0"
+}
+
+if [ "${ONLY_SITUATIONS:-0}" = 1 ]; then
+  situations
+  exit 0
+fi
 
 echo "== bare pipeline: videotestsrc -> clockoverlay -> BGR -> fakesink"
 gst-launch-1.0 -q videotestsrc is-live=true pattern=ball \
@@ -78,3 +153,5 @@ if [ -x "$build/vistrel-bench" ]; then
   echo "== per stage (vistrel-bench)"
   "$build/vistrel-bench" --benchmark_filter='Memcpy921600|FetchFrame_Rotate0|DrawStamp|ScreenPixels|Encode_LibjpegBGR|Worker_Frame|AviWrite_Frame' 2>/dev/null | tail -n +4
 fi
+[ "$situation_seconds" -gt 0 ] && situations
+exit 0

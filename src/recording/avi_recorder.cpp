@@ -101,9 +101,13 @@ void AviRecorder::WriteFrame(ShotData& shot) {
 }
 
 bool AviRecorder::PictureDue(const ShotData& shot) const {
+    return IsDue(shot.lastWrittenTime, shot.captureTime, Param(params_.speedRec));
+}
+
+bool AviRecorder::IsDue(double lastWrittenTime, double captureTime, int32_t speedRecMs) {
     // Milliseconds, absolute: pictures whose clock went back are due too.
-    const double gapMs = std::fabs(shot.captureTime - shot.lastWrittenTime) * 1000.0;
-    return static_cast<double>(Param(params_.speedRec)) <= gapMs;
+    const double gapMs = std::fabs(captureTime - lastWrittenTime) * 1000.0;
+    return static_cast<double>(speedRecMs) <= gapMs;
 }
 
 void AviRecorder::NoteWritten(ShotData& shot) const {

@@ -44,6 +44,9 @@ public:
     // by SpeedRec; opens a file when none is open, closes on a size change.
     // A picture whose flag is clear closes the open file.
     void WriteFrame(ShotData& shot);
+    // The recording interval rule: a picture taken at captureTime is due
+    // after one written at lastWrittenTime. Any thread may ask.
+    static bool IsDue(double lastWrittenTime, double captureTime, int32_t speedRecMs);
     // The slot the next due picture is counted from, after recording a
     // picture of captureTime (seconds) counted from lastSlot.
     static double NextSlot(double lastSlot, double captureTime, int32_t speedRecMs);

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "core/auto_reset_event.h"
+#include "recording/picture_demand.h"
 
 // The picture block between the window (producer), the output worker and
 // the web server; registered as "_MYSHOTDATA". Buffers are allocated once.
@@ -50,6 +51,9 @@ struct ShotData {
     std::atomic<int32_t> photoType{0};     // 0 BMP, 1 JPEG
     std::atomic<int32_t> photoRequest{0};  // 1 = photograph the next picture
     std::atomic<int32_t> recording{0};     // 1 = record this picture
+
+    // Whether the next picture is worth the hand-over and the encode.
+    PictureDemand demand;
 
     void Wake() {
         if (wake) wake->Signal();

@@ -23,6 +23,7 @@
 #include "core/language_table.h"
 #include "core/settings_file.h"
 #include "recording/avi_recorder.h"
+#include "recording/picture_demand.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"
@@ -194,10 +195,10 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         const int32_t height = frames_->Height();
         if (camera_ && camera_->StampSwitch() != 0 && stamp_) stamp_->DrawStamp(display, width, height);
         if (options_) options_->SetLevel(level);
-        if (shot_ &&
+        const int32_t recording = options_ ? options_->RecordingActive() : 0;
+        if (shot_ && PictureWanted(time, recording) &&
             HandOverPicture(*shot_, display, length, width, height, time,
-                            mjpegParams_.quality.load(std::memory_order_relaxed),
-                            options_ ? options_->RecordingActive() : 0)) {
+                            mjpegParams_.quality.load(std::memory_order_relaxed), recording)) {
             ++picturesHandedOver_;
             if (worker_) worker_->Wake();
         }
@@ -208,8 +209,20 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
     PaintNow();
 }
 
+bool MainWindow::PictureWanted(double time, int32_t recording) {
+    const int64_t now = PictureDemand::NowMs();
+    shot_->demand.NoteFrame(time, now);
+    // Asked only while the worker is free: the copy and the encode are spared when nothing wants the picture.
+    if (shot_->pending.load(std::memory_order_acquire) != 0) return false;
+    const bool keepsBeforeMotion = options_ && options_->PreRecordSeconds() > 0;
+    return shot_->demand.Wanted(*shot_, time, recording, mjpegParams_.speedRec.load(std::memory_order_relaxed),
+                                now, keepsBeforeMotion);
+}
+
 void MainWindow::PaintNow() {
     ++framesPainted_;
+    // Nobody sees a minimised window, and the view mode "none" shows the same black picture every frame.
+    if (isMinimized() || (viewMode_ == 0 && blackShown_)) return;
     // At once, not on the next pass of the loop, so the picture keeps pace with the camera.
     if (picture_->isVisible()) picture_->repaint();
 }
@@ -229,9 +242,14 @@ void MainWindow::Paint(QPainter& painter) {
         if (!pictureArrived_) PaintNoCameraHint(painter);
         return;
     }
-    const uint8_t* buffer = frames_->Blank();
-    if (viewMode_ == 1) buffer = frames_->Display();
-    else if (viewMode_ == 2) buffer = frames_->Difference();
+    blackShown_ = viewMode_ != 1 && viewMode_ != 2;
+    if (blackShown_) {
+        // The blank picture is all black: nothing to convert.
+        painter.fillRect(target, Qt::black);
+        return;
+    }
+    const uint8_t* buffer = viewMode_ == 1 ? frames_->Display() : frames_->Difference();
+    ++screenConversions_;
     const bool ownSize = target.size() == QSize(width, height);
     if (ownSize && PaintIntoBackingStore(painter, buffer, width, height)) return;
     if (screenImage_.width() != width || screenImage_.height() != height)

@@ -123,6 +123,8 @@ public:
     // Real timer ticks so far and the longest time between two of them.
     int64_t TimerTicks() const { return timerTicks_; }
     int64_t LongestTickGapMs() const { return longestTickGapMs_; }
+    // Paints that converted a picture for the screen.
+    int64_t ScreenConversions() const { return screenConversions_; }
     // Tests drive the ticks themselves.
     void StopTimerForTest();
     void TickForTest() { OnTimer(); }
@@ -144,6 +146,8 @@ private:
     void OnConnectOutcome(VideoCapture::ConnectState state);
     void Tick();
     void Paint(QPainter& painter);
+    // Notes the frame and asks the picture block's demand whether to hand it over.
+    bool PictureWanted(double time, int32_t recording);
     void PaintNow();
     bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
     void UpdateStateIcon();
@@ -201,6 +205,9 @@ private:
     bool pictureArrived_ = false;
     int64_t framesPainted_ = 0;
     int64_t picturesHandedOver_ = 0;
+    int64_t screenConversions_ = 0;
+    // The last paint showed the black picture of the view mode "none".
+    bool blackShown_ = false;
     int64_t directPaints_ = 0;
     int64_t timerTicks_ = 0;
     int64_t lastTickMs_ = 0;

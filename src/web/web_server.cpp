@@ -212,6 +212,7 @@ void WebServer::PublishPicture(ShotData& shot) {
         shot_->publishedHeight = shot.jpegHeight;
         shot_->publishedWidth = shot.jpegWidth;
         ++pictureSequence_;
+        publishedAtMs_ = PictureDemand::NowMs();
     }
     // Streams copy it on their own threads; the worker goes on at once.
     pictureArrived_.notify_all();
@@ -229,6 +230,19 @@ int32_t WebServer::CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t*
     const int32_t bytes = shot_->publishedBytes;
     std::memcpy(buffer, shot_->published.get(), static_cast<std::size_t>(bytes));
     return bytes;
+}
+
+void WebServer::AwaitFreshPicture() {
+    const int64_t now = PictureDemand::NowMs();
+    shot_->demand.NoteWebRequest(now);
+    // No frames lately: no picture is coming, so the request is not held up.
+    const int32_t intervalMs = shot_->demand.FrameIntervalMs(now);
+    if (intervalMs <= 0) return;
+    std::unique_lock lock(pictureLock_);
+    if (pictureSequence_ > 0 && now - publishedAtMs_ <= intervalMs) return;
+    const uint64_t seen = pictureSequence_;
+    pictureArrived_.wait_for(lock, std::chrono::milliseconds(kFreshPictureWaitMs),
+                             [&] { return pictureSequence_ != seen; });
 }
 
 int32_t WebServer::CopyPublishedPicture(uint8_t* buffer) {
@@ -477,7 +491,10 @@ bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
             return SendStatus(fd);
         case HttpRequest::Resource::kStream:
             // A stream ends only when it cannot go on; nothing is left to drain.
+            // While it runs, every picture is encoded for it.
+            shot_->demand.AddStreamViewer();
             MjpegStream(*this, fd, picture, receiveTimeoutMs_.load(std::memory_order_relaxed)).Run();
+            shot_->demand.RemoveStreamViewer();
             return false;
         case HttpRequest::Resource::kPicture:
             break;
@@ -513,6 +530,7 @@ int WebServer::FormatPictureHead(char* out, std::size_t size, int32_t bytes) {
 
 bool WebServer::SendPicture(int fd, uint8_t* picture) {
     if (!picture) return false;
+    AwaitFreshPicture();
     const int32_t bytes = CopyPublishedPicture(picture);
     char head[kPictureHeadSize];
     const int headLength = FormatPictureHead(head, sizeof head, bytes);

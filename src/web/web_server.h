@@ -31,6 +31,9 @@ public:
     static constexpr int32_t kMaxPort = 65000;
     static constexpr int kDefaultReceiveTimeoutMs = 10000;
     static constexpr int kRequestLineSize = 254;
+    // Longest wait of a picture request for the next picture when the
+    // published one is older than the camera's frame interval.
+    static constexpr int kFreshPictureWaitMs = 250;
 
     // The picture response head up to its Content-Type line; the head then
     // carries the picture's length, so a client can tell a picture cut short
@@ -71,6 +74,10 @@ public:
     // Copies the published picture into buffer (at least ShotData::kBufferBytes
     // bytes) and returns its byte count, 0 when nothing was published yet.
     int32_t CopyPublishedPicture(uint8_t* buffer);
+    // Picture requests: marks a client in the picture block's demand, then
+    // waits (at most kFreshPictureWaitMs) for the next publish when the
+    // published picture is older than the camera's frame interval.
+    void AwaitFreshPicture();
     // Width and height of the published picture (0 before the first publish).
     void PublishedSize(int32_t& width, int32_t& height);
     // Streams: waits at most waitMs for a picture published after the one
@@ -163,6 +170,8 @@ private:
     std::unique_ptr<ShotData> ownShot_;
     SectionLock pictureLock_{true};
     std::condition_variable_any slotFreed_;
+    // Under the picture lock: the steady time (ms) of the last publish.
+    int64_t publishedAtMs_ = 0;
     ThreadHandle acceptThread_;
     std::atomic<int> listenSocket_{-1};
     Slot slots_[kSlotCount];

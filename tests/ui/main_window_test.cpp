@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/settings_file.h"
+#include "recording/picture_demand.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
 #include "ui/camera_dialog.h"
@@ -107,6 +108,7 @@ TEST_F(MainWindowTest, ADuplicateDataMessageOnlyRefreshesTheCountdowns) {
     window_->Frames()->SetSourceSize(320, 240);
     Ticks(3);
     EXPECT_EQ(window_->ReconnectCountdown(), 9);
+    window_->Shot()->demand.NoteWebRequest(PictureDemand::NowMs());  // Something wants the picture.
     Feed(Picture(320, 240, qRgb(0, 0, 255), qRgb(255, 0, 0)));
     EXPECT_EQ(window_->FramesPainted(), 1);
     EXPECT_EQ(window_->PicturesHandedOver(), 1);
@@ -343,6 +345,42 @@ TEST_F(MainWindowTest, CloseBoxEscapeAndExitRunTheSameShutdown) {
         EXPECT_EQ(folder_.ReadSettings()["ShotCounterFiles"], std::to_string(41 + way)) << way;
         window_.reset();
     }
+}
+
+TEST_F(MainWindowTest, OnlyAWantedPictureIsHandedOverAndOnlyASeenOneConverted) {
+    Start();
+    window_->Frames()->SetSourceSize(320, 240);
+    const std::vector<uint8_t> sample = Picture(320, 240, qRgb(0, 0, 255), qRgb(255, 0, 0));
+    const int64_t before = window_->ScreenConversions();
+    Feed(sample);
+    Feed(sample);
+    EXPECT_EQ(window_->PicturesHandedOver(), 0) << "not recording, no photo, no web client";
+    EXPECT_GE(window_->ScreenConversions(), before + 2) << "each picture shown is converted";
+    window_->Shot()->demand.NoteWebRequest(PictureDemand::NowMs());
+    Feed(sample);
+    EXPECT_EQ(window_->PicturesHandedOver(), 1) << "a web client asked";
+
+    window_->showMinimized();
+    const int64_t shown = window_->ScreenConversions();
+    Feed(sample);
+    Feed(sample);
+    EXPECT_EQ(window_->ScreenConversions(), shown) << "minimised";
+    window_->hide();
+    Feed(sample);
+    EXPECT_EQ(window_->ScreenConversions(), shown) << "hidden";
+
+    window_->showNormal();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    window_->SetViewMode(0);
+    const int64_t none = window_->ScreenConversions();
+    Feed(sample);
+    Feed(sample);
+    EXPECT_EQ(window_->ScreenConversions(), none) << "the view mode none shows nothing to convert";
+    EXPECT_TRUE(AllBlack(Shown()));
+    window_->SetViewMode(1);
+    Feed(sample);
+    EXPECT_GT(window_->ScreenConversions(), none);
+    EXPECT_FALSE(AllBlack(Shown()));
 }
 
 }  // namespace

@@ -1,0 +1,77 @@
+// What makes the window hand a picture to the worker, and what the web
+// server learns from it about the camera.
+#include "recording/picture_demand.h"
+
+#include <gtest/gtest.h>
+
+#include "recording/avi_recorder.h"
+#include "recording/shot_data.h"
+
+namespace {
+
+constexpr int64_t kNow = 1000000;
+
+TEST(PictureDemand, NothingWantsAPictureUntilAPhotoAWebClientOrAStreamDoes) {
+    ShotData shot;
+    PictureDemand& demand = shot.demand;
+    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200, kNow));
+
+    shot.photoRequest.store(1);
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200, kNow));
+    shot.photoRequest.store(0);
+
+    demand.NoteWebRequest(kNow);
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200, kNow + PictureDemand::kWebHoldMs - 1));
+    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200, kNow + PictureDemand::kWebHoldMs))
+        << "a client that stopped asking no longer keeps the encoder busy";
+
+    demand.AddStreamViewer();
+    demand.AddStreamViewer();
+    demand.RemoveStreamViewer();
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200, kNow + 60000)) << "one viewer still holds a stream";
+    demand.RemoveStreamViewer();
+    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200, kNow + 60000));
+}
+
+TEST(PictureDemand, WhileRecordingOnlyPicturesDueByTheRecordersOwnRuleAreWanted) {
+    ShotData shot;
+    shot.recording.store(1);
+    shot.lastWrittenTime = 10.0;
+    for (const int32_t speedRec : {0, 200, 500, 1000, 3000}) {
+        for (const double time : {9.0, 10.0, 10.1, 10.5, 10.99, 11.0, 11.5, 12.0, 13.0}) {
+            EXPECT_EQ(shot.demand.Wanted(shot, time, 1, speedRec, kNow),
+                      AviRecorder::IsDue(shot.lastWrittenTime, time, speedRec))
+                << "SpeedRec " << speedRec << ", picture at " << time;
+        }
+    }
+    EXPECT_FALSE(shot.demand.Wanted(shot, 10.5, 1, 1000, kNow));
+    EXPECT_TRUE(shot.demand.Wanted(shot, 11.0, 1, 1000, kNow));
+    shot.recording.store(0);
+    EXPECT_FALSE(shot.demand.Wanted(shot, 13.0, 0, 200, kNow))
+        << "a due picture is wanted only while recording";
+}
+
+TEST(PictureDemand, AChangeOfTheRecordingStateIsAlwaysHandedOver) {
+    ShotData shot;
+    shot.recording.store(1);
+    shot.lastWrittenTime = 10.0;
+    EXPECT_TRUE(shot.demand.Wanted(shot, 10.1, 0, 1000, kNow)) << "the worker must see recording stop";
+    shot.recording.store(0);
+    EXPECT_FALSE(shot.demand.Wanted(shot, 10.2, 0, 1000, kNow));
+    shot.lastWrittenTime = 10.2;
+    EXPECT_TRUE(shot.demand.Wanted(shot, 10.3, 1, 1000, kNow)) << "and start, though not due";
+}
+
+TEST(PictureDemand, TheFrameIntervalFollowsTheCameraAndVanishesWhenItFallsSilent) {
+    PictureDemand demand;
+    EXPECT_EQ(demand.FrameIntervalMs(kNow), 0) << "no frame yet";
+    for (int i = 0; i < 5; ++i) demand.NoteFrame(100.0 + i / 30.0, kNow + i * 33);
+    EXPECT_EQ(demand.FrameIntervalMs(kNow + 140), 33);
+    demand.NoteFrame(100.0 + 4 / 30.0 + 0.2, kNow + 365);
+    EXPECT_EQ(demand.FrameIntervalMs(kNow + 365), 200) << "a camera that slowed down";
+    demand.NoteFrame(500.0, kNow + 400);
+    EXPECT_EQ(demand.FrameIntervalMs(kNow + 400), 200) << "a jump of the capture clock is no interval";
+    EXPECT_EQ(demand.FrameIntervalMs(kNow + 400 + PictureDemand::kSilentCameraMs + 1), 0);
+}
+
+}  // namespace
