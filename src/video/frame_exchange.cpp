@@ -6,6 +6,7 @@
 
 #include "core/message_poster.h"
 #include "core/registry.h"
+#include "video/frame_compare.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,7 +17,7 @@
 // processor has them, chosen at run time.
 #define VISTREL_PIXEL_SHUFFLE 1
 #include <immintrin.h>
-// The byte comparison uses 32-byte vectors where the processor has them.
+// Quarter turns use 32-byte vectors where the processor has them.
 #define VISTREL_WIDE_VECTORS 1
 #endif
 
@@ -29,12 +30,6 @@ constexpr int32_t kSlack = 16;
 // every source row are used at once, and the strip is still cached when it
 // is compared.
 constexpr int32_t kStripRows = 128;
-// Only byte differences above this count toward the motion level.
-constexpr uint32_t kNoiseLimit = 6;
-
-// Highest vector code allowed: 0 plain loops, 1 16-byte, 2 32-byte.
-std::atomic<int> vectorLimit{2};
-
 // Buffers start at different offsets within a memory page, so that loads
 // from one and stores to another at the same index never look alike to the
 // processor's store forwarding.
@@ -51,98 +46,6 @@ inline void CopyPixel(uint8_t* to, const uint8_t* from) {
     to[2] = from[2];
 }
 
-// Compares picture bytes with the previous picture: writes the difference
-// image, copies the picture into previous (and into out when asked) and
-// returns the sum of the differences above the noise limit.
-template <bool kCopyOut>
-uint64_t CompareBytesPlain(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                           std::size_t count) {
-    uint64_t sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const uint8_t a = picture[i];
-        const uint8_t b = previous[i];
-        const uint32_t d = a > b ? a - b : b - a;
-        difference[i] = static_cast<uint8_t>(255 - d);
-        if constexpr (kCopyOut) out[i] = a;
-        previous[i] = a;
-        if (d > kNoiseLimit) sum += d;
-    }
-    return sum;
-}
-
-#if defined(__SSE2__)
-// The same comparison 16 bytes at a time.
-template <bool kCopyOut>
-uint64_t CompareBytesSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                          std::size_t count) {
-    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
-    const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m128i zero = _mm_setzero_si128();
-    __m128i total = _mm_setzero_si128();
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picture + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i));
-        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(difference + i), _mm_xor_si128(d, ones));
-        if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(previous + i), a);
-        // Bytes below the limit are masked out before the sum of absolute values.
-        const __m128i counted = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d));
-        total = _mm_add_epi64(total, _mm_sad_epu8(counted, zero));
-    }
-    uint64_t halves[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), total);
-    return halves[0] + halves[1] +
-           CompareBytesPlain<kCopyOut>(picture + i, out + i, previous + i, difference + i, count - i);
-}
-#endif
-
-#if defined(VISTREL_WIDE_VECTORS)
-// The same comparison 32 bytes at a time.
-template <bool kCopyOut>
-__attribute__((target("avx2"))) uint64_t CompareBytesWide(const uint8_t* picture, uint8_t* out, uint8_t* previous,
-                                                          uint8_t* difference, std::size_t count) {
-    const __m256i ones = _mm256_set1_epi8(static_cast<char>(0xFF));
-    const __m256i limit = _mm256_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i total = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; i + 32 <= count; i += 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(picture + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(previous + i));
-        const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(difference + i), _mm256_xor_si256(d, ones));
-        if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), a);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(previous + i), a);
-        const __m256i counted = _mm256_and_si256(d, _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d));
-        total = _mm256_add_epi64(total, _mm256_sad_epu8(counted, zero));
-    }
-    uint64_t quarters[4];
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(quarters), total);
-    return quarters[0] + quarters[1] + quarters[2] + quarters[3] +
-           CompareBytesPlain<kCopyOut>(picture + i, out + i, previous + i, difference + i, count - i);
-}
-
-bool HasWideVectors() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && vectorLimit.load(std::memory_order_relaxed) >= 2;
-}
-#endif
-
-template <bool kCopyOut>
-uint64_t CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                      std::size_t count) {
-#if defined(VISTREL_WIDE_VECTORS)
-    if (HasWideVectors()) return CompareBytesWide<kCopyOut>(picture, out, previous, difference, count);
-#endif
-#if defined(__SSE2__)
-    if (vectorLimit.load(std::memory_order_relaxed) >= 1)
-        return CompareBytesSse2<kCopyOut>(picture, out, previous, difference, count);
-#endif
-    return CompareBytesPlain<kCopyOut>(picture, out, previous, difference, count);
-}
-
 // Writes the pixels of a row in reverse order.
 void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
     const uint8_t* last = from + (width - 1) * kFrameBytesPerPixel;
@@ -152,8 +55,8 @@ void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
 
 // Moves the pixels of a quarter turn one at a time: destination rows
 // [top, top + rows), columns [left, outWidth); strip holds row top.
-void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns, bool reverseRows,
-                     uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
+void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns,
+                     bool reverseRows, uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
@@ -235,13 +138,15 @@ __attribute__((target("ssse3"))) inline void StoreQuad(uint8_t* line, __m128i pa
 // Quarter turn in blocks of 4 x 4 pixels: each source row's 4 pixels are
 // spread to 32-bit lanes, the lanes transposed, and packed back to 12 bytes.
 __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, int32_t width, int32_t height,
-                                                         bool reverseColumns, bool reverseRows, uint8_t* strip,
-                                                         int32_t top, int32_t rows, int32_t columns) {
+                                                         bool reverseColumns, bool reverseRows,
+                                                         uint8_t* strip, int32_t top, int32_t rows,
+                                                         int32_t columns) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
-    const __m128i spread = reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
-                                          : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m128i spread = reverseColumns
+                               ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
+                               : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
     const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
     for (int32_t dx = 0; dx < columns; dx += 4) {
         const uint8_t* row[4];
@@ -254,7 +159,8 @@ __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, 
                 const int32_t ahead = dx + kPrefetchColumns + j;
                 const uint8_t* line = source + inRowBytes * (reverseRows ? height - 1 - ahead : ahead) +
                                       static_cast<std::size_t>(reverseColumns ? width - top - rows : top) * 3;
-                for (int32_t b = 0; b < rows * 3; b += 64) _mm_prefetch(reinterpret_cast<const char*>(line + b), _MM_HINT_T0);
+                for (int32_t b = 0; b < rows * 3; b += 64)
+                    _mm_prefetch(reinterpret_cast<const char*>(line + b), _MM_HINT_T0);
             }
         }
         for (int32_t dy = top; dy < top + rows; dy += 4) {
@@ -306,17 +212,17 @@ __attribute__((target("avx2"))) inline void StoreLines(uint8_t* line, std::size_
 // The quarter turn for two blocks of 4 x 4 pixels at once (destination rows
 // dy..dy+3 in the low half of each register, dy+4..dy+7 in the high half).
 __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32_t width, int32_t height,
-                                                    bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top,
-                                                    int32_t rows, int32_t columns) {
+                                                    bool reverseColumns, bool reverseRows, uint8_t* strip,
+                                                    int32_t top, int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     // Pixels 0-3 of the 8 loaded go to one half, pixels 4-7 to the other.
     const __m256i halves = reverseColumns ? _mm256_setr_epi32(3, 4, 5, 0, 0, 1, 2, 0)
                                           : _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
-    const __m128i spread128 = reverseColumns
-                                  ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
-                                  : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m128i spread128 =
+        reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
+                       : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
     const __m256i spread = _mm256_broadcastsi128_si256(spread128);
     const __m256i pack = _mm256_broadcastsi128_si256(
         _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128));
@@ -346,12 +252,12 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
             const __m256i t3 = _mm256_unpackhi_epi32(r2, r3);
             uint8_t* to = strip + outRowBytes * (dy - top) + dx * kFrameBytesPerPixel;
             StoreLines(to, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t0, t1), pack), wideStore);
-            StoreLines(to + outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t0, t1), pack),
-                       wideStore);
-            StoreLines(to + 2 * outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t2, t3), pack),
-                       wideStore);
-            StoreLines(to + 3 * outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t2, t3), pack),
-                       wideStore);
+            StoreLines(to + outRowBytes, outRowBytes,
+                       _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t0, t1), pack), wideStore);
+            StoreLines(to + 2 * outRowBytes, outRowBytes,
+                       _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t2, t3), pack), wideStore);
+            StoreLines(to + 3 * outRowBytes, outRowBytes,
+                       _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t2, t3), pack), wideStore);
         }
     }
 }
@@ -359,7 +265,7 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
 
 bool HasPixelShuffle() {
     static const bool has = __builtin_cpu_supports("ssse3");
-    return has && vectorLimit.load(std::memory_order_relaxed) >= 1;
+    return has && FrameVectorLimit() >= 1;
 }
 #endif
 
@@ -372,40 +278,67 @@ void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {
 
 struct Layout {
     const uint8_t* source;
-    int32_t width;   // Source columns.
-    int32_t height;  // Source rows.
+    int32_t width;             // Source columns.
+    int32_t height;            // Source rows.
+    const DetectorMask* mask;  // Of the oriented picture; null when every byte counts.
 };
+
+// Compares destination rows [first, first + rows), laid out from picture on,
+// counting only the bytes the mask leaves open; without a mask in one run.
+ByteChanges CompareRows(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
+                        const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                        bool copyOut) {
+    if (!mask) return CompareBytes(picture, out, previous, difference, rowBytes * rows, copyOut);
+    ByteChanges counted;
+    for (int32_t row = first; row < first + rows;) {
+        const DetectorMask::Band& band = mask->BandAt(mask->BandOfRow(row));
+        const int32_t run = std::min(first + rows, band.firstRow + band.rows) - row;
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row - first);
+        if (band.kind == DetectorMask::BandKind::kMixed) {
+            counted += CompareMaskedRows(picture + at, out + at, previous + at, difference + at, rowBytes,
+                                         run, band.rowMask, copyOut);
+        } else {
+            const ByteChanges found =
+                CompareBytes(picture + at, out + at, previous + at, difference + at, rowBytes * run, copyOut);
+            if (band.kind == DetectorMask::BandKind::kOpen) counted += found;
+        }
+        row += run;
+    }
+    return counted;
+}
 
 // Half-turn family: every destination row is one source row, optionally
 // taken from the other end and optionally with its pixels reversed.
-uint64_t OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint8_t* out, uint8_t* previous,
-                    uint8_t* difference) {
+ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint8_t* out,
+                       uint8_t* previous, uint8_t* difference) {
     const std::size_t rowBytes = static_cast<std::size_t>(in.width) * kFrameBytesPerPixel;
     if (!reverseRows && !reversePixels)
-        return CompareBytes<true>(in.source, out, previous, difference, rowBytes * in.height);
-    uint64_t sum = 0;
+        return CompareRows(in.mask, 0, in.height, rowBytes, in.source, out, previous, difference, true);
+    ByteChanges found;
     for (int32_t y = 0; y < in.height; ++y) {
         const uint8_t* from = in.source + rowBytes * (reverseRows ? in.height - 1 - y : y);
         const std::size_t at = rowBytes * y;
         if (reversePixels) {
             ReverseRow(from, out + at, in.width);
-            sum += CompareBytes<false>(out + at, out + at, previous + at, difference + at, rowBytes);
+            found += CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at,
+                                 false);
         } else {
-            sum += CompareBytes<true>(from, out + at, previous + at, difference + at, rowBytes);
+            found +=
+                CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
         }
     }
-    return sum;
+    return found;
 }
 
 // Quarter-turn family: destination pixel (dx, dy) is source pixel
 // (dy or W-1-dy, dx or H-1-dx). Works in strips of destination rows, each
 // compared while it is still in the cache.
-uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch, uint8_t* out,
-                       uint8_t* previous, uint8_t* difference) {
+ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch,
+                          uint8_t* out, uint8_t* previous, uint8_t* difference) {
     const int32_t outWidth = in.height;
     const int32_t outHeight = in.width;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
-    uint64_t sum = 0;
+    ByteChanges found;
     for (int32_t top = 0; top < outHeight; top += kStripRows) {
         const int32_t rows = std::min(kStripRows, outHeight - top);
         int32_t blockRows = 0;
@@ -416,8 +349,8 @@ uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, 
 #if defined(VISTREL_WIDE_VECTORS)
             if (HasWideVectors()) {
                 blockRows = rows & ~7;
-                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
-                               blockColumns);
+                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top,
+                               blockRows, blockColumns);
             }
 #endif
             const int32_t quads = (rows - blockRows) & ~3;
@@ -429,15 +362,16 @@ uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, 
 #endif
         // Whatever the blocks leave: the right edge, then the bottom rows.
         if (blockColumns < outWidth)
-            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
-                            blockColumns);
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top,
+                            blockRows, blockColumns);
         if (blockRows < rows)
             TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
                             scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
-        sum += CompareBytes<true>(scratch, out + at, previous + at, difference + at, outRowBytes * rows);
+        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at,
+                             difference + at, true);
     }
-    return sum;
+    return found;
 }
 
 // Bytes of a camera frame of that size; -1 for a size no frame can have.
@@ -457,8 +391,6 @@ int32_t MotionLevel(uint64_t sum, int32_t count) {
 }
 
 }  // namespace
-
-void LimitFrameVectorsForTest(int level) { vectorLimit.store(level, std::memory_order_relaxed); }
 
 FrameExchange::PictureBuffer FrameExchange::NewBuffer(int index) {
     PictureBuffer buffer;
@@ -494,8 +426,8 @@ void FrameExchange::PutSample(double sampleTime, const uint8_t* data, int32_t le
     PutSampleRows(sampleTime, data, std::ptrdiff_t{width} * kFrameBytesPerPixel, width, height);
 }
 
-void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width,
-                                  int32_t height) {
+void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride,
+                                  int32_t width, int32_t height) {
     if (bottomRow == nullptr || width != sourceWidth_.load(std::memory_order_relaxed) ||
         height != sourceHeight_.load(std::memory_order_relaxed))
         return;
@@ -518,7 +450,8 @@ void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, s
 
 int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length) {
     length = 0;
-    if (pendingFlag_.load(std::memory_order_acquire) == 0 || pendingLength_ > kFrameBytes || buffer == nullptr)
+    if (pendingFlag_.load(std::memory_order_acquire) == 0 || pendingLength_ > kFrameBytes ||
+        buffer == nullptr)
         return 0;
     const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
     const int32_t height = sourceHeight_.load(std::memory_order_relaxed);
@@ -530,26 +463,32 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     }
     sampleTime = sampleTime_;
     length = pendingLength_;
-    const Layout in{pending_.get(), width, height};
+    // A mask loaded for another size than the picture's is not applied.
+    const bool masked =
+        !mask_.Empty() && mask_.Width() == header_.biWidth && mask_.Height() == header_.biHeight;
+    const Layout in{pending_.get(), width, height, masked ? &mask_ : nullptr};
     const int32_t reflect = reflect_;
-    uint64_t sum = 0;
+    ByteChanges found;
     switch (rotate_) {
         case 1:
-            sum = OrientColumns(in, reflect == 2, reflect != 1, strip_.get(), buffer, previous_.get(),
-                                difference_.get());
+            found = OrientColumns(in, reflect == 2, reflect != 1, strip_.get(), buffer, previous_.get(),
+                                  difference_.get());
             break;
         case 2:
-            sum = OrientRows(in, reflect != 1, reflect != 2, buffer, previous_.get(), difference_.get());
+            found = OrientRows(in, reflect != 1, reflect != 2, buffer, previous_.get(), difference_.get());
             break;
         case 3:
-            sum = OrientColumns(in, reflect != 2, reflect == 1, strip_.get(), buffer, previous_.get(),
-                                difference_.get());
+            found = OrientColumns(in, reflect != 2, reflect == 1, strip_.get(), buffer, previous_.get(),
+                                  difference_.get());
             break;
         default:
-            sum = OrientRows(in, reflect == 1, reflect == 2, buffer, previous_.get(), difference_.get());
+            found = OrientRows(in, reflect == 1, reflect == 2, buffer, previous_.get(), difference_.get());
             break;
     }
-    const int32_t level = MotionLevel(sum, pendingLength_);
+    countedBytes_ = pendingLength_ - (masked ? mask_.MaskedBytes() : 0);
+    changedBytes_ = static_cast<int64_t>(found.changed);
+    // With everything masked there is nothing to measure.
+    const int32_t level = countedBytes_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(countedBytes_)) : 0;
     pendingFlag_.store(0, std::memory_order_release);
     return level;
 }
@@ -575,6 +514,8 @@ void FrameExchange::ApplyOrientation() {
         header_.biWidth = width;
         header_.biHeight = height;
     }
+    char mask[Registry::kBufferSize];
+    mask_.Load(registry_->GetText("DetectorMask", mask), header_.biWidth, header_.biHeight);
 }
 
 void FrameExchange::ClearBuffers() {
