@@ -1,5 +1,6 @@
 #include "video/frame_compare.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "video/frame_exchange.h"
@@ -16,6 +17,8 @@
 namespace {
 
 std::atomic<int> vectorLimit{2};
+// Vector rounds whose changed-byte counts a byte lane holds without overflowing.
+constexpr std::size_t kLaneRounds = 255;
 
 // The comparison one byte at a time; with kMasked only bytes whose mask byte
 // is set count.
@@ -57,7 +60,6 @@ ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous,
                         std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
     const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
     const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m128i unit = _mm_set1_epi8(1);
     const __m128i zero = _mm_setzero_si128();
     __m128i total = _mm_setzero_si128();
     __m128i changed = _mm_setzero_si128();
@@ -69,19 +71,25 @@ ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous,
         uint8_t* v = previous + at;
         uint8_t* f = difference + at;
         std::size_t i = 0;
-        for (; i + 16 <= rowBytes; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
-            const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(f + i), _mm_xor_si128(d, ones));
-            if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), a);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), a);
-            // Bytes below the limit are masked out before the sum of absolute values.
-            __m128i over = _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d);
-            if constexpr (kMasked)
-                over = _mm_and_si128(over, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i)));
-            total = _mm_add_epi64(total, _mm_sad_epu8(_mm_and_si128(d, over), zero));
-            changed = _mm_add_epi64(changed, _mm_sad_epu8(_mm_and_si128(over, unit), zero));
+        while (i + 16 <= rowBytes) {
+            // Changed bytes are counted in byte lanes, emptied before they can overflow.
+            const std::size_t stop = std::min(rowBytes & ~std::size_t{15}, i + kLaneRounds * 16);
+            __m128i counts = _mm_setzero_si128();
+            for (; i < stop; i += 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+                const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(f + i), _mm_xor_si128(d, ones));
+                if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), a);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), a);
+                // Bytes below the limit are masked out before the sum of absolute values.
+                __m128i over = _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d);
+                if constexpr (kMasked)
+                    over = _mm_and_si128(over, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i)));
+                total = _mm_add_epi64(total, _mm_sad_epu8(_mm_and_si128(d, over), zero));
+                counts = _mm_sub_epi8(counts, over);
+            }
+            changed = _mm_add_epi64(changed, _mm_sad_epu8(counts, zero));
         }
         tails += CompareTail<kCopyOut, kMasked>(p, o, v, f, i, rowBytes, mask);
     }
@@ -102,7 +110,6 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
                                                         const uint8_t* mask) {
     const __m256i ones = _mm256_set1_epi8(static_cast<char>(0xFF));
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m256i unit = _mm256_set1_epi8(1);
     const __m256i zero = _mm256_setzero_si256();
     __m256i total = _mm256_setzero_si256();
     __m256i changed = _mm256_setzero_si256();
@@ -114,18 +121,24 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
         uint8_t* v = previous + at;
         uint8_t* f = difference + at;
         std::size_t i = 0;
-        for (; i + 32 <= rowBytes; i += 32) {
-            const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
-            const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
-            const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(f + i), _mm256_xor_si256(d, ones));
-            if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), a);
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), a);
-            __m256i over = _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d);
-            if constexpr (kMasked)
-                over = _mm256_and_si256(over, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i)));
-            total = _mm256_add_epi64(total, _mm256_sad_epu8(_mm256_and_si256(d, over), zero));
-            changed = _mm256_add_epi64(changed, _mm256_sad_epu8(_mm256_and_si256(over, unit), zero));
+        while (i + 32 <= rowBytes) {
+            const std::size_t stop = std::min(rowBytes & ~std::size_t{31}, i + kLaneRounds * 32);
+            __m256i counts = _mm256_setzero_si256();
+            for (; i < stop; i += 32) {
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
+                const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(f + i), _mm256_xor_si256(d, ones));
+                if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), a);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), a);
+                __m256i over = _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d);
+                if constexpr (kMasked)
+                    over = _mm256_and_si256(over,
+                                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i)));
+                total = _mm256_add_epi64(total, _mm256_sad_epu8(_mm256_and_si256(d, over), zero));
+                counts = _mm256_sub_epi8(counts, over);
+            }
+            changed = _mm256_add_epi64(changed, _mm256_sad_epu8(counts, zero));
         }
         tails += CompareTail<kCopyOut, kMasked>(p, o, v, f, i, rowBytes, mask);
     }
