@@ -16,9 +16,15 @@ struct IntSetting {
 
 // The recording settings in MjpegParams order (the quality is the camera's).
 constexpr IntSetting kParamSettings[MjpegParams::kCount] = {
-    {"JpegQuality", 50, 1, 100},    {"SpeedRec", 500, 200, 60000},   {"SpeedPlay", 2, 2, 10},
-    {"FileMaxSize", 200, 10, 1500}, {"FileMaxPages", 500, 10, 1500}, {"FileMaxTime", 60, 10, 1500},
-    {"EnableFileMaxSize", 0, 0, 1}, {"EnableFileMaxPages", 0, 0, 1}, {"EnableFileMaxTime", 0, 0, 1},
+    {"JpegQuality", 50, 1, 100},
+    {"SpeedRec", 500, 200, 60000},
+    {"SpeedPlay", 2, 2, 10},
+    {"FileMaxSize", 200, 10, 1500},
+    {"FileMaxPages", 500, 10, 1500},
+    {"FileMaxTime", 60, 10, 1500},
+    {"EnableFileMaxSize", 0, 0, 1},
+    {"EnableFileMaxPages", 0, 0, 1},
+    {"EnableFileMaxTime", 0, 0, 1},
 };
 constexpr IntSetting kGoDetector = {"GoDetector", 20, 0, 100};
 constexpr IntSetting kTimerStart = {"TimerStart", 0, 0, 86399};
@@ -75,24 +81,12 @@ void RecordingOptions::Tick() {
     detectorActive_ = hold_ > 0 ? 1 : 0;
 
     switch (mode_) {
-        case kModeAlways:
-            recordingActive_ = 1;
-            break;
-        case kModeDetector:
-            recordingActive_ = detectorActive_;
-            break;
-        case kModeTimer:
-            recordingActive_ = inWindow_;
-            break;
-        case kModeTimerAndDetector:
-            recordingActive_ = detectorActive_ && inWindow_ ? 1 : 0;
-            break;
-        case kModeTimerOrDetector:
-            recordingActive_ = detectorActive_ || inWindow_ ? 1 : 0;
-            break;
-        default:
-            recordingActive_ = 0;
-            break;
+        case kModeAlways: recordingActive_ = 1; break;
+        case kModeDetector: recordingActive_ = detectorActive_; break;
+        case kModeTimer: recordingActive_ = inWindow_; break;
+        case kModeTimerAndDetector: recordingActive_ = detectorActive_ && inWindow_ ? 1 : 0; break;
+        case kModeTimerOrDetector: recordingActive_ = detectorActive_ || inWindow_ ? 1 : 0; break;
+        default: recordingActive_ = 0; break;
     }
 
     if (blinkCounter_ >= 2) {
@@ -173,8 +167,7 @@ int32_t RecordingOptions::AcceptWorkingCopy() {
     if (params_.Get(kMjpegSpeedRec) != working_[kMjpegSpeedRec] ||
         params_.Get(kMjpegSpeedPlay) != working_[kMjpegSpeedPlay])
         result += kSpeedChanged;
-    for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field)
-        params_.Set(field, working_[field]);
+    for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field) params_.Set(field, working_[field]);
     if (mode_ != modeAtOpening_) result += kModeChanged;
     return result;
 }

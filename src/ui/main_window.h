@@ -22,6 +22,7 @@ class DateStamp;
 class FrameExchange;
 class HotKey;
 class LanguageTable;
+class MaskEditor;
 class QSocketNotifier;
 class RecordingOptions;
 class SettingsFile;
@@ -42,6 +43,8 @@ class PictureView final : public QWidget {
 public:
     using QWidget::QWidget;
     std::function<void(QPainter&)> paint;
+    // Drawn over the picture on the screen only.
+    std::function<void(QPainter&)> overlay;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -83,6 +86,7 @@ public:
     int ViewMode() const override { return viewMode_; }
     int RunCameraDialog() override;
     int RunHotKeyDialog() override;
+    void ClearDetectorMask() override;
     QString HotKeyMenuText() override;
     // Closes as the close box does; the settings are saved once.
     void Exit() override;
@@ -155,6 +159,8 @@ private:
     std::unique_ptr<CameraDialog> camera_;
     std::array<QIcon, 4> stateIcons_;
     std::unique_ptr<MainMenu> menu_;
+    // Draws the areas the detector ignores while the motion view is chosen.
+    std::unique_ptr<MaskEditor> maskEditor_;
 
     PictureView* picture_ = nullptr;
     // The shown buffer (blank, display or difference) in the screen's pixel

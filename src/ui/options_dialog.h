@@ -71,4 +71,5 @@ private:
     QLabel* windowStart_ = nullptr;
     QLabel* windowStop_ = nullptr;
     QComboBox* mode_ = nullptr;
+    QCheckBox* lightGuard_ = nullptr;
 };

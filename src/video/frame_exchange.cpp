@@ -32,6 +32,7 @@ constexpr int32_t kSlack = 16;
 constexpr int32_t kStripRows = 128;
 // Bytes of reversed rows compared in one call, well inside the first-level cache.
 constexpr std::size_t kBatchBytes = 16384;
+
 // Buffers start at different offsets within a memory page, so that loads
 // from one and stores to another at the same index never look alike to the
 // processor's store forwarding.
@@ -57,8 +58,8 @@ void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
 
 // Moves the pixels of a quarter turn one at a time: destination rows
 // [top, top + rows), columns [left, outWidth); strip holds row top.
-void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns,
-                     bool reverseRows, uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
+void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns, bool reverseRows,
+                     uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
@@ -140,15 +141,13 @@ __attribute__((target("ssse3"))) inline void StoreQuad(uint8_t* line, __m128i pa
 // Quarter turn in blocks of 4 x 4 pixels: each source row's 4 pixels are
 // spread to 32-bit lanes, the lanes transposed, and packed back to 12 bytes.
 __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, int32_t width, int32_t height,
-                                                         bool reverseColumns, bool reverseRows,
-                                                         uint8_t* strip, int32_t top, int32_t rows,
-                                                         int32_t columns) {
+                                                         bool reverseColumns, bool reverseRows, uint8_t* strip,
+                                                         int32_t top, int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
-    const __m128i spread = reverseColumns
-                               ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
-                               : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m128i spread = reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
+                                          : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
     const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
     for (int32_t dx = 0; dx < columns; dx += 4) {
         const uint8_t* row[4];
@@ -161,8 +160,7 @@ __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, 
                 const int32_t ahead = dx + kPrefetchColumns + j;
                 const uint8_t* line = source + inRowBytes * (reverseRows ? height - 1 - ahead : ahead) +
                                       static_cast<std::size_t>(reverseColumns ? width - top - rows : top) * 3;
-                for (int32_t b = 0; b < rows * 3; b += 64)
-                    _mm_prefetch(reinterpret_cast<const char*>(line + b), _MM_HINT_T0);
+                for (int32_t b = 0; b < rows * 3; b += 64) _mm_prefetch(reinterpret_cast<const char*>(line + b), _MM_HINT_T0);
             }
         }
         for (int32_t dy = top; dy < top + rows; dy += 4) {
@@ -214,17 +212,17 @@ __attribute__((target("avx2"))) inline void StoreLines(uint8_t* line, std::size_
 // The quarter turn for two blocks of 4 x 4 pixels at once (destination rows
 // dy..dy+3 in the low half of each register, dy+4..dy+7 in the high half).
 __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32_t width, int32_t height,
-                                                    bool reverseColumns, bool reverseRows, uint8_t* strip,
-                                                    int32_t top, int32_t rows, int32_t columns) {
+                                                    bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top,
+                                                    int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
     const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     // Pixels 0-3 of the 8 loaded go to one half, pixels 4-7 to the other.
     const __m256i halves = reverseColumns ? _mm256_setr_epi32(3, 4, 5, 0, 0, 1, 2, 0)
                                           : _mm256_setr_epi32(0, 1, 2, 0, 3, 4, 5, 0);
-    const __m128i spread128 =
-        reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
-                       : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
+    const __m128i spread128 = reverseColumns
+                                  ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
+                                  : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
     const __m256i spread = _mm256_broadcastsi128_si256(spread128);
     const __m256i pack = _mm256_broadcastsi128_si256(
         _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128));
@@ -254,12 +252,12 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
             const __m256i t3 = _mm256_unpackhi_epi32(r2, r3);
             uint8_t* to = strip + outRowBytes * (dy - top) + dx * kFrameBytesPerPixel;
             StoreLines(to, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t0, t1), pack), wideStore);
-            StoreLines(to + outRowBytes, outRowBytes,
-                       _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t0, t1), pack), wideStore);
-            StoreLines(to + 2 * outRowBytes, outRowBytes,
-                       _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t2, t3), pack), wideStore);
-            StoreLines(to + 3 * outRowBytes, outRowBytes,
-                       _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t2, t3), pack), wideStore);
+            StoreLines(to + outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t0, t1), pack),
+                       wideStore);
+            StoreLines(to + 2 * outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpacklo_epi64(t2, t3), pack),
+                       wideStore);
+            StoreLines(to + 3 * outRowBytes, outRowBytes, _mm256_shuffle_epi8(_mm256_unpackhi_epi64(t2, t3), pack),
+                       wideStore);
         }
     }
 }
@@ -280,8 +278,8 @@ void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {
 
 struct Layout {
     const uint8_t* source;
-    int32_t width;             // Source columns.
-    int32_t height;            // Source rows.
+    int32_t width;   // Source columns.
+    int32_t height;  // Source rows.
     const DetectorMask* mask;  // Of the oriented picture; null when every byte counts.
 };
 
@@ -358,8 +356,8 @@ ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRow
 #if defined(VISTREL_WIDE_VECTORS)
             if (HasWideVectors()) {
                 blockRows = rows & ~7;
-                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top,
-                               blockRows, blockColumns);
+                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
+                               blockColumns);
             }
 #endif
             const int32_t quads = (rows - blockRows) & ~3;
@@ -371,14 +369,14 @@ ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRow
 #endif
         // Whatever the blocks leave: the right edge, then the bottom rows.
         if (blockColumns < outWidth)
-            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top,
-                            blockRows, blockColumns);
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
+                            blockColumns);
         if (blockRows < rows)
             TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
                             scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
-        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at,
-                             difference + at, true);
+        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at, difference + at,
+                             true);
     }
     return found;
 }
@@ -435,8 +433,8 @@ void FrameExchange::PutSample(double sampleTime, const uint8_t* data, int32_t le
     PutSampleRows(sampleTime, data, std::ptrdiff_t{width} * kFrameBytesPerPixel, width, height);
 }
 
-void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride,
-                                  int32_t width, int32_t height) {
+void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width,
+                                  int32_t height) {
     if (bottomRow == nullptr || width != sourceWidth_.load(std::memory_order_relaxed) ||
         height != sourceHeight_.load(std::memory_order_relaxed))
         return;
@@ -459,8 +457,7 @@ void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, s
 
 int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length) {
     length = 0;
-    if (pendingFlag_.load(std::memory_order_acquire) == 0 || pendingLength_ > kFrameBytes ||
-        buffer == nullptr)
+    if (pendingFlag_.load(std::memory_order_acquire) == 0 || pendingLength_ > kFrameBytes || buffer == nullptr)
         return 0;
     const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
     const int32_t height = sourceHeight_.load(std::memory_order_relaxed);
