@@ -242,3 +242,21 @@ TEST_F(OptionsDialogTest, ChangedSpeedPlaySplitsAndTheNextFileCarriesTheNewRate)
     recorder.CloseFile();
     EXPECT_EQ(StreamRate(ReadAll(recorder.FinalPath())), 5u);
 }
+
+TEST_F(OptionsDialogTest, LightGuardBoxActsAtOnceAndIsStored) {
+    EXPECT_FALSE(modules.options->Guard().Enabled());
+    Run([](QDialog* d) {
+        auto* box = d->findChild<QCheckBox*>("lightGuard");
+        ASSERT_NE(box, nullptr);
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_EQ(box->text(), "Ignore changes of lighting");
+        box->click();
+        Click(d, "id2");
+    });
+    EXPECT_TRUE(modules.options->Guard().Enabled());
+    EXPECT_EQ(modules.settings->GetString("DetectorLightGuard"), "1");
+    Run([](QDialog* d) {
+        EXPECT_TRUE(d->findChild<QCheckBox*>("lightGuard")->isChecked());
+        Click(d, "id2");
+    });
+}
