@@ -40,7 +40,8 @@ bool BlankEntry(std::string_view entry) { return entry.find_first_not_of(' ') ==
 
 }  // namespace
 
-DetectorMask::DetectorMask() : rowMasks_(new uint8_t[kFrameBytes]()) { Rebuild(); }
+// Left unwritten: a band's row is filled before it is used, so unused pages stay untouched.
+DetectorMask::DetectorMask() : rowMasks_(new uint8_t[kFrameBytes]) { Rebuild(); }
 
 void DetectorMask::Load(const char* text, int32_t width, int32_t height) {
     const bool fits = width > 0 && height > 0 && int64_t{width} * height * kFrameBytesPerPixel <= kFrameBytes;

@@ -2,9 +2,11 @@
 // clicks on the picture, the menu entry, the shading and the detector.
 #include "ui/mask_editor.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QToolTip>
 #include <cstring>
 #include <vector>
 
@@ -83,6 +85,20 @@ TEST_F(MaskEditorTest, DragsAddAreasOnlyInTheMotionViewAndRightClicksRemoveThem)
     clear->trigger();
     ASSERT_TRUE(WaitFor([&] { return window_->Frames()->Mask().Empty(); }, 5000));
     EXPECT_EQ(Stored(), "");
+}
+
+TEST_F(MaskEditorTest, ASeventeenthAreaIsRefusedInWords) {
+    window_->Menu()->Command(menu_id::kViewDetector);
+    for (int i = 0; i < DetectorMask::kMaxRects; ++i) Drag({i * 20, 10}, {i * 20 + 10, 20});
+    const std::string sixteen = Stored();
+    testing::internal::CaptureStderr();
+    Drag({10, 100}, {100, 200});
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::HasSubstr(
+                    "ui: the detector ignores at most 16 areas; one must go before another is added\n"));
+    EXPECT_EQ(QToolTip::text(), "At most 16 areas can be ignored; remove one first (right click).");
+    EXPECT_EQ(Stored(), sixteen);
+    EXPECT_EQ(window_->Frames()->Mask().Count(), DetectorMask::kMaxRects);
 }
 
 TEST_F(MaskEditorTest, AreasAreShadedOnTheMotionViewButNeverInThePicture) {
