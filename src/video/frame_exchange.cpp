@@ -30,8 +30,6 @@ constexpr int32_t kSlack = 16;
 // every source row are used at once, and the strip is still cached when it
 // is compared.
 constexpr int32_t kStripRows = 128;
-// Bytes of reversed rows compared in one call, well inside the first-level cache.
-constexpr std::size_t kBatchBytes = 16384;
 
 // Buffers start at different offsets within a memory page, so that loads
 // from one and stores to another at the same index never look alike to the
@@ -315,24 +313,15 @@ ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, u
     if (!reverseRows && !reversePixels)
         return CompareRows(in.mask, 0, in.height, rowBytes, in.source, out, previous, difference, true);
     ByteChanges found;
-    if (reversePixels) {
-        // Rows are turned a few at a time and compared together while cached.
-        const int32_t batch = std::max<int32_t>(1, static_cast<int32_t>(kBatchBytes / rowBytes));
-        for (int32_t top = 0; top < in.height; top += batch) {
-            const int32_t rows = std::min(batch, in.height - top);
-            for (int32_t y = top; y < top + rows; ++y)
-                ReverseRow(in.source + rowBytes * (reverseRows ? in.height - 1 - y : y), out + rowBytes * y,
-                           in.width);
-            const std::size_t at = rowBytes * top;
-            found += CompareRows(in.mask, top, rows, rowBytes, out + at, out + at, previous + at,
-                                 difference + at, false);
-        }
-        return found;
-    }
     for (int32_t y = 0; y < in.height; ++y) {
-        const uint8_t* from = in.source + rowBytes * (in.height - 1 - y);
+        const uint8_t* from = in.source + rowBytes * (reverseRows ? in.height - 1 - y : y);
         const std::size_t at = rowBytes * y;
-        found += CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
+        if (reversePixels) {
+            ReverseRow(from, out + at, in.width);
+            found += CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at, false);
+        } else {
+            found += CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
+        }
     }
     return found;
 }
