@@ -318,9 +318,11 @@ ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, u
         const std::size_t at = rowBytes * y;
         if (reversePixels) {
             ReverseRow(from, out + at, in.width);
-            found += CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at, false);
+            found +=
+                CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at, false);
         } else {
-            found += CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
+            found +=
+                CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
         }
     }
     return found;
@@ -364,8 +366,8 @@ ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRow
             TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
                             scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
-        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at, difference + at,
-                             true);
+        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at,
+                             difference + at, true);
     }
     return found;
 }
