@@ -318,8 +318,8 @@ ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, u
         const std::size_t at = rowBytes * y;
         if (reversePixels) {
             ReverseRow(from, out + at, in.width);
-            found +=
-                CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at, false);
+            found += CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at,
+                                 false);
         } else {
             found +=
                 CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
