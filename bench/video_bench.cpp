@@ -34,10 +34,11 @@ BENCHMARK(Memcpy921600);
 
 // One fetch of a 640 x 480 camera sample; the capture side's copy into the
 // slot is not timed.
-void Fetch(benchmark::State& state, int rotate, int reflect) {
+void Fetch(benchmark::State& state, int rotate, int reflect, const char* mask = "") {
     Registry registry(false);
     registry.SetInt("VideoRotate", rotate);
     registry.SetInt("VideoReflect", reflect);
+    registry.SetText("DetectorMask", mask);
     FrameExchange exchange(registry);
     const std::vector<uint8_t> pictures[2] = {NoisePicture(2), NoisePicture(3)};
     double time = 0.0;
@@ -52,6 +53,7 @@ void Fetch(benchmark::State& state, int rotate, int reflect) {
         benchmark::ClobberMemory();
     }
     if (length != kFrameBytes) state.SkipWithError("no frame was fetched");
+    if (*mask && exchange.Mask().Empty()) state.SkipWithError("the mask was not taken");
     state.SetBytesProcessed(state.iterations() * int64_t{kFrameBytes});
 }
 
@@ -65,6 +67,25 @@ BENCHMARK(FetchFrame_Rotate1);
 BENCHMARK(FetchFrame_Rotate3);
 BENCHMARK(FetchFrame_Reflect1);
 BENCHMARK(FetchFrame_Reflect2);
+
+// The same fetches with areas the detector ignores, each against its
+// unmasked form above: two areas (a window and a screen), and sixteen
+// scattered ones, the most the mask holds.
+constexpr const char* kTwoAreas = "40,30,200,150;380,260,220,180";
+constexpr const char* kSixteenAreas =
+    "0,0,40,40;100,10,37,50;200,20,33,60;300,30,41,70;400,40,29,80;500,50,45,90;600,60,40,100;"
+    "10,200,50,33;120,210,61,35;230,220,20,37;340,230,77,39;450,240,15,41;560,250,79,43;"
+    "20,400,100,60;300,380,200,90;560,420,80,60";
+void FetchFrame_Rotate0_TwoAreas(benchmark::State& state) { Fetch(state, 0, 0, kTwoAreas); }
+void FetchFrame_Rotate0_SixteenAreas(benchmark::State& state) { Fetch(state, 0, 0, kSixteenAreas); }
+void FetchFrame_Rotate1_TwoAreas(benchmark::State& state) {
+    Fetch(state, 1, 0, "40,30,150,200;260,380,180,220");
+}
+void FetchFrame_Reflect2_TwoAreas(benchmark::State& state) { Fetch(state, 0, 2, kTwoAreas); }
+BENCHMARK(FetchFrame_Rotate0_TwoAreas);
+BENCHMARK(FetchFrame_Rotate0_SixteenAreas);
+BENCHMARK(FetchFrame_Rotate1_TwoAreas);
+BENCHMARK(FetchFrame_Reflect2_TwoAreas);
 
 void DrawStamp(benchmark::State& state) {
     DateStamp stamp;

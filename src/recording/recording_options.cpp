@@ -54,7 +54,8 @@ bool InsideWindow(int32_t start, int32_t stop, int32_t timeOfDay) {
 RecordingOptions::RecordingOptions(Registry& registry, Clock& clock)
     : registry_(registry),
       params_(MjpegParams::Find(registry, ownParams_, "recording")),
-      clock_(clock) {
+      clock_(clock),
+      lightGuard_(registry) {
     registry_.SetHandle("_CL_Options", this);
     for (int field = kMjpegSpeedRec; field < MjpegParams::kCount; ++field)
         params_.Set(field, Load(registry_, kParamSettings[field]));
@@ -65,9 +66,12 @@ RecordingOptions::RecordingOptions(Registry& registry, Clock& clock)
     preRecordSeconds_ = Load(registry_, kPreRecordSeconds);
 }
 
-void RecordingOptions::SetLevel(int32_t level) {
+void RecordingOptions::SetLevel(int32_t level) { SetLevel(level, 0, 0); }
+
+void RecordingOptions::SetLevel(int32_t level, int64_t changedBytes, int64_t countedBytes) {
     level_ = level;
-    if (level >= threshold_) {
+    const bool heldBack = lightGuard_.Holds(changedBytes, countedBytes);
+    if (level >= threshold_ && !heldBack) {
         hold_ = kHoldSeconds;
         if (view_) view_->HoldChanged(hold_);
     }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/clock.h"
+#include "recording/light_guard.h"
 #include "recording/mjpeg_params.h"
 #include "recording/recording_status.h"
 
@@ -60,6 +61,9 @@ public:
 
     // Motion level (0..100) of each fetched picture; restarts the hold at the threshold.
     void SetLevel(int32_t level);
+    // The same with the picture's changed and counted bytes: a change of
+    // lighting that the guard holds back is shown but does not fire.
+    void SetLevel(int32_t level, int64_t changedBytes, int64_t countedBytes);
     // Every 250 ms timer tick: counts the hold down at each new second,
     // updates the window, the output flag, the blink and the indicators.
     void Tick();
@@ -101,6 +105,7 @@ public:
     static bool IsDetectorMode(int32_t mode);
 
     void SetView(RecordingOptionsView* view) { view_ = view; }
+    LightGuard& Guard() { return lightGuard_; }
     MjpegParams& Params() { return params_; }
 
     // The dialog opens: working copy = MjpegParams; threshold, window and
@@ -125,6 +130,7 @@ private:
     MjpegParams& params_;
     Clock& clock_;
     RecordingOptionsView* view_ = nullptr;
+    LightGuard lightGuard_;
 
     int32_t threshold_ = 0;
     int32_t level_ = 0;

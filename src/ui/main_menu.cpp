@@ -175,6 +175,7 @@ void MainMenu::BuildMenu(QMenuBar* bar) {
     AddItem(view, "MenuViewNormal", menu_id::kViewNormal, views);
     AddItem(view, "MenuViewDetectotGo", menu_id::kViewDetector, views);
     SetViewMode(host_.ViewMode());
+    AddItem(cam, "MenuMaskClear", menu_id::kClearMask);
     cam->addSeparator();
     AddItem(cam, "MenuOptions", menu_id::kCameraOptions);
 
@@ -257,6 +258,7 @@ void MainMenu::Command(int id) {
         case kViewNo:
         case kViewNormal:
         case kViewDetector: SetViewMode(id - kViewNo); break;
+        case kClearMask: host_.ClearDetectorMask(); break;
         case kRecordingOptions: RecordingOptionsCommand(); break;
         case kSetVideoFolder: ChooseFolder("MoveFilesPath", kVideoFolderTitle); break;
         case kSetPhotoFolder: ChooseFolder("ShotFilesPath", kPhotoFolderTitle); break;

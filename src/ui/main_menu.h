@@ -27,6 +27,7 @@ inline constexpr int kCameraOptions = 32771;
 inline constexpr int kViewNo = 32774;
 inline constexpr int kViewNormal = 32775;
 inline constexpr int kViewDetector = 32776;
+inline constexpr int kClearMask = 32777;
 inline constexpr int kRecordingOptions = 32778;
 inline constexpr int kLanguageFirst = 32780;
 inline constexpr int kLanguageCount = 20;
@@ -84,6 +85,8 @@ public:
     virtual QString HotKeyMenuText() = 0;
     // The destruction sequence, as the close box.
     virtual void Exit() = 0;
+    // Forgets every area the motion detector ignores.
+    virtual void ClearDetectorMask() {}
 };
 
 // The menu bar and its commands. Modules are found in the Registry by their

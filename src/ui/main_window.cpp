@@ -31,6 +31,7 @@
 #include "ui/about_dialog.h"
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
+#include "ui/mask_editor.h"
 #include "ui/posted_message.h"
 #include "ui/state_pictures.h"
 #include "ui/status_line.h"
@@ -61,6 +62,7 @@ bool HandOverPicture(ShotData& shot, const uint8_t* picture, int32_t length, int
 void PictureView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (paint) paint(painter);
+    if (overlay) overlay(painter);
 }
 
 MainWindow::MainWindow() { CreateModules(); }
@@ -69,6 +71,7 @@ MainWindow::~MainWindow() {
     if (!closed_) DestroyModules();
     // What the destruction sequence leaves alive goes in reverse order of creation.
     menu_.reset();
+    maskEditor_.reset();
     recorder_.reset();
     web_.reset();
     frames_.reset();
@@ -109,6 +112,11 @@ void MainWindow::CreateModules() {
     setWindowTitle(UiText(registry, "ProgrammName"));
     registry.SetInt("_VideoDataMsg", static_cast<int32_t>(kVideoDataMessage));
     frames_ = std::make_unique<FrameExchange>(registry);
+    maskEditor_ =
+        std::make_unique<MaskEditor>(registry, frames_->Mask(), *picture_, [this] { return viewMode_ == 2; });
+    picture_->overlay = [this](QPainter& painter) {
+        if (viewMode_ == 2 && maskEditor_) maskEditor_->Paint(painter);
+    };
     recorder_ = std::make_unique<AviRecorder>(registry);
     web_ = std::make_unique<WebServer>(registry);
     shutter_ = std::make_unique<ShutterSound>();
@@ -194,7 +202,7 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         const int32_t width = frames_->Width();
         const int32_t height = frames_->Height();
         if (camera_ && camera_->StampSwitch() != 0 && stamp_) stamp_->DrawStamp(display, width, height);
-        if (options_) options_->SetLevel(level);
+        if (options_) options_->SetLevel(level, frames_->ChangedBytes(), frames_->CountedBytes());
         const int32_t recording = options_ ? options_->RecordingActive() : 0;
         if (shot_ && PictureWanted(time, recording) &&
             HandOverPicture(*shot_, display, length, width, height, time,
@@ -490,6 +498,10 @@ void MainWindow::SetViewMode(int mode) {
 }
 
 int MainWindow::RunCameraDialog() { return camera_ ? camera_->Run(DialogParent()) : 0; }
+
+void MainWindow::ClearDetectorMask() {
+    if (maskEditor_) maskEditor_->Clear();
+}
 
 int MainWindow::RunHotKeyDialog() { return hotKey_ ? hotKey_->Run(DialogParent()) : 0; }
 

@@ -25,6 +25,7 @@ class EventCommands;
 class FrameExchange;
 class HotKey;
 class LanguageTable;
+class MaskEditor;
 class QSocketNotifier;
 class RecordingOptions;
 class SettingsFile;
@@ -45,6 +46,8 @@ class PictureView final : public QWidget {
 public:
     using QWidget::QWidget;
     std::function<void(QPainter&)> paint;
+    // Drawn over the picture on the screen only.
+    std::function<void(QPainter&)> overlay;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -91,6 +94,7 @@ public:
     int ViewMode() const override { return viewMode_; }
     int RunCameraDialog() override;
     int RunHotKeyDialog() override;
+    void ClearDetectorMask() override;
     QString HotKeyMenuText() override;
     // Closes as the close box does; the settings are saved once. Open dialogs
     // are ended first, and the modules go once their loops have unwound.
@@ -183,6 +187,8 @@ private:
     std::unique_ptr<CameraDialog> camera_;
     std::array<QIcon, 5> stateIcons_;
     std::unique_ptr<MainMenu> menu_;
+    // Draws the areas the detector ignores while the motion view is chosen.
+    std::unique_ptr<MaskEditor> maskEditor_;
 
     PictureView* picture_ = nullptr;
     StatusLine* statusLine_ = nullptr;

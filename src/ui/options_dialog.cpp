@@ -130,6 +130,12 @@ void OptionsDialog::BuildControls() {
     detectorGrid->addWidget(threshold_, 2, 0, 1, 3);
     detectorGrid->addWidget(sensitivityLabel_, 3, 0, 1, 3);
     connect(threshold_, &QSlider::valueChanged, this, &OptionsDialog::OnThreshold);
+    // Takes effect at once, as the threshold does.
+    lightGuard_ = new QCheckBox(UiText(registry_, "OptionLightGuard"), detector);
+    lightGuard_->setObjectName("lightGuard");
+    detectorGrid->addWidget(lightGuard_, 4, 0, 1, 3);
+    connect(lightGuard_, &QCheckBox::clicked, this,
+            [this](bool checked) { options_.Guard().SetEnabled(checked); });
 
     auto* timer = new QGroupBox(UiText(registry_, "Timer"), this);
     timer->setObjectName("id301");
@@ -204,6 +210,7 @@ void OptionsDialog::LoadValues() {
         const QSignalBlocker quiet(threshold_);
         threshold_->setValue(options_.Threshold());
     }
+    lightGuard_->setChecked(options_.Guard().Enabled());
     holdText_ = UiText(registry_, "OptionLabelHold").toStdString();
     detectorText_ = UiText(registry_, "OptionLabelDetector").toStdString();
     sensitivityText_ = UiText(registry_, "OptionLabelSensitivity").toStdString();

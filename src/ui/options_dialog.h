@@ -73,4 +73,5 @@ private:
     QLabel* windowStop_ = nullptr;
     QComboBox* mode_ = nullptr;
     WatchOptionsBox* watch_ = nullptr;
+    QCheckBox* lightGuard_ = nullptr;
 };

@@ -6,6 +6,7 @@
 
 #include "core/message_poster.h"
 #include "core/registry.h"
+#include "video/frame_compare.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -16,7 +17,7 @@
 // processor has them, chosen at run time.
 #define VISTREL_PIXEL_SHUFFLE 1
 #include <immintrin.h>
-// The byte comparison uses 32-byte vectors where the processor has them.
+// Quarter turns use 32-byte vectors where the processor has them.
 #define VISTREL_WIDE_VECTORS 1
 #endif
 
@@ -29,11 +30,6 @@ constexpr int32_t kSlack = 16;
 // every source row are used at once, and the strip is still cached when it
 // is compared.
 constexpr int32_t kStripRows = 128;
-// Only byte differences above this count toward the motion level.
-constexpr uint32_t kNoiseLimit = 6;
-
-// Highest vector code allowed: 0 plain loops, 1 16-byte, 2 32-byte.
-std::atomic<int> vectorLimit{2};
 
 // Buffers start at different offsets within a memory page, so that loads
 // from one and stores to another at the same index never look alike to the
@@ -49,98 +45,6 @@ inline void CopyPixel(uint8_t* to, const uint8_t* from) {
     to[0] = from[0];
     to[1] = from[1];
     to[2] = from[2];
-}
-
-// Compares picture bytes with the previous picture: writes the difference
-// image, copies the picture into previous (and into out when asked) and
-// returns the sum of the differences above the noise limit.
-template <bool kCopyOut>
-uint64_t CompareBytesPlain(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                           std::size_t count) {
-    uint64_t sum = 0;
-    for (std::size_t i = 0; i < count; ++i) {
-        const uint8_t a = picture[i];
-        const uint8_t b = previous[i];
-        const uint32_t d = a > b ? a - b : b - a;
-        difference[i] = static_cast<uint8_t>(255 - d);
-        if constexpr (kCopyOut) out[i] = a;
-        previous[i] = a;
-        if (d > kNoiseLimit) sum += d;
-    }
-    return sum;
-}
-
-#if defined(__SSE2__)
-// The same comparison 16 bytes at a time.
-template <bool kCopyOut>
-uint64_t CompareBytesSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                          std::size_t count) {
-    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
-    const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m128i zero = _mm_setzero_si128();
-    __m128i total = _mm_setzero_si128();
-    std::size_t i = 0;
-    for (; i + 16 <= count; i += 16) {
-        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(picture + i));
-        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(previous + i));
-        const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(difference + i), _mm_xor_si128(d, ones));
-        if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), a);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(previous + i), a);
-        // Bytes below the limit are masked out before the sum of absolute values.
-        const __m128i counted = _mm_and_si128(d, _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d));
-        total = _mm_add_epi64(total, _mm_sad_epu8(counted, zero));
-    }
-    uint64_t halves[2];
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), total);
-    return halves[0] + halves[1] +
-           CompareBytesPlain<kCopyOut>(picture + i, out + i, previous + i, difference + i, count - i);
-}
-#endif
-
-#if defined(VISTREL_WIDE_VECTORS)
-// The same comparison 32 bytes at a time.
-template <bool kCopyOut>
-__attribute__((target("avx2"))) uint64_t CompareBytesWide(const uint8_t* picture, uint8_t* out, uint8_t* previous,
-                                                          uint8_t* difference, std::size_t count) {
-    const __m256i ones = _mm256_set1_epi8(static_cast<char>(0xFF));
-    const __m256i limit = _mm256_set1_epi8(static_cast<char>(kNoiseLimit + 1));
-    const __m256i zero = _mm256_setzero_si256();
-    __m256i total = _mm256_setzero_si256();
-    std::size_t i = 0;
-    for (; i + 32 <= count; i += 32) {
-        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(picture + i));
-        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(previous + i));
-        const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(difference + i), _mm256_xor_si256(d, ones));
-        if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), a);
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(previous + i), a);
-        const __m256i counted = _mm256_and_si256(d, _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d));
-        total = _mm256_add_epi64(total, _mm256_sad_epu8(counted, zero));
-    }
-    uint64_t quarters[4];
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(quarters), total);
-    return quarters[0] + quarters[1] + quarters[2] + quarters[3] +
-           CompareBytesPlain<kCopyOut>(picture + i, out + i, previous + i, difference + i, count - i);
-}
-
-bool HasWideVectors() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has && vectorLimit.load(std::memory_order_relaxed) >= 2;
-}
-#endif
-
-template <bool kCopyOut>
-uint64_t CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                      std::size_t count) {
-#if defined(VISTREL_WIDE_VECTORS)
-    if (HasWideVectors()) return CompareBytesWide<kCopyOut>(picture, out, previous, difference, count);
-#endif
-#if defined(__SSE2__)
-    if (vectorLimit.load(std::memory_order_relaxed) >= 1)
-        return CompareBytesSse2<kCopyOut>(picture, out, previous, difference, count);
-#endif
-    return CompareBytesPlain<kCopyOut>(picture, out, previous, difference, count);
 }
 
 // Writes the pixels of a row in reverse order.
@@ -359,7 +263,7 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
 
 bool HasPixelShuffle() {
     static const bool has = __builtin_cpu_supports("ssse3");
-    return has && vectorLimit.load(std::memory_order_relaxed) >= 1;
+    return has && FrameVectorLimit() >= 1;
 }
 #endif
 
@@ -374,38 +278,65 @@ struct Layout {
     const uint8_t* source;
     int32_t width;   // Source columns.
     int32_t height;  // Source rows.
+    const DetectorMask* mask;  // Of the oriented picture; null when every byte counts.
 };
+
+// Compares destination rows [first, first + rows), laid out from picture on,
+// counting only the bytes the mask leaves open; without a mask in one run.
+ByteChanges CompareRows(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
+                        const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                        bool copyOut) {
+    if (!mask) return CompareBytes(picture, out, previous, difference, rowBytes * rows, copyOut);
+    ByteChanges counted;
+    for (int32_t row = first; row < first + rows;) {
+        const DetectorMask::Band& band = mask->BandAt(mask->BandOfRow(row));
+        const int32_t run = std::min(first + rows, band.firstRow + band.rows) - row;
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row - first);
+        if (band.kind == DetectorMask::BandKind::kMixed) {
+            counted += CompareMaskedRows(picture + at, out + at, previous + at, difference + at, rowBytes,
+                                         run, band.rowMask, copyOut);
+        } else {
+            const ByteChanges found =
+                CompareBytes(picture + at, out + at, previous + at, difference + at, rowBytes * run, copyOut);
+            if (band.kind == DetectorMask::BandKind::kOpen) counted += found;
+        }
+        row += run;
+    }
+    return counted;
+}
 
 // Half-turn family: every destination row is one source row, optionally
 // taken from the other end and optionally with its pixels reversed.
-uint64_t OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint8_t* out, uint8_t* previous,
-                    uint8_t* difference) {
+ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint8_t* out,
+                       uint8_t* previous, uint8_t* difference) {
     const std::size_t rowBytes = static_cast<std::size_t>(in.width) * kFrameBytesPerPixel;
     if (!reverseRows && !reversePixels)
-        return CompareBytes<true>(in.source, out, previous, difference, rowBytes * in.height);
-    uint64_t sum = 0;
+        return CompareRows(in.mask, 0, in.height, rowBytes, in.source, out, previous, difference, true);
+    ByteChanges found;
     for (int32_t y = 0; y < in.height; ++y) {
         const uint8_t* from = in.source + rowBytes * (reverseRows ? in.height - 1 - y : y);
         const std::size_t at = rowBytes * y;
         if (reversePixels) {
             ReverseRow(from, out + at, in.width);
-            sum += CompareBytes<false>(out + at, out + at, previous + at, difference + at, rowBytes);
+            found += CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at,
+                                 false);
         } else {
-            sum += CompareBytes<true>(from, out + at, previous + at, difference + at, rowBytes);
+            found +=
+                CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
         }
     }
-    return sum;
+    return found;
 }
 
 // Quarter-turn family: destination pixel (dx, dy) is source pixel
 // (dy or W-1-dy, dx or H-1-dx). Works in strips of destination rows, each
 // compared while it is still in the cache.
-uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch, uint8_t* out,
-                       uint8_t* previous, uint8_t* difference) {
+ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch,
+                          uint8_t* out, uint8_t* previous, uint8_t* difference) {
     const int32_t outWidth = in.height;
     const int32_t outHeight = in.width;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
-    uint64_t sum = 0;
+    ByteChanges found;
     for (int32_t top = 0; top < outHeight; top += kStripRows) {
         const int32_t rows = std::min(kStripRows, outHeight - top);
         int32_t blockRows = 0;
@@ -435,9 +366,10 @@ uint64_t OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, 
             TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
                             scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
-        sum += CompareBytes<true>(scratch, out + at, previous + at, difference + at, outRowBytes * rows);
+        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at,
+                             difference + at, true);
     }
-    return sum;
+    return found;
 }
 
 // Bytes of a camera frame of that size; -1 for a size no frame can have.
@@ -457,8 +389,6 @@ int32_t MotionLevel(uint64_t sum, int32_t count) {
 }
 
 }  // namespace
-
-void LimitFrameVectorsForTest(int level) { vectorLimit.store(level, std::memory_order_relaxed); }
 
 FrameExchange::PictureBuffer FrameExchange::NewBuffer(int index) {
     PictureBuffer buffer;
@@ -530,26 +460,32 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     }
     sampleTime = sampleTime_;
     length = pendingLength_;
-    const Layout in{pending_.get(), width, height};
+    // A mask loaded for another size than the picture's is not applied.
+    const bool masked =
+        !mask_.Empty() && mask_.Width() == header_.biWidth && mask_.Height() == header_.biHeight;
+    const Layout in{pending_.get(), width, height, masked ? &mask_ : nullptr};
     const int32_t reflect = reflect_;
-    uint64_t sum = 0;
+    ByteChanges found;
     switch (rotate_) {
         case 1:
-            sum = OrientColumns(in, reflect == 2, reflect != 1, strip_.get(), buffer, previous_.get(),
-                                difference_.get());
+            found = OrientColumns(in, reflect == 2, reflect != 1, strip_.get(), buffer, previous_.get(),
+                                  difference_.get());
             break;
         case 2:
-            sum = OrientRows(in, reflect != 1, reflect != 2, buffer, previous_.get(), difference_.get());
+            found = OrientRows(in, reflect != 1, reflect != 2, buffer, previous_.get(), difference_.get());
             break;
         case 3:
-            sum = OrientColumns(in, reflect != 2, reflect == 1, strip_.get(), buffer, previous_.get(),
-                                difference_.get());
+            found = OrientColumns(in, reflect != 2, reflect == 1, strip_.get(), buffer, previous_.get(),
+                                  difference_.get());
             break;
         default:
-            sum = OrientRows(in, reflect == 1, reflect == 2, buffer, previous_.get(), difference_.get());
+            found = OrientRows(in, reflect == 1, reflect == 2, buffer, previous_.get(), difference_.get());
             break;
     }
-    const int32_t level = MotionLevel(sum, pendingLength_);
+    countedBytes_ = pendingLength_ - (masked ? mask_.MaskedBytes() : 0);
+    changedBytes_ = static_cast<int64_t>(found.changed);
+    // With everything masked there is nothing to measure.
+    const int32_t level = countedBytes_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(countedBytes_)) : 0;
     pendingFlag_.store(0, std::memory_order_release);
     return level;
 }
@@ -575,6 +511,8 @@ void FrameExchange::ApplyOrientation() {
         header_.biWidth = width;
         header_.biHeight = height;
     }
+    char mask[Registry::kBufferSize];
+    mask_.Load(registry_->GetText("DetectorMask", mask), header_.biWidth, header_.biHeight);
 }
 
 void FrameExchange::ClearBuffers() {

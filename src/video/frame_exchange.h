@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "video/detector_mask.h"
 #include "video/frame.h"
 
 class MessagePoster;
@@ -12,8 +13,9 @@ class Registry;
 
 // Hand-over point between the capture thread (PutSample) and the UI thread
 // (everything else): one pending sample, turned on fetch into the oriented
-// picture, its difference image and a motion level 0..100. Registered as
-// "_VideoDataCls". All buffers are allocated once at kFrameBytes.
+// picture, its difference image and a motion level 0..100 over the bytes the
+// detector mask leaves open. Registered as "_VideoDataCls". All buffers are
+// allocated once at kFrameBytes.
 class FrameExchange {
 public:
     explicit FrameExchange(Registry& registry);
@@ -37,7 +39,7 @@ public:
     int32_t FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length);
     // UI thread, while the capture graph is stopped.
     void SetSourceSize(int32_t width, int32_t height);
-    // Rereads "VideoReflect" and "VideoRotate" and resizes the header.
+    // Rereads "VideoReflect", "VideoRotate" and "DetectorMask" and resizes the header.
     void ApplyOrientation();
     void ClearBuffers();
 
@@ -52,6 +54,13 @@ public:
     const uint8_t* Previous() const { return previous_.get(); }
     int32_t Reflect() const { return reflect_; }
     int32_t Rotate() const { return rotate_; }
+    // The areas the level ignores, in coordinates of the oriented picture;
+    // the UI thread edits them between fetches.
+    DetectorMask& Mask() { return mask_; }
+    // Of the last fetch: the bytes the level was measured over and how many
+    // of them changed by more than the noise limit.
+    int64_t CountedBytes() const { return countedBytes_; }
+    int64_t ChangedBytes() const { return changedBytes_; }
 
 private:
     // A picture buffer of kFrameBytes plus slack, cache-line aligned.
@@ -86,6 +95,9 @@ private:
     std::atomic<int32_t> sourceHeight_{0};
     int32_t reflect_ = 0;
     int32_t rotate_ = 0;
+    DetectorMask mask_;
+    int64_t countedBytes_ = 0;
+    int64_t changedBytes_ = 0;
 };
 
 // Tests run the plain (0), 16-byte (1) and 32-byte (2, the default) picture

@@ -81,6 +81,7 @@ Cam >
     No [32774]
     Normal [32775] *
     Detector Go [32776]
+  Clear the ignored areas [32777]
   —
   Options [32771]
 Server >

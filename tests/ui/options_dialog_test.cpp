@@ -277,3 +277,21 @@ TEST_F(OptionsDialogTest, WatchSettingsAreDroppedOnCancel) {
     EXPECT_EQ(modules.settings->GetString("PreRecordSeconds"), "3");
     EXPECT_EQ(modules.settings->GetString("OnEventStart"), "");
 }
+
+TEST_F(OptionsDialogTest, LightGuardBoxActsAtOnceAndIsStored) {
+    EXPECT_FALSE(modules.options->Guard().Enabled());
+    Run([](QDialog* d) {
+        auto* box = d->findChild<QCheckBox*>("lightGuard");
+        ASSERT_NE(box, nullptr);
+        EXPECT_FALSE(box->isChecked());
+        EXPECT_EQ(box->text(), "Ignore changes of lighting");
+        box->click();
+        Click(d, "id2");
+    });
+    EXPECT_TRUE(modules.options->Guard().Enabled());
+    EXPECT_EQ(modules.settings->GetString("DetectorLightGuard"), "1");
+    Run([](QDialog* d) {
+        EXPECT_TRUE(d->findChild<QCheckBox*>("lightGuard")->isChecked());
+        Click(d, "id2");
+    });
+}

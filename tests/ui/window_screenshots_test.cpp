@@ -11,6 +11,7 @@
 
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
+#include "ui/main_menu.h"
 #include "ui/main_window.h"
 #include "ui/ui_test_support.h"
 
@@ -47,6 +48,22 @@ TEST(WindowScreenshots, MainWindowCameraAndHotKeyDialogs) {
     ASSERT_TRUE(WaitFor([&] { return window.FramesPainted() > 10; }, 20000)) << "no live picture";
     QTest::qWait(2500);  // past the icon delay, with the clock of the pattern running
     Save(window, "main_window");
+
+    // The motion view with two areas the detector ignores, drawn with the mouse.
+    window.Menu()->Command(menu_id::kViewDetector);
+    QWidget* area = window.PictureArea();
+    const QSize size = area->size();
+    const auto at = [&](double x, double y) {
+        return QPoint(qRound(size.width() * x), qRound(size.height() * y));
+    };
+    for (const auto& [from, to] :
+         {std::pair{at(0.06, 0.1), at(0.42, 0.48)}, std::pair{at(0.55, 0.55), at(0.94, 0.9)}}) {
+        QTest::mousePress(area, Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseRelease(area, Qt::LeftButton, Qt::NoModifier, to);
+    }
+    QTest::qWait(500);
+    Save(window, "motion_view_areas");
+    window.Menu()->Command(menu_id::kViewNormal);
 
     WhenDialogOpens([](QDialog& dialog) {
         QTest::qWait(200);

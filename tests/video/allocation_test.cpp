@@ -37,6 +37,8 @@ TEST(PerFrameCalls, AllocateNothing) {
     Registry registry(true);
     CountingPoster poster;
     PrepareRegistry(registry, &poster);
+    // Fetches measure around two ignored areas, as the mixed bands of the mask need.
+    registry.SetText("DetectorMask", "10,10,100,100;200,50,60,300");
     FrameExchange exchange(registry);
     ManualClock clock(1'800'000'000);
     DateStamp stamp(clock);

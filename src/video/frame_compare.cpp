@@ -1,0 +1,199 @@
+#include "video/frame_compare.h"
+
+#include <algorithm>
+#include <atomic>
+
+#include "video/frame_exchange.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+// The byte comparison uses 32-byte vectors where the processor has them.
+#define VISTREL_WIDE_VECTORS 1
+#endif
+
+namespace {
+
+std::atomic<int> vectorLimit{2};
+// Vector rounds whose changed-byte counts a byte lane holds without overflowing.
+constexpr std::size_t kLaneRounds = 255;
+
+// The comparison one byte at a time; with kMasked only bytes whose mask byte
+// is set count.
+template <bool kCopyOut, bool kMasked>
+ByteChanges ComparePlain(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                         std::size_t count, const uint8_t* mask) {
+    ByteChanges found;
+    for (std::size_t i = 0; i < count; ++i) {
+        const uint8_t a = picture[i];
+        const uint8_t b = previous[i];
+        const uint32_t d = a > b ? a - b : b - a;
+        difference[i] = static_cast<uint8_t>(255 - d);
+        if constexpr (kCopyOut) out[i] = a;
+        previous[i] = a;
+        if constexpr (kMasked) {
+            if (mask[i] == 0) continue;
+        }
+        if (d > kNoiseLimit) {
+            found.sum += d;
+            ++found.changed;
+        }
+    }
+    return found;
+}
+
+// The plain comparison of the bytes a vector loop leaves at the end of a row.
+template <bool kCopyOut, bool kMasked>
+ByteChanges CompareTail(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                        std::size_t from, std::size_t count, const uint8_t* mask) {
+    if (from == count) return {};
+    return ComparePlain<kCopyOut, kMasked>(picture + from, out + from, previous + from, difference + from,
+                                           count - from, kMasked ? mask + from : nullptr);
+}
+
+#if defined(__SSE2__)
+// The same comparison 16 bytes at a time, row by row.
+template <bool kCopyOut, bool kMasked>
+ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                        std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
+    const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
+    const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i total = _mm_setzero_si128();
+    __m128i changed = _mm_setzero_si128();
+    ByteChanges tails;
+    for (int32_t row = 0; row < rows; ++row) {
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row);
+        const uint8_t* p = picture + at;
+        uint8_t* o = out + at;
+        uint8_t* v = previous + at;
+        uint8_t* f = difference + at;
+        std::size_t i = 0;
+        while (i + 16 <= rowBytes) {
+            // Changed bytes are counted in byte lanes, emptied before they can overflow.
+            const std::size_t stop = std::min(rowBytes & ~std::size_t{15}, i + kLaneRounds * 16);
+            __m128i counts = _mm_setzero_si128();
+            for (; i < stop; i += 16) {
+                const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+                const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
+                const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(f + i), _mm_xor_si128(d, ones));
+                if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), a);
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), a);
+                // Bytes below the limit are masked out before the sum of absolute values.
+                __m128i over = _mm_cmpeq_epi8(_mm_max_epu8(d, limit), d);
+                if constexpr (kMasked)
+                    over = _mm_and_si128(over, _mm_loadu_si128(reinterpret_cast<const __m128i*>(mask + i)));
+                total = _mm_add_epi64(total, _mm_sad_epu8(_mm_and_si128(d, over), zero));
+                counts = _mm_sub_epi8(counts, over);
+            }
+            changed = _mm_add_epi64(changed, _mm_sad_epu8(counts, zero));
+        }
+        tails += CompareTail<kCopyOut, kMasked>(p, o, v, f, i, rowBytes, mask);
+    }
+    uint64_t halves[4];
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), total);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(halves + 2), changed);
+    tails += ByteChanges{halves[0] + halves[1], halves[2] + halves[3]};
+    return tails;
+}
+#endif
+
+#if defined(VISTREL_WIDE_VECTORS)
+// The same comparison 32 bytes at a time.
+template <bool kCopyOut, bool kMasked>
+__attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, uint8_t* out,
+                                                        uint8_t* previous, uint8_t* difference,
+                                                        std::size_t rowBytes, int32_t rows,
+                                                        const uint8_t* mask) {
+    const __m256i ones = _mm256_set1_epi8(static_cast<char>(0xFF));
+    const __m256i limit = _mm256_set1_epi8(static_cast<char>(kNoiseLimit + 1));
+    const __m256i zero = _mm256_setzero_si256();
+    __m256i total = _mm256_setzero_si256();
+    __m256i changed = _mm256_setzero_si256();
+    ByteChanges tails;
+    for (int32_t row = 0; row < rows; ++row) {
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row);
+        const uint8_t* p = picture + at;
+        uint8_t* o = out + at;
+        uint8_t* v = previous + at;
+        uint8_t* f = difference + at;
+        std::size_t i = 0;
+        while (i + 32 <= rowBytes) {
+            const std::size_t stop = std::min(rowBytes & ~std::size_t{31}, i + kLaneRounds * 32);
+            __m256i counts = _mm256_setzero_si256();
+            for (; i < stop; i += 32) {
+                const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
+                const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
+                const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(f + i), _mm256_xor_si256(d, ones));
+                if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), a);
+                _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), a);
+                __m256i over = _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d);
+                if constexpr (kMasked)
+                    over = _mm256_and_si256(over,
+                                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + i)));
+                total = _mm256_add_epi64(total, _mm256_sad_epu8(_mm256_and_si256(d, over), zero));
+                counts = _mm256_sub_epi8(counts, over);
+            }
+            changed = _mm256_add_epi64(changed, _mm256_sad_epu8(counts, zero));
+        }
+        tails += CompareTail<kCopyOut, kMasked>(p, o, v, f, i, rowBytes, mask);
+    }
+    uint64_t quarters[8];
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(quarters), total);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(quarters + 4), changed);
+    tails += ByteChanges{quarters[0] + quarters[1] + quarters[2] + quarters[3],
+                         quarters[4] + quarters[5] + quarters[6] + quarters[7]};
+    return tails;
+}
+#endif
+
+template <bool kCopyOut, bool kMasked>
+ByteChanges CompareRows(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                        std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
+#if defined(VISTREL_WIDE_VECTORS)
+    if (HasWideVectors())
+        return CompareWide<kCopyOut, kMasked>(picture, out, previous, difference, rowBytes, rows, mask);
+#endif
+#if defined(__SSE2__)
+    if (FrameVectorLimit() >= 1)
+        return CompareSse2<kCopyOut, kMasked>(picture, out, previous, difference, rowBytes, rows, mask);
+#endif
+    ByteChanges found;
+    for (int32_t row = 0; row < rows; ++row) {
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row);
+        found += ComparePlain<kCopyOut, kMasked>(picture + at, out + at, previous + at, difference + at,
+                                                 rowBytes, mask);
+    }
+    return found;
+}
+
+}  // namespace
+
+ByteChanges CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                         std::size_t count, bool copyOut) {
+    if (copyOut) return CompareRows<true, false>(picture, out, previous, difference, count, 1, nullptr);
+    return CompareRows<false, false>(picture, out, previous, difference, count, 1, nullptr);
+}
+
+ByteChanges CompareMaskedRows(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
+                              std::size_t rowBytes, int32_t rows, const uint8_t* rowMask, bool copyOut) {
+    if (copyOut) return CompareRows<true, true>(picture, out, previous, difference, rowBytes, rows, rowMask);
+    return CompareRows<false, true>(picture, out, previous, difference, rowBytes, rows, rowMask);
+}
+
+int FrameVectorLimit() { return vectorLimit.load(std::memory_order_relaxed); }
+
+bool HasWideVectors() {
+#if defined(VISTREL_WIDE_VECTORS)
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has && FrameVectorLimit() >= 2;
+#else
+    return false;
+#endif
+}
+
+void LimitFrameVectorsForTest(int level) { vectorLimit.store(level, std::memory_order_relaxed); }

@@ -1,0 +1,130 @@
+// Drawing the areas the detector ignores on the real window: mouse drags and
+// clicks on the picture, the menu entry, the shading and the detector.
+#include "ui/mask_editor.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QToolTip>
+#include <cstring>
+#include <vector>
+
+#include "core/settings_file.h"
+#include "recording/recording_options.h"
+#include "ui/main_menu.h"
+#include "ui/main_window.h"
+#include "ui/ui_test_support.h"
+#include "video/frame_exchange.h"
+
+namespace {
+
+constexpr QRgb kWhite = 0xFFFFFF;
+
+class MaskEditorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_.WriteSettings({{"WWWPortListener", "64996"}, {"GoDetector", "1"}, {"VideoDateTime", "0"}});
+        window_ = std::make_unique<MainWindow>();
+        window_->StopTimerForTest();
+        window_->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+        window_->Frames()->SetSourceSize(320, 240);
+        window_->ResizeToPicture();
+        ASSERT_TRUE(WaitFor([&] { return Area()->size() == QSize(320, 240); }, 5000));
+    }
+    void TearDown() override { window_.reset(); }
+
+    QWidget* Area() { return window_->PictureArea(); }
+    // A grey picture, brighter in the given rectangle of the upright picture.
+    std::vector<uint8_t> Picture(QRect bright = QRect()) {
+        std::vector<uint8_t> bytes(320 * 240 * 3, 90);
+        for (int y = 0; y < 240; ++y)
+            for (int x = 0; x < 320; ++x)
+                if (bright.contains(x, y)) std::memset(&bytes[((239 - y) * 320 + x) * 3], 200, 3);
+        return bytes;
+    }
+    void Feed(const std::vector<uint8_t>& sample) {
+        const int64_t painted = window_->FramesPainted();
+        window_->Frames()->PutSample(++time_, sample.data(), static_cast<int32_t>(sample.size()));
+        ASSERT_TRUE(WaitFor([&] { return window_->FramesPainted() > painted; }, 5000));
+    }
+    void Drag(QPoint from, QPoint to) {
+        QTest::mousePress(Area(), Qt::LeftButton, Qt::NoModifier, from);
+        QTest::mouseMove(Area(), (from + to) / 2);
+        QTest::mouseRelease(Area(), Qt::LeftButton, Qt::NoModifier, to);
+    }
+    std::string Stored() { return window_->Settings()->GetString("DetectorMask"); }
+    QRgb Shown(int x, int y) {
+        return Area()->grab().toImage().convertToFormat(QImage::Format_RGB32).pixel(x, y) & 0xFFFFFF;
+    }
+
+    TestProgramFolder folder_;
+    std::unique_ptr<MainWindow> window_;
+    double time_ = 0;
+};
+
+TEST_F(MaskEditorTest, DragsAddAreasOnlyInTheMotionViewAndRightClicksRemoveThem) {
+    Drag({10, 20}, {110, 120});
+    EXPECT_EQ(Stored(), "") << "the camera view draws nothing";
+
+    window_->Menu()->Command(menu_id::kViewDetector);
+    Drag({10, 20}, {110, 120});
+    Drag({300, 230}, {200, 150});                                           // Dragged up and to the left.
+    QTest::mouseClick(Area(), Qt::LeftButton, Qt::NoModifier, {150, 150});  // A click is no area.
+    EXPECT_EQ(Stored(), "10,20,100,100;200,150,100,80");
+    EXPECT_EQ(window_->Frames()->Mask().Count(), 2);
+
+    QTest::mouseClick(Area(), Qt::RightButton, Qt::NoModifier, {50, 50});
+    EXPECT_EQ(Stored(), "200,150,100,80");
+    QTest::mouseClick(Area(), Qt::RightButton, Qt::NoModifier, {50, 50});
+    EXPECT_EQ(Stored(), "200,150,100,80") << "nothing left there to remove";
+
+    QAction* clear = window_->Menu()->Action(menu_id::kClearMask);
+    ASSERT_NE(clear, nullptr);
+    clear->trigger();
+    ASSERT_TRUE(WaitFor([&] { return window_->Frames()->Mask().Empty(); }, 5000));
+    EXPECT_EQ(Stored(), "");
+}
+
+TEST_F(MaskEditorTest, ASeventeenthAreaIsRefusedInWords) {
+    window_->Menu()->Command(menu_id::kViewDetector);
+    for (int i = 0; i < DetectorMask::kMaxRects; ++i) Drag({i * 20, 10}, {i * 20 + 10, 20});
+    const std::string sixteen = Stored();
+    testing::internal::CaptureStderr();
+    Drag({10, 100}, {100, 200});
+    EXPECT_THAT(testing::internal::GetCapturedStderr(),
+                testing::HasSubstr(
+                    "ui: the detector ignores at most 16 areas; one must go before another is added\n"));
+    EXPECT_EQ(QToolTip::text(), "At most 16 areas can be ignored; remove one first (right click).");
+    EXPECT_EQ(Stored(), sixteen);
+    EXPECT_EQ(window_->Frames()->Mask().Count(), DetectorMask::kMaxRects);
+}
+
+TEST_F(MaskEditorTest, AreasAreShadedOnTheMotionViewButNeverInThePicture) {
+    window_->Menu()->Command(menu_id::kViewDetector);
+    Drag({10, 20}, {110, 120});
+    const std::vector<uint8_t> grey = Picture();
+    Feed(grey);
+    Feed(grey);  // No change: the difference picture is white.
+    EXPECT_EQ(Shown(200, 200), kWhite);
+    EXPECT_NE(Shown(60, 70), kWhite) << "shaded inside the area";
+    EXPECT_EQ(std::memcmp(window_->Frames()->Display(), grey.data(), grey.size()), 0)
+        << "the picture handed on for recording is untouched";
+
+    window_->Menu()->Command(menu_id::kViewNormal);
+    EXPECT_EQ(Shown(60, 70), Shown(200, 200)) << "the camera view shows no areas";
+}
+
+TEST_F(MaskEditorTest, TheDetectorIgnoresWhatHappensInsideAnArea) {
+    window_->Menu()->Command(menu_id::kViewDetector);
+    Drag({10, 20}, {110, 120});
+    Feed(Picture());
+    Feed(Picture());
+    Feed(Picture(QRect(30, 40, 50, 50)));
+    EXPECT_EQ(window_->Options()->Level(), 0);
+    Feed(Picture(QRect(180, 40, 50, 50)));
+    EXPECT_GT(window_->Options()->Level(), 10);
+}
+
+}  // namespace
