@@ -8,6 +8,7 @@
 #include "core/registry.h"
 #include "recording/avi_recorder.h"
 #include "ui/main_menu.h"
+#include "ui/web_start_failure.h"
 #include "web/web_server.h"
 
 namespace {
@@ -63,6 +64,9 @@ void StatusLine::Refresh(int32_t photoFailures) {
     if (web_ && web_->Running())
         parts
             << Text("StatusWebServer").arg(QStringLiteral("http://%1:%2/").arg(HostName()).arg(web_->Port()));
+    else if (web_ && web_->StartError() != 0)
+        // A start at launch that failed is said here, where nobody asked for a message box.
+        parts << web_start_failure::Text(registry_, web_->Port(), web_->StartError());
     const QString line = parts.join(kSeparator);
     if (line != label_->text()) label_->setText(line);
 }

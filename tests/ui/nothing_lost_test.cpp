@@ -1,9 +1,13 @@
 // The whole window with the test pattern: what a user leaves running must not
 // lose settings or photos, and a recording that cannot store says so.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QAction>
 #include <QRegularExpression>
@@ -194,6 +198,25 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
     EXPECT_GT(fs::file_size(recording), 2560u + 2 * 8);
     window_.reset();
     umount2(disk.c_str(), MNT_DETACH);
+}
+
+TEST_F(NothingLostTest, AWebServerThatCannotStartAtLaunchSaysWhyInTheStatusLine) {
+    // Another program holds the port.
+    const int holder = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+    const std::string port = std::to_string(ntohs(address.sin_port));
+    Start({{"WWWPortListener", port}, {"WWWStartAfterLaunch", "1"}});
+    EXPECT_TRUE(Within(3000, [&] {
+        return Line().contains(QString::fromStdString("port " + port + " is in use by another program"));
+    })) << Line().toStdString();
+    close(holder);
 }
 
 }  // namespace
