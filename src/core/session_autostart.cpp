@@ -10,6 +10,7 @@
 #include <fstream>
 
 #include "core/program_paths.h"
+#include "core/replace_file.h"
 
 namespace {
 
@@ -50,17 +51,6 @@ std::string EscapeString(const std::string& text) {
 
 std::string Failure(const char* what, const std::string& path) {
     return std::string(what) + " " + path + ": " + std::strerror(errno);
-}
-
-bool WriteWhole(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -116,19 +106,10 @@ bool SessionAutostart::Enable(const std::string& programFile, std::string& error
         "TryExec=" +
         EscapeString(programFile) + "\nExec=" + ExecValue(programFile) +
         "\nIcon=vistrel\nTerminal=false\nX-GNOME-Autostart-enabled=true\n";
-    // Written beside and renamed, so a session starting meanwhile never reads half an entry.
+    // Replaced whole, so a session starting meanwhile never reads half an entry.
     const std::string path = folder + kEntryName;
-    const std::string temporary = path + ".part";
-    const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        error = Failure("cannot write", temporary);
-        return false;
-    }
-    bool ok = WriteWhole(fd, text);
-    ok = close(fd) == 0 && ok;
-    if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        error = Failure("cannot write", ok ? path : temporary);
-        unlink(temporary.c_str());
+    if (!ReplaceFile(path, text, 0644)) {
+        error = Failure("cannot write", path);
         return false;
     }
     return true;

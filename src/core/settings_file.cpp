@@ -9,6 +9,7 @@
 #include <mutex>
 
 #include "core/program_paths.h"
+#include "core/replace_file.h"
 
 namespace {
 
@@ -35,17 +36,6 @@ bool HoldsSecret(const std::string& key) {
     static constexpr char kSuffix[] = "PasswordHash";
     constexpr std::size_t length = sizeof kSuffix - 1;
     return key.size() >= length && key.compare(key.size() - length, length, kSuffix) == 0;
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
 }
 
 }  // namespace
@@ -115,19 +105,9 @@ bool SettingsFile::Save() {
         }
     }
 
-    std::string temp = std::string(path) + ".XXXXXX";
-    const int fd = mkstemp(temp.data());
-    if (fd < 0) {
-        std::fprintf(stderr, "settings: cannot write %s: %s\n", path, std::strerror(errno));
-        return false;
-    }
     // A password hash is for the owner's eyes only.
-    fchmod(fd, secret ? 0600 : 0644);
-    const bool written = WriteAll(fd, text) && fsync(fd) == 0;
-    const bool closed = close(fd) == 0;
-    if (!written || !closed || std::rename(temp.c_str(), path) != 0) {
+    if (!ReplaceFile(path, text, secret ? 0600 : 0644)) {
         std::fprintf(stderr, "settings: cannot save %s: %s\n", path, std::strerror(errno));
-        unlink(temp.c_str());
         return false;
     }
     return true;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -77,6 +78,8 @@ TEST_F(SessionAutostartTest, EnableWritesAWholeEntryAndDisableRemovesIt) {
               "TryExec=/usr/lib/vistrel/vistrel\nExec=/usr/lib/vistrel/vistrel\nIcon=vistrel\nTerminal=false\n"
               "X-GNOME-Autostart-enabled=true\n");
     EXPECT_FALSE(fs::exists(Entry().string() + ".part"));
+    // No temporary file is left beside the entry.
+    EXPECT_EQ(std::distance(fs::directory_iterator(Entry().parent_path()), fs::directory_iterator()), 1);
     EXPECT_TRUE(SessionAutostart::Disable(error));
     EXPECT_FALSE(fs::exists(Entry()));
     EXPECT_FALSE(SessionAutostart::Enabled());
