@@ -33,7 +33,7 @@ threads() {  # one line per thread: id, name, CPU ticks
 
 # The test pattern as the program builds it, and a still picture for the detector at rest.
 pattern='videotestsrc is-live=true pattern=ball ! video/x-raw,width=640,height=480,framerate=30/1 ! clockoverlay halignment=right valignment=top shaded-background=true'
-still='videotestsrc is-live=true pattern=smpte ! video/x-raw,width=640,height=480,framerate=30/1'
+still='videotestsrc pattern=smpte num-buffers=1 ! video/x-raw,format=YUY2,width=640,height=480,framerate=30/1 ! imagefreeze is-live=true'
 
 # situation label goal source(pattern|still) client(0|1) ini-lines...: one row of the table.
 situation() {
@@ -86,13 +86,20 @@ while True:
     printf "%-44s %8.3f %8.3f %8.3f   <= %s\n", l, 1000 * (g1 - g0) / f, 1000 * (a1 - a0) / f, 1000 * ((a1 - a0) - (g1 - g0)) / f, goal }'
 }
 
+# ROWS="1 3" runs only those rows of the table.
+row() {
+  local n=$1; shift
+  [ -z "${ROWS:-}" ] || [[ " $ROWS " == *" $n "* ]] || return 0
+  situation "$@"
+}
+
 situations() {
   echo "== situations, ${situation_seconds}s each (ms per frame; own = program - bare, same run)"
   printf '%-44s %8s %8s %8s   %s\n' situation bare program own goal
-  situation "armed, still, no client, window hidden" 0.35 still 0 "ModeActivation 2" "HideStart 1"
-  situation "armed, still, no client, window shown" 0.6 still 0 "ModeActivation 2" "HideStart 0"
-  situation "always, SpeedRec 500, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" "HideStart 0"
-  situation "armed, still, client 10/s, shown" 1.4 still 1 "ModeActivation 2" "HideStart 0"
+  row 1 "armed, still, no client, window hidden" 0.35 still 0 "ModeActivation 2" "HideStart 1"
+  row 2 "armed, still, no client, window shown" 0.6 still 0 "ModeActivation 2" "HideStart 0"
+  row 3 "always, SpeedRec 500, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" "HideStart 0"
+  row 4 "armed, still, client 10/s, shown" 1.4 still 1 "ModeActivation 2" "HideStart 0"
 }
 
 if [ "${ONLY_SITUATIONS:-0}" = 1 ]; then

@@ -113,7 +113,9 @@ void MainWindow::CreateModules() {
     registry.SetInt("_VideoDataMsg", static_cast<int32_t>(kVideoDataMessage));
     frames_ = std::make_unique<FrameExchange>(registry);
     maskEditor_ =
-        std::make_unique<MaskEditor>(registry, frames_->Mask(), *picture_, [this] { return viewMode_ == 2; });
+        std::make_unique<MaskEditor>(
+            registry, frames_->Mask(), *picture_, [this] { return viewMode_ == 2; },
+            [this] { frames_->MaskEdited(); });
     picture_->overlay = [this](QPainter& painter) {
         if (viewMode_ == 2 && maskEditor_) maskEditor_->Paint(painter);
     };
@@ -191,22 +193,31 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
     if (!frames_) return;
     uint8_t* display = frames_->Display();
     if (lParam != 0) {
-        double time = 0.0;
-        int32_t length = 0;
-        const int32_t level = frames_->FetchFrame(time, display, length);
         deviceCheckCountdown_ = kCountdownTicks;
         reconnectCountdown_ = kCountdownTicks;
-        // Several messages can stand for one sample; only the first carries it.
+        // Several messages can stand for one sample; only the first finds it.
+        FrameExchange::Measured measured;
+        if (!frames_->PeekMeasured(measured)) return;
+        if (options_) options_->SetLevel(measured.level, measured.changedBytes, measured.countedBytes);
+        const int32_t recording = options_ ? options_->RecordingActive() : 0;
+        const bool wanted = shot_ && PictureWanted(measured.sampleTime, recording);
+        // The picture is copied out only for a screen that shows it or a worker
+        // that wants it, the difference image only for a screen that shows it.
+        const bool seen = picture_->isVisible() && !isMinimized();
+        frames_->SetDifferenceWanted(seen && viewMode_ == 2);
+        const unsigned writes = ((seen && viewMode_ == 1) || wanted ? kWriteOut : 0u) |
+                                (seen && viewMode_ == 2 ? kWriteDifference : 0u);
+        double time = 0.0;
+        int32_t length = 0;
+        frames_->FetchFrame(time, display, length, writes);
         if (length == 0) return;
         pictureArrived_ = true;
         const int32_t width = frames_->Width();
         const int32_t height = frames_->Height();
-        if (camera_ && camera_->StampSwitch() != 0 && stamp_) stamp_->DrawStamp(display, width, height);
-        if (options_) options_->SetLevel(level, frames_->ChangedBytes(), frames_->CountedBytes());
-        const int32_t recording = options_ ? options_->RecordingActive() : 0;
-        if (shot_ && PictureWanted(time, recording) &&
-            HandOverPicture(*shot_, display, length, width, height, time,
-                            mjpegParams_.quality.load(std::memory_order_relaxed), recording)) {
+        if ((writes & kWriteOut) != 0 && camera_ && camera_->StampSwitch() != 0 && stamp_)
+            stamp_->DrawStamp(display, width, height);
+        if (wanted && HandOverPicture(*shot_, display, length, width, height, time,
+                                      mjpegParams_.quality.load(std::memory_order_relaxed), recording)) {
             ++picturesHandedOver_;
             if (worker_) worker_->Wake();
         }

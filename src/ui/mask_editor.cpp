@@ -19,8 +19,9 @@ const QColor kEdge(255, 210, 60);
 
 }  // namespace
 
-MaskEditor::MaskEditor(Registry& registry, DetectorMask& mask, QWidget& area, std::function<bool()> active)
-    : registry_(registry), mask_(mask), area_(area), active_(std::move(active)) {
+MaskEditor::MaskEditor(Registry& registry, DetectorMask& mask, QWidget& area, std::function<bool()> active,
+                       std::function<void()> edited)
+    : registry_(registry), mask_(mask), area_(area), active_(std::move(active)), edited_(std::move(edited)) {
     area_.installEventFilter(this);
 }
 
@@ -114,5 +115,6 @@ void MaskEditor::Finish(const QPoint& point, const QPoint& global) {
 
 void MaskEditor::Store() {
     registry_.SetText("DetectorMask", mask_.Text().c_str());
+    if (edited_) edited_();
     area_.update();
 }

@@ -21,8 +21,9 @@ class MaskEditor final : public QObject {
 
 public:
     // area shows the whole picture scaled to its size; active says whether
-    // the motion view is chosen.
-    MaskEditor(Registry& registry, DetectorMask& mask, QWidget& area, std::function<bool()> active);
+    // the motion view is chosen; edited runs after every change.
+    MaskEditor(Registry& registry, DetectorMask& mask, QWidget& area, std::function<bool()> active,
+               std::function<void()> edited = {});
     ~MaskEditor() override;
 
     // The areas, and the one being drawn, over the painted picture.
@@ -44,6 +45,7 @@ private:
     DetectorMask& mask_;
     QWidget& area_;
     std::function<bool()> active_;
+    std::function<void()> edited_;
     bool dragging_ = false;
     QPoint from_;  // Picture coordinates of the drag.
     QPoint to_;

@@ -93,6 +93,15 @@ bool DetectorMask::RemoveAt(int32_t x, int32_t y) {
     return false;
 }
 
+void DetectorMask::CopyFrom(const DetectorMask& other) {
+    if (&other == this) return;
+    rects_ = other.rects_;
+    count_ = other.count_;
+    width_ = other.width_;
+    height_ = other.height_;
+    Rebuild();
+}
+
 void DetectorMask::Clear() {
     count_ = 0;
     Rebuild();

@@ -50,6 +50,8 @@ public:
     // Removes the newest rectangle holding the point; false when none does.
     bool RemoveAt(int32_t x, int32_t y);
     void Clear();
+    // Takes the rectangles and size of another mask; allocates nothing.
+    void CopyFrom(const DetectorMask& other);
     // The setting's text of the rectangles held.
     std::string Text() const;
 

@@ -22,7 +22,7 @@ constexpr std::size_t kLaneRounds = 255;
 
 // The comparison one byte at a time; with kMasked only bytes whose mask byte
 // is set count.
-template <bool kCopyOut, bool kMasked>
+template <bool kCopyOut, bool kMasked, bool kDifference>
 ByteChanges ComparePlain(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
                          std::size_t count, const uint8_t* mask) {
     ByteChanges found;
@@ -30,7 +30,7 @@ ByteChanges ComparePlain(const uint8_t* picture, uint8_t* out, uint8_t* previous
         const uint8_t a = picture[i];
         const uint8_t b = previous[i];
         const uint32_t d = a > b ? a - b : b - a;
-        difference[i] = static_cast<uint8_t>(255 - d);
+        if constexpr (kDifference) difference[i] = static_cast<uint8_t>(255 - d);
         if constexpr (kCopyOut) out[i] = a;
         previous[i] = a;
         if constexpr (kMasked) {
@@ -45,19 +45,20 @@ ByteChanges ComparePlain(const uint8_t* picture, uint8_t* out, uint8_t* previous
 }
 
 // The plain comparison of the bytes a vector loop leaves at the end of a row.
-template <bool kCopyOut, bool kMasked>
+template <bool kCopyOut, bool kMasked, bool kDifference>
 ByteChanges CompareTail(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
                         std::size_t from, std::size_t count, const uint8_t* mask) {
     if (from == count) return {};
-    return ComparePlain<kCopyOut, kMasked>(picture + from, out + from, previous + from, difference + from,
-                                           count - from, kMasked ? mask + from : nullptr);
+    return ComparePlain<kCopyOut, kMasked, kDifference>(picture + from, out + from, previous + from,
+                                                        difference + from, count - from,
+                                                        kMasked ? mask + from : nullptr);
 }
 
 #if defined(__SSE2__)
 // The same comparison 16 bytes at a time, row by row.
-template <bool kCopyOut, bool kMasked>
+template <bool kCopyOut, bool kMasked, bool kDifference>
 ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                        std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
+                        std::size_t rowBytes, int32_t rows, const uint8_t* mask, std::ptrdiff_t pictureStride) {
     const __m128i ones = _mm_set1_epi8(static_cast<char>(0xFF));
     const __m128i limit = _mm_set1_epi8(static_cast<char>(kNoiseLimit + 1));
     const __m128i zero = _mm_setzero_si128();
@@ -66,7 +67,7 @@ ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous,
     ByteChanges tails;
     for (int32_t row = 0; row < rows; ++row) {
         const std::size_t at = rowBytes * static_cast<std::size_t>(row);
-        const uint8_t* p = picture + at;
+        const uint8_t* p = picture + pictureStride * row;
         uint8_t* o = out + at;
         uint8_t* v = previous + at;
         uint8_t* f = difference + at;
@@ -79,7 +80,8 @@ ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous,
                 const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
                 const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(v + i));
                 const __m128i d = _mm_or_si128(_mm_subs_epu8(a, b), _mm_subs_epu8(b, a));
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(f + i), _mm_xor_si128(d, ones));
+                if constexpr (kDifference)
+                    _mm_storeu_si128(reinterpret_cast<__m128i*>(f + i), _mm_xor_si128(d, ones));
                 if constexpr (kCopyOut) _mm_storeu_si128(reinterpret_cast<__m128i*>(o + i), a);
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(v + i), a);
                 // Bytes below the limit are masked out before the sum of absolute values.
@@ -91,7 +93,7 @@ ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous,
             }
             changed = _mm_add_epi64(changed, _mm_sad_epu8(counts, zero));
         }
-        tails += CompareTail<kCopyOut, kMasked>(p, o, v, f, i, rowBytes, mask);
+        tails += CompareTail<kCopyOut, kMasked, kDifference>(p, o, v, f, i, rowBytes, mask);
     }
     uint64_t halves[4];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(halves), total);
@@ -103,11 +105,11 @@ ByteChanges CompareSse2(const uint8_t* picture, uint8_t* out, uint8_t* previous,
 
 #if defined(VISTREL_WIDE_VECTORS)
 // The same comparison 32 bytes at a time.
-template <bool kCopyOut, bool kMasked>
+template <bool kCopyOut, bool kMasked, bool kDifference>
 __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, uint8_t* out,
                                                         uint8_t* previous, uint8_t* difference,
                                                         std::size_t rowBytes, int32_t rows,
-                                                        const uint8_t* mask) {
+                                                        const uint8_t* mask, std::ptrdiff_t pictureStride) {
     const __m256i ones = _mm256_set1_epi8(static_cast<char>(0xFF));
     const __m256i limit = _mm256_set1_epi8(static_cast<char>(kNoiseLimit + 1));
     const __m256i zero = _mm256_setzero_si256();
@@ -116,7 +118,7 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
     ByteChanges tails;
     for (int32_t row = 0; row < rows; ++row) {
         const std::size_t at = rowBytes * static_cast<std::size_t>(row);
-        const uint8_t* p = picture + at;
+        const uint8_t* p = picture + pictureStride * row;
         uint8_t* o = out + at;
         uint8_t* v = previous + at;
         uint8_t* f = difference + at;
@@ -125,10 +127,15 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
             const std::size_t stop = std::min(rowBytes & ~std::size_t{31}, i + kLaneRounds * 32);
             __m256i counts = _mm256_setzero_si256();
             for (; i < stop; i += 32) {
+                // Rows that do not follow each other in memory defeat the processor's own
+                // prefetching: the picture's row after next is asked for while this one is read.
+                if (pictureStride != static_cast<std::ptrdiff_t>(rowBytes))
+                    _mm_prefetch(reinterpret_cast<const char*>(p + 2 * pictureStride + i), _MM_HINT_T0);
                 const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + i));
                 const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
                 const __m256i d = _mm256_or_si256(_mm256_subs_epu8(a, b), _mm256_subs_epu8(b, a));
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(f + i), _mm256_xor_si256(d, ones));
+                if constexpr (kDifference)
+                    _mm256_storeu_si256(reinterpret_cast<__m256i*>(f + i), _mm256_xor_si256(d, ones));
                 if constexpr (kCopyOut) _mm256_storeu_si256(reinterpret_cast<__m256i*>(o + i), a);
                 _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), a);
                 __m256i over = _mm256_cmpeq_epi8(_mm256_max_epu8(d, limit), d);
@@ -140,7 +147,7 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
             }
             changed = _mm256_add_epi64(changed, _mm256_sad_epu8(counts, zero));
         }
-        tails += CompareTail<kCopyOut, kMasked>(p, o, v, f, i, rowBytes, mask);
+        tails += CompareTail<kCopyOut, kMasked, kDifference>(p, o, v, f, i, rowBytes, mask);
     }
     uint64_t quarters[8];
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(quarters), total);
@@ -151,38 +158,68 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
 }
 #endif
 
-template <bool kCopyOut, bool kMasked>
-ByteChanges CompareRows(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                        std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
+template <bool kCopyOut, bool kMasked, bool kDifference>
+ByteChanges CompareRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+                        uint8_t* difference, std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
 #if defined(VISTREL_WIDE_VECTORS)
     if (HasWideVectors())
-        return CompareWide<kCopyOut, kMasked>(picture, out, previous, difference, rowBytes, rows, mask);
+        return CompareWide<kCopyOut, kMasked, kDifference>(picture, out, previous, difference, rowBytes, rows, mask,
+                                                           pictureStride);
 #endif
 #if defined(__SSE2__)
     if (FrameVectorLimit() >= 1)
-        return CompareSse2<kCopyOut, kMasked>(picture, out, previous, difference, rowBytes, rows, mask);
+        return CompareSse2<kCopyOut, kMasked, kDifference>(picture, out, previous, difference, rowBytes, rows, mask,
+                                                           pictureStride);
 #endif
     ByteChanges found;
     for (int32_t row = 0; row < rows; ++row) {
         const std::size_t at = rowBytes * static_cast<std::size_t>(row);
-        found += ComparePlain<kCopyOut, kMasked>(picture + at, out + at, previous + at, difference + at,
-                                                 rowBytes, mask);
+        found += ComparePlain<kCopyOut, kMasked, kDifference>(picture + pictureStride * row, out + at, previous + at,
+                                                              difference + at, rowBytes, mask);
     }
     return found;
+}
+
+template <bool kMasked>
+ByteChanges CompareRowsFor(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+                           uint8_t* difference, std::size_t rowBytes, int32_t rows, const uint8_t* mask,
+                           unsigned writes) {
+    const bool copyOut = (writes & kWriteOut) != 0;
+    if ((writes & kWriteDifference) != 0) {
+        if (copyOut)
+            return CompareRows<true, kMasked, true>(picture, pictureStride, out, previous, difference, rowBytes,
+                                                    rows, mask);
+        return CompareRows<false, kMasked, true>(picture, pictureStride, out, previous, difference, rowBytes, rows,
+                                                 mask);
+    }
+    if (copyOut)
+        return CompareRows<true, kMasked, false>(picture, pictureStride, out, previous, difference, rowBytes, rows,
+                                                 mask);
+    return CompareRows<false, kMasked, false>(picture, pictureStride, out, previous, difference, rowBytes, rows,
+                                              mask);
 }
 
 }  // namespace
 
 ByteChanges CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
                          std::size_t count, bool copyOut) {
-    if (copyOut) return CompareRows<true, false>(picture, out, previous, difference, count, 1, nullptr);
-    return CompareRows<false, false>(picture, out, previous, difference, count, 1, nullptr);
+    return CompareRowsFor<false>(picture, 0, out, previous, difference, count, 1, nullptr,
+                                 kWriteDifference | (copyOut ? kWriteOut : 0u));
 }
 
 ByteChanges CompareMaskedRows(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
                               std::size_t rowBytes, int32_t rows, const uint8_t* rowMask, bool copyOut) {
-    if (copyOut) return CompareRows<true, true>(picture, out, previous, difference, rowBytes, rows, rowMask);
-    return CompareRows<false, true>(picture, out, previous, difference, rowBytes, rows, rowMask);
+    return CompareRowsFor<true>(picture, static_cast<std::ptrdiff_t>(rowBytes), out, previous, difference, rowBytes,
+                                rows, rowMask, kWriteDifference | (copyOut ? kWriteOut : 0u));
+}
+
+ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+                               uint8_t* difference, std::size_t rowBytes, int32_t rows, const uint8_t* rowMask,
+                               unsigned writes) {
+    if (rowMask)
+        return CompareRowsFor<true>(picture, pictureStride, out, previous, difference, rowBytes, rows, rowMask,
+                                    writes);
+    return CompareRowsFor<false>(picture, pictureStride, out, previous, difference, rowBytes, rows, nullptr, writes);
 }
 
 int FrameVectorLimit() { return vectorLimit.load(std::memory_order_relaxed); }

@@ -29,6 +29,18 @@ ByteChanges CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous
 ByteChanges CompareMaskedRows(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
                               std::size_t rowBytes, int32_t rows, const uint8_t* rowMask, bool copyOut);
 
+// What a comparison writes besides the previous picture: the picture into
+// out, and the difference image.
+inline constexpr unsigned kWriteOut = 1;
+inline constexpr unsigned kWriteDifference = 2;
+// The general form: rows of picture lie pictureStride bytes apart (negative
+// walks upwards), while out, previous and difference hold rows of rowBytes
+// end to end; rowMask null counts every byte. out and difference are only
+// touched when writes names them.
+ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+                               uint8_t* difference, std::size_t rowBytes, int32_t rows, const uint8_t* rowMask,
+                               unsigned writes);
+
 // Highest vector code the picture loops may use: 0 plain, 1 16-byte, 2 32-byte.
 int FrameVectorLimit();
 // True when 32-byte vectors are allowed and the processor has them.

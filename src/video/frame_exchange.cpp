@@ -56,10 +56,9 @@ void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
 
 // Moves the pixels of a quarter turn one at a time: destination rows
 // [top, top + rows), columns [left, outWidth); strip holds row top.
-void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns, bool reverseRows,
-                     uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
+void TurnPixelsPlain(const uint8_t* source, std::ptrdiff_t inRowBytes, int32_t width, int32_t height,
+                     bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
     const int32_t outWidth = height;
-    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     const std::ptrdiff_t step = reverseColumns ? -kFrameBytesPerPixel : kFrameBytesPerPixel;
     const int32_t firstColumn = reverseColumns ? width - 1 - top : top;
@@ -138,11 +137,11 @@ __attribute__((target("ssse3"))) inline void StoreQuad(uint8_t* line, __m128i pa
 
 // Quarter turn in blocks of 4 x 4 pixels: each source row's 4 pixels are
 // spread to 32-bit lanes, the lanes transposed, and packed back to 12 bytes.
-__attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, int32_t width, int32_t height,
-                                                         bool reverseColumns, bool reverseRows, uint8_t* strip,
-                                                         int32_t top, int32_t rows, int32_t columns) {
+__attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, std::ptrdiff_t inRowBytes,
+                                                         int32_t width, int32_t height, bool reverseColumns,
+                                                         bool reverseRows, uint8_t* strip, int32_t top, int32_t rows,
+                                                         int32_t columns) {
     const int32_t outWidth = height;
-    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     const __m128i spread = reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
                                           : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
@@ -209,11 +208,10 @@ __attribute__((target("avx2"))) inline void StoreLines(uint8_t* line, std::size_
 
 // The quarter turn for two blocks of 4 x 4 pixels at once (destination rows
 // dy..dy+3 in the low half of each register, dy+4..dy+7 in the high half).
-__attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32_t width, int32_t height,
-                                                    bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top,
-                                                    int32_t rows, int32_t columns) {
+__attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, std::ptrdiff_t inRowBytes, int32_t width,
+                                                    int32_t height, bool reverseColumns, bool reverseRows,
+                                                    uint8_t* strip, int32_t top, int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
-    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     // Pixels 0-3 of the 8 loaded go to one half, pixels 4-7 to the other.
     const __m256i halves = reverseColumns ? _mm256_setr_epi32(3, 4, 5, 0, 0, 1, 2, 0)
@@ -275,29 +273,41 @@ void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {
 }
 
 struct Layout {
-    const uint8_t* source;
+    const uint8_t* source;  // The bottom row.
+    std::ptrdiff_t stride;  // From one row to the one above it.
     int32_t width;   // Source columns.
     int32_t height;  // Source rows.
     const DetectorMask* mask;  // Of the oriented picture; null when every byte counts.
 };
 
-// Compares destination rows [first, first + rows), laid out from picture on,
-// counting only the bytes the mask leaves open; without a mask in one run.
+// Compares destination rows [first, first + rows), read from picture on with
+// pictureStride from row to row, counting only the bytes the mask leaves open.
+// writes: what is written besides previous (kWriteOut, kWriteDifference).
 ByteChanges CompareRows(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
-                        const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                        bool copyOut) {
-    if (!mask) return CompareBytes(picture, out, previous, difference, rowBytes * rows, copyOut);
+                        const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+                        uint8_t* difference, unsigned writes) {
+    const bool endToEnd = pictureStride == static_cast<std::ptrdiff_t>(rowBytes);
+    if (!mask) {
+        // Rows that follow each other are one run.
+        if (endToEnd)
+            return ComparePictureRows(picture, 0, out, previous, difference, rowBytes * rows, 1, nullptr, writes);
+        return ComparePictureRows(picture, pictureStride, out, previous, difference, rowBytes, rows, nullptr, writes);
+    }
     ByteChanges counted;
     for (int32_t row = first; row < first + rows;) {
         const DetectorMask::Band& band = mask->BandAt(mask->BandOfRow(row));
         const int32_t run = std::min(first + rows, band.firstRow + band.rows) - row;
         const std::size_t at = rowBytes * static_cast<std::size_t>(row - first);
+        const uint8_t* from = picture + pictureStride * (row - first);
         if (band.kind == DetectorMask::BandKind::kMixed) {
-            counted += CompareMaskedRows(picture + at, out + at, previous + at, difference + at, rowBytes,
-                                         run, band.rowMask, copyOut);
+            counted += ComparePictureRows(from, pictureStride, out + at, previous + at, difference + at, rowBytes,
+                                          run, band.rowMask, writes);
         } else {
             const ByteChanges found =
-                CompareBytes(picture + at, out + at, previous + at, difference + at, rowBytes * run, copyOut);
+                endToEnd ? ComparePictureRows(from, 0, out + at, previous + at, difference + at, rowBytes * run, 1,
+                                              nullptr, writes)
+                         : ComparePictureRows(from, pictureStride, out + at, previous + at, difference + at, rowBytes,
+                                              run, nullptr, writes);
             if (band.kind == DetectorMask::BandKind::kOpen) counted += found;
         }
         row += run;
@@ -307,23 +317,25 @@ ByteChanges CompareRows(const DetectorMask* mask, int32_t first, int32_t rows, s
 
 // Half-turn family: every destination row is one source row, optionally
 // taken from the other end and optionally with its pixels reversed.
-ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint8_t* out,
-                       uint8_t* previous, uint8_t* difference) {
+// A row is reversed into out when out is written, else into scratch.
+ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, uint8_t* scratch, uint8_t* out,
+                       uint8_t* previous, uint8_t* difference, unsigned writes) {
     const std::size_t rowBytes = static_cast<std::size_t>(in.width) * kFrameBytesPerPixel;
-    if (!reverseRows && !reversePixels)
-        return CompareRows(in.mask, 0, in.height, rowBytes, in.source, out, previous, difference, true);
+    if (!reversePixels) {
+        if (!reverseRows)
+            return CompareRows(in.mask, 0, in.height, rowBytes, in.source, in.stride, out, previous, difference,
+                               writes);
+        return CompareRows(in.mask, 0, in.height, rowBytes, in.source + in.stride * (in.height - 1), -in.stride, out,
+                           previous, difference, writes);
+    }
     ByteChanges found;
     for (int32_t y = 0; y < in.height; ++y) {
-        const uint8_t* from = in.source + rowBytes * (reverseRows ? in.height - 1 - y : y);
+        const uint8_t* from = in.source + in.stride * (reverseRows ? in.height - 1 - y : y);
         const std::size_t at = rowBytes * y;
-        if (reversePixels) {
-            ReverseRow(from, out + at, in.width);
-            found += CompareRows(in.mask, y, 1, rowBytes, out + at, out + at, previous + at, difference + at,
-                                 false);
-        } else {
-            found +=
-                CompareRows(in.mask, y, 1, rowBytes, from, out + at, previous + at, difference + at, true);
-        }
+        uint8_t* reversed = (writes & kWriteOut) != 0 ? out + at : scratch;
+        ReverseRow(from, reversed, in.width);
+        found += CompareRows(in.mask, y, 1, rowBytes, reversed, static_cast<std::ptrdiff_t>(rowBytes), out + at,
+                             previous + at, difference + at, writes & ~kWriteOut);
     }
     return found;
 }
@@ -332,7 +344,7 @@ ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, u
 // (dy or W-1-dy, dx or H-1-dx). Works in strips of destination rows, each
 // compared while it is still in the cache.
 ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch,
-                          uint8_t* out, uint8_t* previous, uint8_t* difference) {
+                          uint8_t* out, uint8_t* previous, uint8_t* difference, unsigned writes) {
     const int32_t outWidth = in.height;
     const int32_t outHeight = in.width;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
@@ -347,27 +359,27 @@ ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRow
 #if defined(VISTREL_WIDE_VECTORS)
             if (HasWideVectors()) {
                 blockRows = rows & ~7;
-                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
+                TurnBlocksWide(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
                                blockColumns);
             }
 #endif
             const int32_t quads = (rows - blockRows) & ~3;
             if (quads > 0)
-                TurnBlocksShuffled(in.source, in.width, in.height, reverseColumns, reverseRows,
+                TurnBlocksShuffled(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows,
                                    scratch + outRowBytes * blockRows, top + blockRows, quads, blockColumns);
             blockRows += quads;
         }
 #endif
         // Whatever the blocks leave: the right edge, then the bottom rows.
         if (blockColumns < outWidth)
-            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
+            TurnPixelsPlain(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
                             blockColumns);
         if (blockRows < rows)
-            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
+            TurnPixelsPlain(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows,
                             scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
-        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, out + at, previous + at,
-                             difference + at, true);
+        found += CompareRows(in.mask, top, rows, outRowBytes, scratch, static_cast<std::ptrdiff_t>(outRowBytes),
+                             out + at, previous + at, difference + at, writes);
     }
     return found;
 }
@@ -401,11 +413,11 @@ FrameExchange::PictureBuffer FrameExchange::NewBuffer(int index) {
 
 FrameExchange::FrameExchange(Registry& registry)
     : registry_(&registry),
-      pending_(NewBuffer(0)),
       header_(FrameHeader(kFrameMaxWidth, kFrameMaxHeight)),
-      blank_(NewBuffer(1)),
-      display_(NewBuffer(2)),
-      difference_(NewBuffer(3)),
+      blank_(NewBuffer(0)),
+      display_(NewBuffer(1)),
+      difference_(NewBuffer(2)),
+      pendingDifference_(NewBuffer(3)),
       previous_(NewBuffer(4)),
       strip_(NewBuffer(5)) {
     registry_->SetHandle("_VideoDataCls", this);
@@ -434,71 +446,104 @@ void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, s
     const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     if (static_cast<std::size_t>(stride < 0 ? -stride : stride) < rowBytes) return;
     if (pendingFlag_.load(std::memory_order_acquire) == 0) {
-        sampleTime_ = sampleTime;
-        pendingLength_ = static_cast<int32_t>(length);
-        if (stride == static_cast<std::ptrdiff_t>(rowBytes))
-            std::memcpy(pending_.get(), bottomRow, static_cast<std::size_t>(length));
-        else
-            for (int32_t y = 0; y < height; ++y)
-                std::memcpy(pending_.get() + y * rowBytes, bottomRow + y * stride, rowBytes);
-        pendingFlag_.store(1, std::memory_order_release);
+        std::lock_guard guard(configLock_);
+        // Set under the lock, so a change of the geometry or the orientation
+        // that drops the pending sample cannot come between.
+        if (width == sourceWidth_.load(std::memory_order_relaxed) &&
+            height == sourceHeight_.load(std::memory_order_relaxed)) {
+            sampleTime_ = sampleTime;
+            pendingLength_ = static_cast<int32_t>(length);
+            Measure(bottomRow, stride, width, height);
+            pendingFlag_.store(1, std::memory_order_release);
+        }
     }
     if (mainWindow_) mainWindow_->Post(dataMessage_, 0, 1);
 }
 
-int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length) {
-    length = 0;
-    if (pendingFlag_.load(std::memory_order_acquire) == 0 || pendingLength_ > kFrameBytes || buffer == nullptr)
-        return 0;
-    const int32_t width = sourceWidth_.load(std::memory_order_relaxed);
-    const int32_t height = sourceHeight_.load(std::memory_order_relaxed);
-    // A sample left from before the camera changed size would be oriented
-    // with the wrong geometry; drop it.
-    if (SampleBytes(width, height) != pendingLength_) {
-        pendingFlag_.store(0, std::memory_order_release);
-        return 0;
-    }
-    sampleTime = sampleTime_;
-    length = pendingLength_;
+void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width, int32_t height) {
     // A mask loaded for another size than the picture's is not applied.
-    const bool masked =
-        !mask_.Empty() && mask_.Width() == header_.biWidth && mask_.Height() == header_.biHeight;
-    const Layout in{pending_.get(), width, height, masked ? &mask_ : nullptr};
+    const bool masked = !measureMask_.Empty() && measureMask_.Width() == header_.biWidth &&
+                        measureMask_.Height() == header_.biHeight;
+    const Layout in{bottomRow, stride, width, height, masked ? &measureMask_ : nullptr};
+    pendingHasDifference_ = differenceWanted_.load(std::memory_order_relaxed);
+    const unsigned writes = pendingHasDifference_ ? kWriteDifference : 0u;
+    uint8_t* const scratch = strip_.get();
+    uint8_t* const previous = previous_.get();
+    uint8_t* const difference = pendingDifference_.get();
+    // Nothing is copied out here: previous is the picture.
+    uint8_t* const out = previous;
     const int32_t reflect = reflect_;
     ByteChanges found;
     switch (rotate_) {
         case 1:
-            found = OrientColumns(in, reflect == 2, reflect != 1, strip_.get(), buffer, previous_.get(),
-                                  difference_.get());
+            found = OrientColumns(in, reflect == 2, reflect != 1, scratch, out, previous, difference, writes);
             break;
         case 2:
-            found = OrientRows(in, reflect != 1, reflect != 2, buffer, previous_.get(), difference_.get());
+            found = OrientRows(in, reflect != 1, reflect != 2, scratch, out, previous, difference, writes);
             break;
         case 3:
-            found = OrientColumns(in, reflect != 2, reflect == 1, strip_.get(), buffer, previous_.get(),
-                                  difference_.get());
+            found = OrientColumns(in, reflect != 2, reflect == 1, scratch, out, previous, difference, writes);
             break;
         default:
-            found = OrientRows(in, reflect == 1, reflect == 2, buffer, previous_.get(), difference_.get());
+            found = OrientRows(in, reflect == 1, reflect == 2, scratch, out, previous, difference, writes);
             break;
     }
-    countedBytes_ = pendingLength_ - (masked ? mask_.MaskedBytes() : 0);
-    changedBytes_ = static_cast<int64_t>(found.changed);
+    pendingCounted_ = pendingLength_ - (masked ? measureMask_.MaskedBytes() : 0);
+    pendingChanged_ = static_cast<int64_t>(found.changed);
     // With everything masked there is nothing to measure.
-    const int32_t level = countedBytes_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(countedBytes_)) : 0;
+    pendingLevel_ = pendingCounted_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(pendingCounted_)) : 0;
+}
+
+bool FrameExchange::PeekMeasured(Measured& measured) const {
+    if (pendingFlag_.load(std::memory_order_acquire) == 0) return false;
+    measured.sampleTime = sampleTime_;
+    measured.level = pendingLevel_;
+    measured.countedBytes = pendingCounted_;
+    measured.changedBytes = pendingChanged_;
+    return true;
+}
+
+int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length) {
+    return FetchFrame(sampleTime, buffer, length, kWriteOut | kWriteDifference);
+}
+
+int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length, unsigned writes) {
+    length = 0;
+    if (pendingFlag_.load(std::memory_order_acquire) == 0 || buffer == nullptr) return 0;
+    sampleTime = sampleTime_;
+    length = pendingLength_;
+    const auto bytes = static_cast<std::size_t>(length);
+    if ((writes & kWriteOut) != 0) std::memcpy(buffer, previous_.get(), bytes);
+    if ((writes & kWriteDifference) != 0 && pendingHasDifference_)
+        std::memcpy(difference_.get(), pendingDifference_.get(), bytes);
+    countedBytes_ = pendingCounted_;
+    changedBytes_ = pendingChanged_;
+    const int32_t level = pendingLevel_;
     pendingFlag_.store(0, std::memory_order_release);
     return level;
 }
 
 void FrameExchange::SetSourceSize(int32_t width, int32_t height) {
-    sourceWidth_.store(width, std::memory_order_relaxed);
-    sourceHeight_.store(height, std::memory_order_relaxed);
+    {
+        std::lock_guard guard(configLock_);
+        // A picture of another size, measured or pending, is nothing to compare with.
+        if (width != sourceWidth_.load(std::memory_order_relaxed) ||
+            height != sourceHeight_.load(std::memory_order_relaxed))
+            std::memset(previous_.get(), 0, kFrameBytes);
+        sourceWidth_.store(width, std::memory_order_relaxed);
+        sourceHeight_.store(height, std::memory_order_relaxed);
+    }
     ApplyOrientation();
 }
 
 void FrameExchange::ApplyOrientation() {
     const intptr_t reflect = registry_->GetHandle("VideoReflect");
     const intptr_t rotate = registry_->GetHandle("VideoRotate");
+    char mask[Registry::kBufferSize];
+    registry_->GetText("DetectorMask", mask);
+    std::lock_guard guard(configLock_);
+    // A sample measured with the old orientation is never fetched.
+    pendingFlag_.store(0, std::memory_order_release);
     // Values outside the offered choices count as no reflection and no turn.
     reflect_ = reflect == 1 || reflect == 2 ? static_cast<int32_t>(reflect) : 0;
     rotate_ = rotate >= 0 && rotate <= 3 ? static_cast<int32_t>(rotate) : 0;
@@ -511,11 +556,17 @@ void FrameExchange::ApplyOrientation() {
         header_.biWidth = width;
         header_.biHeight = height;
     }
-    char mask[Registry::kBufferSize];
-    mask_.Load(registry_->GetText("DetectorMask", mask), header_.biWidth, header_.biHeight);
+    mask_.Load(mask, header_.biWidth, header_.biHeight);
+    measureMask_.CopyFrom(mask_);
+}
+
+void FrameExchange::MaskEdited() {
+    std::lock_guard guard(configLock_);
+    measureMask_.CopyFrom(mask_);
 }
 
 void FrameExchange::ClearBuffers() {
-    for (uint8_t* buffer : {blank_.get(), display_.get(), difference_.get(), previous_.get(), pending_.get()})
+    std::lock_guard guard(configLock_);
+    for (uint8_t* buffer : {blank_.get(), display_.get(), difference_.get(), pendingDifference_.get(), previous_.get()})
         std::memset(buffer, 0, kFrameBytes);
 }

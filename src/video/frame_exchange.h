@@ -4,18 +4,23 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "video/detector_mask.h"
+#include "video/frame_compare.h"
 #include "video/frame.h"
 
 class MessagePoster;
 class Registry;
 
 // Hand-over point between the capture thread (PutSample) and the UI thread
-// (everything else): one pending sample, turned on fetch into the oriented
-// picture, its difference image and a motion level 0..100 over the bytes the
-// detector mask leaves open. Registered as "_VideoDataCls". All buffers are
-// allocated once at kFrameBytes.
+// (everything else): one pending sample, measured where it arrives. The put
+// turns it into the oriented picture (kept as the previous picture for the
+// next comparison), its difference image while one is wanted, and a motion
+// level 0..100 over the bytes the detector mask leaves open, reading the
+// sample where it lies while it is still in the capture thread's cache; the
+// fetch copies out what the UI thread asks for. Registered as "_VideoDataCls".
+// All buffers are allocated once at kFrameBytes.
 class FrameExchange {
 public:
     explicit FrameExchange(Registry& registry);
@@ -23,20 +28,37 @@ public:
     FrameExchange(const FrameExchange&) = delete;
     FrameExchange& operator=(const FrameExchange&) = delete;
 
-    // Capture thread: takes the sample when the slot is free and its size is
-    // the camera's, and posts the data message for every sample of valid size.
+    // Capture thread: measures the sample when the slot is free and its size
+    // is the camera's, and posts the data message for every sample of valid size.
     void PutSample(double sampleTime, const uint8_t* data, int32_t length);
     // The same for a picture of width x height whose rows lie `stride` bytes
     // apart, starting at its bottom row; a negative stride walks a top-down
-    // picture up from its last row, so the copy into the slot is also the
-    // turn into the bottom-up layout. Taken only at the camera's size, with
-    // rows that do not overlap.
+    // picture up from its last row. Taken only at the camera's size, with
+    // rows that do not overlap; the rows are only read during the call.
     void PutSampleRows(double sampleTime, const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width,
                        int32_t height);
-    // UI thread: orients the pending sample into buffer (kFrameBytes), updates
-    // the difference and previous pictures and returns the motion level;
-    // length is 0 when nothing was pending.
+
+    // What the pending sample measured.
+    struct Measured {
+        double sampleTime = 0.0;
+        int32_t level = 0;
+        // The bytes the level was measured over and how many of them changed
+        // by more than the noise limit.
+        int64_t countedBytes = 0;
+        int64_t changedBytes = 0;
+    };
+    // UI thread: false when no sample is pending.
+    bool PeekMeasured(Measured& measured) const;
+    // UI thread: takes the pending sample, copying the oriented picture into
+    // buffer (kFrameBytes) and the difference image into Difference(), and
+    // returns the motion level; length is 0 when nothing was pending.
     int32_t FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length);
+    // The same, copying only what writes names (kWriteOut, kWriteDifference):
+    // a frame nobody looks at costs only its measurement.
+    int32_t FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length, unsigned writes);
+    // UI thread: whether the puts from now on make the difference image (at
+    // first they do); a fetch copies it only from a put that made it.
+    void SetDifferenceWanted(bool wanted) { differenceWanted_.store(wanted, std::memory_order_relaxed); }
     // UI thread, while the capture graph is stopped.
     void SetSourceSize(int32_t width, int32_t height);
     // Rereads "VideoReflect", "VideoRotate" and "DetectorMask" and resizes the header.
@@ -51,14 +73,16 @@ public:
     // The main window fetches into, stamps, paints and clears this picture.
     uint8_t* Display() { return display_.get(); }
     const uint8_t* Difference() const { return difference_.get(); }
+    // The last picture measured; the capture thread's while the slot is free.
     const uint8_t* Previous() const { return previous_.get(); }
     int32_t Reflect() const { return reflect_; }
     int32_t Rotate() const { return rotate_; }
     // The areas the level ignores, in coordinates of the oriented picture;
-    // the UI thread edits them between fetches.
+    // the UI thread edits them and then calls MaskEdited.
     DetectorMask& Mask() { return mask_; }
-    // Of the last fetch: the bytes the level was measured over and how many
-    // of them changed by more than the noise limit.
+    // UI thread: the puts from now on use the mask as edited.
+    void MaskEdited();
+    // Of the last fetch.
     int64_t CountedBytes() const { return countedBytes_; }
     int64_t ChangedBytes() const { return changedBytes_; }
 
@@ -70,19 +94,30 @@ private:
         uint8_t* get() const { return data; }
     };
     static PictureBuffer NewBuffer(int index);
+    // Capture thread, under configLock_: orients and compares the rows.
+    void Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width, int32_t height);
 
     Registry* registry_;
-    double sampleTime_ = 0.0;
-    PictureBuffer pending_;
-    int32_t pendingLength_ = 0;
-    // 1 while pending holds an unfetched sample: set by the capture thread
-    // after the slot is written (release), cleared by the UI thread once it
-    // is done with the slot (release); both test it with acquire.
+    // 1 while a measured sample waits: set by the capture thread after it
+    // wrote previous, the pending difference and the pending figures
+    // (release), cleared by the UI thread once it copied them out (release);
+    // both test it with acquire.
     std::atomic<int32_t> pendingFlag_{0};
+    double sampleTime_ = 0.0;
+    int32_t pendingLength_ = 0;
+    int32_t pendingLevel_ = 0;
+    int64_t pendingCounted_ = 0;
+    int64_t pendingChanged_ = 0;
+    bool pendingHasDifference_ = false;
+    std::atomic<bool> differenceWanted_{true};
+    // Held by the capture thread while it measures and by the UI thread while
+    // it changes the geometry, the orientation or the measuring mask.
+    std::mutex configLock_;
     BitmapInfoHeader header_;
     PictureBuffer blank_;
     PictureBuffer display_;
     PictureBuffer difference_;
+    PictureBuffer pendingDifference_;
     PictureBuffer previous_;
     // Quarter turns build each strip of rows here, where it stays cached,
     // and copy it out while comparing.
@@ -95,7 +130,9 @@ private:
     std::atomic<int32_t> sourceHeight_{0};
     int32_t reflect_ = 0;
     int32_t rotate_ = 0;
+    // The UI thread's mask, and the copy the capture thread measures with.
     DetectorMask mask_;
+    DetectorMask measureMask_;
     int64_t countedBytes_ = 0;
     int64_t changedBytes_ = 0;
 };

@@ -566,7 +566,7 @@ void VideoCapture::DeliverSample(GstAppSink* sink) {
         const GstClockTime pts = GST_BUFFER_PTS(buffer);
         const double seconds = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
         // The pipeline delivers rows top-down, padded or not: walking them up
-        // from the last one turns the picture while it is copied into the slot.
+        // from the last one gives the bottom-up picture, measured where it lies.
         exchange_->PutSampleRows(seconds, plane + std::ptrdiff_t{stride} * (height - 1), -std::ptrdiff_t{stride},
                                  width, height);
         samplesDelivered_.fetch_add(1, std::memory_order_release);

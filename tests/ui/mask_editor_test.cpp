@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "core/settings_file.h"
+#include "recording/picture_demand.h"
 #include "recording/recording_options.h"
+#include "recording/shot_data.h"
 #include "ui/main_menu.h"
 #include "ui/main_window.h"
 #include "ui/ui_test_support.h"
@@ -106,6 +108,8 @@ TEST_F(MaskEditorTest, AreasAreShadedOnTheMotionViewButNeverInThePicture) {
     Drag({10, 20}, {110, 120});
     const std::vector<uint8_t> grey = Picture();
     Feed(grey);
+    // Something wants the picture, so the window copies it out to hand it on.
+    window_->Shot()->demand.NoteWebRequest(PictureDemand::NowMs());
     Feed(grey);  // No change: the difference picture is white.
     EXPECT_EQ(Shown(200, 200), kWhite);
     EXPECT_NE(Shown(60, 70), kWhite) << "shaded inside the area";

@@ -108,8 +108,8 @@ TEST_P(MaskedLevelTest, EveryOrientationMatchesThePlainArithmeticOverTheOpenByte
                 // Noise and counted differences mixed, as in a real scene.
                 for (std::size_t i = 0; i < bytes; ++i)
                     picture[i] = static_cast<uint8_t>(picture[i] + (round % 2 ? i % 23 : random() % 4));
-                exchange.PutSample(round, picture.data(), static_cast<int32_t>(bytes));
                 const std::vector<uint8_t> previous(exchange.Previous(), exchange.Previous() + kFrameBytes);
+                exchange.PutSample(round, picture.data(), static_cast<int32_t>(bytes));
                 std::vector<uint8_t> fetched(kFrameBytes, 0);
                 double time = 0;
                 int32_t length = 0;
