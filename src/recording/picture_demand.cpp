@@ -15,10 +15,10 @@ void PictureDemand::NoteFrame(double captureTime, int64_t nowMs) {
 }
 
 bool PictureDemand::Wanted(const ShotData& shot, double captureTime, int32_t recording, int32_t speedRecMs,
-                           int64_t nowMs, bool keepsBeforeMotion) const {
+                           bool keepsBeforeMotion) const {
     if (shot.photoRequest.load(std::memory_order_acquire) != 0) return true;
     if (streamViewers_.load(std::memory_order_acquire) > 0) return true;
-    if (nowMs - lastWebRequestMs_.load(std::memory_order_acquire) < kWebHoldMs) return true;
+    if (webAsks_.load(std::memory_order_acquire) != webServed_) return true;
     if (recording != shot.recording.load(std::memory_order_relaxed)) return true;
     // The worker wrote lastWrittenTime before it cleared pending, so it is settled here.
     return (recording != 0 || keepsBeforeMotion) && AviRecorder::IsDue(shot.lastWrittenTime, captureTime, speedRecMs);

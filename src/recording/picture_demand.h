@@ -7,14 +7,12 @@
 struct ShotData;
 
 // Whether anything wants the next picture encoded: recording (when the
-// picture is due by the interval), a photo, a web client of the last few
-// seconds or a stream viewer. The window asks before its hand-over copy;
+// picture is due by the interval), a photo, a web client waiting for a
+// picture newer than the one published, or a stream viewer. The window asks before its hand-over copy;
 // the web server tells it about clients and learns the camera's frame
 // interval from it. Lives in the picture block; no allocation, no lock.
 class PictureDemand {
 public:
-    // How long one web request keeps every picture wanted.
-    static constexpr int64_t kWebHoldMs = 3000;
     // A camera silent for this long has no next picture worth waiting for.
     static constexpr int64_t kSilentCameraMs = 1000;
 
@@ -25,8 +23,11 @@ public:
             .count();
     }
 
-    // Web server, any thread: a client asked for the picture at nowMs.
-    void NoteWebRequest(int64_t nowMs) { lastWebRequestMs_.store(nowMs, std::memory_order_release); }
+    // Web server, any thread: a client waits for the next picture; it stays
+    // wanted until the window hands one over.
+    void NoteWebRequest() { webAsks_.fetch_add(1, std::memory_order_acq_rel); }
+    // Window: a picture was handed over, which serves every client that asked before.
+    void NoteHandedOver() { webServed_ = webAsks_.load(std::memory_order_acquire); }
     // A viewer that holds a stream wants every picture until it leaves.
     void AddStreamViewer() { streamViewers_.fetch_add(1, std::memory_order_acq_rel); }
     void RemoveStreamViewer() { streamViewers_.fetch_sub(1, std::memory_order_acq_rel); }
@@ -45,10 +46,11 @@ public:
     // handed over, so the worker sees recording stop and start. keepsBeforeMotion:
     // the worker keeps due pictures for the seconds before motion while not recording.
     bool Wanted(const ShotData& shot, double captureTime, int32_t recording, int32_t speedRecMs,
-                int64_t nowMs, bool keepsBeforeMotion = false) const;
+                bool keepsBeforeMotion = false) const;
 
 private:
-    std::atomic<int64_t> lastWebRequestMs_{INT64_MIN / 2};
+    std::atomic<uint64_t> webAsks_{0};
+    uint64_t webServed_ = 0;  // window thread only
     std::atomic<int32_t> streamViewers_{0};
     std::atomic<int64_t> lastFrameMs_{0};
     std::atomic<int32_t> frameIntervalMs_{0};

@@ -219,6 +219,7 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         if (wanted && HandOverPicture(*shot_, display, length, width, height, time,
                                       mjpegParams_.quality.load(std::memory_order_relaxed), recording)) {
             ++picturesHandedOver_;
+            shot_->demand.NoteHandedOver();
             if (worker_) worker_->Wake();
         }
         PaintNow();
@@ -235,7 +236,7 @@ bool MainWindow::PictureWanted(double time, int32_t recording) {
     if (shot_->pending.load(std::memory_order_acquire) != 0) return false;
     const bool keepsBeforeMotion = options_ && options_->PreRecordSeconds() > 0;
     return shot_->demand.Wanted(*shot_, time, recording, mjpegParams_.speedRec.load(std::memory_order_relaxed),
-                                now, keepsBeforeMotion);
+                                keepsBeforeMotion);
 }
 
 void MainWindow::PaintNow() {

@@ -234,13 +234,14 @@ int32_t WebServer::CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t*
 
 void WebServer::AwaitFreshPicture() {
     const int64_t now = PictureDemand::NowMs();
-    shot_->demand.NoteWebRequest(now);
     // No frames lately: no picture is coming, so the request is not held up.
     const int32_t intervalMs = shot_->demand.FrameIntervalMs(now);
     if (intervalMs <= 0) return;
     std::unique_lock lock(pictureLock_);
     if (pictureSequence_ > 0 && now - publishedAtMs_ <= intervalMs) return;
     const uint64_t seen = pictureSequence_;
+    // Pictures are encoded only while something wants them: this asks for the next.
+    shot_->demand.NoteWebRequest();
     pictureArrived_.wait_for(lock, std::chrono::milliseconds(kFreshPictureWaitMs),
                              [&] { return pictureSequence_ != seen; });
 }

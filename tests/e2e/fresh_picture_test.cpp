@@ -125,9 +125,9 @@ TEST(FreshPicture, APictureAskedForAfterAQuietSpellIsAtMostAFewFramesOld) {
         WaitUntil([&] { return NumberShown(Body(HttpGet(port, "/wwwcam.jpg")), run.Folder()) > 0; }, 30000))
         << "no numbered picture served";
 
-    // Longer than a request keeps pictures wanted (3 s), so nothing is encoded
-    // now; how much longer does not matter, hence 5 s rather than a minute.
-    std::this_thread::sleep_for(std::chrono::seconds(5));
+    // A minute without clients, as a watcher at rest has them: nothing is
+    // encoded meanwhile, so the next request must wait for a new picture.
+    std::this_thread::sleep_for(std::chrono::seconds(60));
     const std::string jpeg = Body(HttpGet(port, "/wwwcam.jpg"));
     const auto received = SteadyClock::now();
     const int number = NumberShown(jpeg, run.Folder());

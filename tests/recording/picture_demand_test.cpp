@@ -14,23 +14,26 @@ constexpr int64_t kNow = 1000000;
 TEST(PictureDemand, NothingWantsAPictureUntilAPhotoAWebClientOrAStreamDoes) {
     ShotData shot;
     PictureDemand& demand = shot.demand;
-    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200, kNow));
+    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200));
 
     shot.photoRequest.store(1);
-    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200, kNow));
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200));
     shot.photoRequest.store(0);
 
-    demand.NoteWebRequest(kNow);
-    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200, kNow + PictureDemand::kWebHoldMs - 1));
-    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200, kNow + PictureDemand::kWebHoldMs))
-        << "a client that stopped asking no longer keeps the encoder busy";
+    demand.NoteWebRequest();
+    demand.NoteWebRequest();
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200));
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200)) << "a waiting client is served, however late";
+    demand.NoteHandedOver();
+    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200))
+        << "one picture serves every client that asked before it; a served client keeps nothing busy";
 
     demand.AddStreamViewer();
     demand.AddStreamViewer();
     demand.RemoveStreamViewer();
-    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200, kNow + 60000)) << "one viewer still holds a stream";
+    EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200)) << "one viewer still holds a stream";
     demand.RemoveStreamViewer();
-    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200, kNow + 60000));
+    EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200));
 }
 
 TEST(PictureDemand, WhileRecordingOnlyPicturesDueByTheRecordersOwnRuleAreWanted) {
@@ -39,15 +42,15 @@ TEST(PictureDemand, WhileRecordingOnlyPicturesDueByTheRecordersOwnRuleAreWanted)
     shot.lastWrittenTime = 10.0;
     for (const int32_t speedRec : {0, 200, 500, 1000, 3000}) {
         for (const double time : {9.0, 10.0, 10.1, 10.5, 10.99, 11.0, 11.5, 12.0, 13.0}) {
-            EXPECT_EQ(shot.demand.Wanted(shot, time, 1, speedRec, kNow),
+            EXPECT_EQ(shot.demand.Wanted(shot, time, 1, speedRec),
                       AviRecorder::IsDue(shot.lastWrittenTime, time, speedRec))
                 << "SpeedRec " << speedRec << ", picture at " << time;
         }
     }
-    EXPECT_FALSE(shot.demand.Wanted(shot, 10.5, 1, 1000, kNow));
-    EXPECT_TRUE(shot.demand.Wanted(shot, 11.0, 1, 1000, kNow));
+    EXPECT_FALSE(shot.demand.Wanted(shot, 10.5, 1, 1000));
+    EXPECT_TRUE(shot.demand.Wanted(shot, 11.0, 1, 1000));
     shot.recording.store(0);
-    EXPECT_FALSE(shot.demand.Wanted(shot, 13.0, 0, 200, kNow))
+    EXPECT_FALSE(shot.demand.Wanted(shot, 13.0, 0, 200))
         << "a due picture is wanted only while recording";
 }
 
@@ -55,11 +58,11 @@ TEST(PictureDemand, AChangeOfTheRecordingStateIsAlwaysHandedOver) {
     ShotData shot;
     shot.recording.store(1);
     shot.lastWrittenTime = 10.0;
-    EXPECT_TRUE(shot.demand.Wanted(shot, 10.1, 0, 1000, kNow)) << "the worker must see recording stop";
+    EXPECT_TRUE(shot.demand.Wanted(shot, 10.1, 0, 1000)) << "the worker must see recording stop";
     shot.recording.store(0);
-    EXPECT_FALSE(shot.demand.Wanted(shot, 10.2, 0, 1000, kNow));
+    EXPECT_FALSE(shot.demand.Wanted(shot, 10.2, 0, 1000));
     shot.lastWrittenTime = 10.2;
-    EXPECT_TRUE(shot.demand.Wanted(shot, 10.3, 1, 1000, kNow)) << "and start, though not due";
+    EXPECT_TRUE(shot.demand.Wanted(shot, 10.3, 1, 1000)) << "and start, though not due";
 }
 
 TEST(PictureDemand, TheFrameIntervalFollowsTheCameraAndVanishesWhenItFallsSilent) {

@@ -108,7 +108,7 @@ TEST_F(MainWindowTest, ADuplicateDataMessageOnlyRefreshesTheCountdowns) {
     window_->Frames()->SetSourceSize(320, 240);
     Ticks(3);
     EXPECT_EQ(window_->ReconnectCountdown(), 9);
-    window_->Shot()->demand.NoteWebRequest(PictureDemand::NowMs());  // Something wants the picture.
+    window_->Shot()->demand.NoteWebRequest();  // Something wants the picture.
     Feed(Picture(320, 240, qRgb(0, 0, 255), qRgb(255, 0, 0)));
     EXPECT_EQ(window_->FramesPainted(), 1);
     EXPECT_EQ(window_->PicturesHandedOver(), 1);
@@ -356,7 +356,7 @@ TEST_F(MainWindowTest, OnlyAWantedPictureIsHandedOverAndOnlyASeenOneConverted) {
     Feed(sample);
     EXPECT_EQ(window_->PicturesHandedOver(), 0) << "not recording, no photo, no web client";
     EXPECT_GE(window_->ScreenConversions(), before + 2) << "each picture shown is converted";
-    window_->Shot()->demand.NoteWebRequest(PictureDemand::NowMs());
+    window_->Shot()->demand.NoteWebRequest();
     Feed(sample);
     EXPECT_EQ(window_->PicturesHandedOver(), 1) << "a web client asked";
 

@@ -109,7 +109,7 @@ TEST_F(MaskEditorTest, AreasAreShadedOnTheMotionViewButNeverInThePicture) {
     const std::vector<uint8_t> grey = Picture();
     Feed(grey);
     // Something wants the picture, so the window copies it out to hand it on.
-    window_->Shot()->demand.NoteWebRequest(PictureDemand::NowMs());
+    window_->Shot()->demand.NoteWebRequest();
     Feed(grey);  // No change: the difference picture is white.
     EXPECT_EQ(Shown(200, 200), kWhite);
     EXPECT_NE(Shown(60, 70), kWhite) << "shaded inside the area";

@@ -30,18 +30,22 @@ TEST_F(WebServerTest, AStalePictureWaitsForTheNextPublishAtMost250Ms) {
     std::this_thread::sleep_for(milliseconds(100));
     EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(first))
         << "no camera: the old picture at once";
-    EXPECT_TRUE(shot.demand.Wanted(shot, 1.0, 0, 200, PictureDemand::NowMs()))
-        << "the client wants pictures now";
+    EXPECT_FALSE(shot.demand.Wanted(shot, 1.0, 0, 200)) << "no camera: nothing to wait for, nothing asked";
 
     double time = 0.0;
     CameraDelivers(shot, time);
+    bool wantedWhileWaiting = false;
     std::thread worker([&] {
         std::this_thread::sleep_for(milliseconds(60));
+        wantedWhileWaiting = shot.demand.Wanted(shot, time, 0, 200);
+        shot.demand.NoteHandedOver();
         Publish(second, 32, 24);
     });
     EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(second))
         << "the fresh picture, not the stale one";
     worker.join();
+    EXPECT_TRUE(wantedWhileWaiting) << "the waiting client asks for the next picture to be encoded";
+    EXPECT_FALSE(shot.demand.Wanted(shot, time, 0, 200)) << "and once served, nothing more";
 
     // Nothing more is published: the newest picture, after the bounded wait.
     std::this_thread::sleep_for(milliseconds(100));
