@@ -158,7 +158,7 @@ join "$work/threads0" "$work/threads1" | awk -v hz="$hz" -v f="$frames" '{
 echo "RSS at start ${start_rss} KiB, after ${seconds}s ${end_rss} KiB${soak_rss:+, after soak ${soak}s ${soak_rss} KiB}"
 if [ -x "$build/vistrel-bench" ]; then
   echo "== per stage (vistrel-bench)"
-  "$build/vistrel-bench" --benchmark_filter='Memcpy921600|FetchFrame_Rotate0|DrawStamp|ScreenPixels|Encode_LibjpegBGR|Worker_Frame|AviWrite_Frame' 2>/dev/null | tail -n +4
+  "$build/vistrel-bench" --benchmark_filter='Memcpy921600|Measure_Rotate0|FetchFrame_Rotate0|DrawStamp|ScreenPixels|Encode_LibjpegBGR|Worker_Frame|AviWrite_Frame' 2>/dev/null | tail -n +4
 fi
 [ "$situation_seconds" -gt 0 ] && situations
 exit 0
