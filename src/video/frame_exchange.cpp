@@ -419,7 +419,8 @@ FrameExchange::FrameExchange(Registry& registry)
       difference_(NewBuffer(2)),
       pendingDifference_(NewBuffer(3)),
       previous_(NewBuffer(4)),
-      strip_(NewBuffer(5)) {
+      strip_(NewBuffer(5)),
+      staging_(NewBuffer(6)) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));
@@ -464,6 +465,17 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     // A mask loaded for another size than the picture's is not applied.
     const bool masked = !measureMask_.Empty() && measureMask_.Width() == header_.biWidth &&
                         measureMask_.Height() == header_.biHeight;
+    const int32_t reflect = reflect_;
+    // Turns and reversals move pixels with loads that reach a few bytes past
+    // the last one: they work on a copy with room behind it, never on the
+    // capture side's memory. As it comes, the picture is only compared, in place.
+    if (reflect != 0 || rotate_ != 0) {
+        const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+        for (int32_t y = 0; y < height; ++y)
+            std::memcpy(staging_.get() + rowBytes * y, bottomRow + stride * y, rowBytes);
+        bottomRow = staging_.get();
+        stride = static_cast<std::ptrdiff_t>(rowBytes);
+    }
     const Layout in{bottomRow, stride, width, height, masked ? &measureMask_ : nullptr};
     pendingHasDifference_ = differenceWanted_.load(std::memory_order_relaxed);
     const unsigned writes = pendingHasDifference_ ? kWriteDifference : 0u;
@@ -472,7 +484,6 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     uint8_t* const difference = pendingDifference_.get();
     // Nothing is copied out here: previous is the picture.
     uint8_t* const out = previous;
-    const int32_t reflect = reflect_;
     ByteChanges found;
     switch (rotate_) {
         case 1:

@@ -122,6 +122,8 @@ private:
     // Quarter turns build each strip of rows here, where it stays cached,
     // and copy it out while comparing.
     PictureBuffer strip_;
+    // A turned or reflected sample is copied here first (see Measure).
+    PictureBuffer staging_;
     MessagePoster* mainWindow_ = nullptr;
     uint32_t dataMessage_ = 0;
     // Written only while the graph is stopped; atomic so the capture thread's
