@@ -274,4 +274,42 @@ TEST_F(FrameExchangeTest, OrientationChoicesOutsideTheRangeMeanNone) {
     EXPECT_EQ(exchange.Height(), 640);
 }
 
+// The capture side may reuse its memory once the put returns, and a window
+// nobody looks at gets its level without any picture copied out.
+TEST_F(FrameExchangeTest, ASampleIsMeasuredAtThePutAndOnlyWhatIsAskedForIsCopiedOut) {
+    for (const int rotate : {0, 1}) {
+        SCOPED_TRACE(::testing::Message() << "rotate " << rotate);
+        registry.SetInt("VideoRotate", rotate);
+        FrameExchange exchange(registry);
+        std::vector<uint8_t> capture(kFrameBytes, 0);
+        EXPECT_EQ(PutAndFetch(exchange, capture), 0);
+
+        exchange.SetDifferenceWanted(false);
+        std::fill(capture.begin(), capture.end(), 100);
+        exchange.PutSample(2.0, capture.data(), kFrameBytes);
+        std::fill(capture.begin(), capture.end(), 7);  // The capture side's next picture.
+        FrameExchange::Measured measured;
+        ASSERT_TRUE(exchange.PeekMeasured(measured));
+        EXPECT_EQ(measured.level, 100);
+        EXPECT_EQ(measured.sampleTime, 2.0);
+        EXPECT_EQ(measured.changedBytes, kFrameBytes);
+        std::fill(out.begin(), out.end(), 0xAB);
+        double time = 0.0;
+        int32_t length = 0;
+        EXPECT_EQ(exchange.FetchFrame(time, out.data(), length, 0), 100);
+        EXPECT_EQ(length, kFrameBytes);
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xAB; })) << "nothing copied";
+        EXPECT_EQ(exchange.Difference()[0], 255) << "the difference image of the first picture stays";
+        EXPECT_FALSE(exchange.PeekMeasured(measured));
+
+        exchange.SetDifferenceWanted(true);
+        std::fill(capture.begin(), capture.end(), 100);
+        EXPECT_EQ(PutAndFetch(exchange, capture), 0);
+        EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 100; }))
+            << "the picture measured, not what the capture side wrote after";
+        EXPECT_TRUE(std::all_of(exchange.Difference(), exchange.Difference() + kFrameBytes,
+                                [](uint8_t b) { return b == 255; }));
+    }
+}
+
 }  // namespace
