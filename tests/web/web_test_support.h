@@ -113,19 +113,8 @@ inline std::string Get(const std::string& target) {
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nAccept: */*\r\n\r\n";
 }
 
-// A width x height JPEG with four solid quarters: red, green / blue, black.
-inline std::vector<uint8_t> QuarterJpeg(int width, int height, int quality = 90) {
-    std::vector<uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
-            const bool right = x >= width / 2;
-            const bool bottom = y >= height / 2;
-            p[0] = !bottom && !right ? 255 : 0;
-            p[1] = !bottom && right ? 255 : 0;
-            p[2] = bottom && !right ? 255 : 0;
-        }
-    }
+// Packed RGB rows, top row first, as a JPEG of that quality.
+inline std::vector<uint8_t> RgbJpeg(const std::vector<uint8_t>& rgb, int width, int height, int quality) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr error{};
     cinfo.err = jpeg_std_error(&error);
@@ -141,7 +130,7 @@ inline std::vector<uint8_t> QuarterJpeg(int width, int height, int quality = 90)
     jpeg_set_quality(&cinfo, quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
     while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = &rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3];
+        JSAMPROW row = const_cast<uint8_t*>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
         jpeg_write_scanlines(&cinfo, &row, 1);
     }
     jpeg_finish_compress(&cinfo);
@@ -151,31 +140,25 @@ inline std::vector<uint8_t> QuarterJpeg(int width, int height, int quality = 90)
     return jpeg;
 }
 
-// A width x height JPEG of one grey shade.
-inline std::vector<uint8_t> ShadedJpeg(int width, int height, uint8_t shade) {
-    const std::vector<uint8_t> rgb(static_cast<std::size_t>(width) * height * 3, shade);
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr error{};
-    cinfo.err = jpeg_std_error(&error);
-    jpeg_create_compress(&cinfo);
-    unsigned char* out = nullptr;
-    unsigned long outBytes = 0;
-    jpeg_mem_dest(&cinfo, &out, &outBytes);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_start_compress(&cinfo, TRUE);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        JSAMPROW row = const_cast<uint8_t*>(&rgb[static_cast<std::size_t>(cinfo.next_scanline) * width * 3]);
-        jpeg_write_scanlines(&cinfo, &row, 1);
+// A width x height JPEG with four solid quarters: red, green / blue, black.
+inline std::vector<uint8_t> QuarterJpeg(int width, int height, int quality = 90) {
+    std::vector<uint8_t> rgb(static_cast<std::size_t>(width) * height * 3);
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = &rgb[(static_cast<std::size_t>(y) * width + x) * 3];
+            const bool right = x >= width / 2;
+            const bool bottom = y >= height / 2;
+            p[0] = !bottom && !right ? 255 : 0;
+            p[1] = !bottom && right ? 255 : 0;
+            p[2] = bottom && !right ? 255 : 0;
+        }
     }
-    jpeg_finish_compress(&cinfo);
-    std::vector<uint8_t> jpeg(out, out + outBytes);
-    jpeg_destroy_compress(&cinfo);
-    free(out);
-    return jpeg;
+    return RgbJpeg(rgb, width, height, quality);
+}
+
+// A width x height JPEG of one grey shade, at libjpeg's default quality.
+inline std::vector<uint8_t> ShadedJpeg(int width, int height, uint8_t shade) {
+    return RgbJpeg(std::vector<uint8_t>(static_cast<std::size_t>(width) * height * 3, shade), width, height, 75);
 }
 
 }  // namespace webtest
