@@ -56,9 +56,10 @@ void ReverseRowPlain(const uint8_t* from, uint8_t* to, int32_t width) {
 
 // Moves the pixels of a quarter turn one at a time: destination rows
 // [top, top + rows), columns [left, outWidth); strip holds row top.
-void TurnPixelsPlain(const uint8_t* source, std::ptrdiff_t inRowBytes, int32_t width, int32_t height,
-                     bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
+void TurnPixelsPlain(const uint8_t* source, int32_t width, int32_t height, bool reverseColumns, bool reverseRows,
+                     uint8_t* strip, int32_t top, int32_t rows, int32_t left) {
     const int32_t outWidth = height;
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     const std::ptrdiff_t step = reverseColumns ? -kFrameBytesPerPixel : kFrameBytesPerPixel;
     const int32_t firstColumn = reverseColumns ? width - 1 - top : top;
@@ -137,11 +138,11 @@ __attribute__((target("ssse3"))) inline void StoreQuad(uint8_t* line, __m128i pa
 
 // Quarter turn in blocks of 4 x 4 pixels: each source row's 4 pixels are
 // spread to 32-bit lanes, the lanes transposed, and packed back to 12 bytes.
-__attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, std::ptrdiff_t inRowBytes,
-                                                         int32_t width, int32_t height, bool reverseColumns,
-                                                         bool reverseRows, uint8_t* strip, int32_t top, int32_t rows,
-                                                         int32_t columns) {
+__attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, int32_t width, int32_t height,
+                                                         bool reverseColumns, bool reverseRows, uint8_t* strip,
+                                                         int32_t top, int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     const __m128i spread = reverseColumns ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
                                           : _mm_setr_epi8(0, 1, 2, -128, 3, 4, 5, -128, 6, 7, 8, -128, 9, 10, 11, -128);
@@ -208,10 +209,11 @@ __attribute__((target("avx2"))) inline void StoreLines(uint8_t* line, std::size_
 
 // The quarter turn for two blocks of 4 x 4 pixels at once (destination rows
 // dy..dy+3 in the low half of each register, dy+4..dy+7 in the high half).
-__attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, std::ptrdiff_t inRowBytes, int32_t width,
-                                                    int32_t height, bool reverseColumns, bool reverseRows,
-                                                    uint8_t* strip, int32_t top, int32_t rows, int32_t columns) {
+__attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32_t width, int32_t height,
+                                                    bool reverseColumns, bool reverseRows, uint8_t* strip, int32_t top,
+                                                    int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     // Pixels 0-3 of the 8 loaded go to one half, pixels 4-7 to the other.
     const __m256i halves = reverseColumns ? _mm256_setr_epi32(3, 4, 5, 0, 0, 1, 2, 0)
@@ -342,7 +344,8 @@ ByteChanges OrientRows(const Layout& in, bool reverseRows, bool reversePixels, u
 
 // Quarter-turn family: destination pixel (dx, dy) is source pixel
 // (dy or W-1-dy, dx or H-1-dx). Works in strips of destination rows, each
-// compared while it is still in the cache.
+// compared while it is still in the cache. The source rows lie end to end,
+// with room behind the last (see Measure).
 ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRows, uint8_t* scratch,
                           uint8_t* out, uint8_t* previous, uint8_t* difference, unsigned writes) {
     const int32_t outWidth = in.height;
@@ -359,23 +362,23 @@ ByteChanges OrientColumns(const Layout& in, bool reverseColumns, bool reverseRow
 #if defined(VISTREL_WIDE_VECTORS)
             if (HasWideVectors()) {
                 blockRows = rows & ~7;
-                TurnBlocksWide(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
+                TurnBlocksWide(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
                                blockColumns);
             }
 #endif
             const int32_t quads = (rows - blockRows) & ~3;
             if (quads > 0)
-                TurnBlocksShuffled(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows,
+                TurnBlocksShuffled(in.source, in.width, in.height, reverseColumns, reverseRows,
                                    scratch + outRowBytes * blockRows, top + blockRows, quads, blockColumns);
             blockRows += quads;
         }
 #endif
         // Whatever the blocks leave: the right edge, then the bottom rows.
         if (blockColumns < outWidth)
-            TurnPixelsPlain(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows, scratch, top, blockRows,
                             blockColumns);
         if (blockRows < rows)
-            TurnPixelsPlain(in.source, in.stride, in.width, in.height, reverseColumns, reverseRows,
+            TurnPixelsPlain(in.source, in.width, in.height, reverseColumns, reverseRows,
                             scratch + outRowBytes * blockRows, top + blockRows, rows - blockRows, 0);
         const std::size_t at = outRowBytes * top;
         found += CompareRows(in.mask, top, rows, outRowBytes, scratch, static_cast<std::ptrdiff_t>(outRowBytes),
@@ -466,10 +469,13 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     const bool masked = !measureMask_.Empty() && measureMask_.Width() == header_.biWidth &&
                         measureMask_.Height() == header_.biHeight;
     const int32_t reflect = reflect_;
-    // Turns and reversals move pixels with loads that reach a few bytes past
-    // the last one: they work on a copy with room behind it, never on the
-    // capture side's memory. As it comes, the picture is only compared, in place.
-    if (reflect != 0 || rotate_ != 0) {
+    // Turns and reversed rows move pixels with loads that reach a few bytes
+    // past the last one: they work on a copy with room behind it, never on
+    // the capture side's memory. A picture whose rows only change order is
+    // compared where it lies.
+    const bool quarterTurn = rotate_ % 2 == 1;
+    const bool reversePixels = rotate_ == 2 ? reflect != 2 : reflect == 2;
+    if (quarterTurn || reversePixels) {
         const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
         for (int32_t y = 0; y < height; ++y)
             std::memcpy(staging_.get() + rowBytes * y, bottomRow + stride * y, rowBytes);
