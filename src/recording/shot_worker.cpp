@@ -66,7 +66,7 @@ void ShotWorker::RunLoop() {
     for (;;) {
         AutoResetEvent* wake = shot_->wake.get();
         if (!wake) break;
-        wake->WaitFor(kWakeTimeoutMs);
+        wake->WaitFor(recorder_ && recorder_->IsOpen() ? kWakeTimeoutMs : kIdleWakeTimeoutMs);
         if (stop_.load(std::memory_order_acquire) != 0) {
             // Closing here keeps the file safe when StopWorker stopped waiting.
             if (recorder_) recorder_->CloseFile();

@@ -16,12 +16,16 @@ struct ShotData;
 // The one background thread for picture output. For each picture the window
 // hands over in "_MYSHOTDATA" it encodes the JPEG, writes a photo when one was
 // asked for, publishes the JPEG to "_CL_WWWServer" and gives it to
-// "_CL_AviRecorder". Between pictures, at least every 100 ms, it closes the
-// video file on a split request or when a file limit is reached. Registers
+// "_CL_AviRecorder". Between pictures, at least every 100 ms while a video
+// file is open, it closes the file on a split request or when a file limit is
+// reached; with no file open it looks after the folder once a second. Registers
 // nothing; the window keeps it. Every call belongs to the user-interface thread.
 class ShotWorker {
 public:
     static constexpr int kWakeTimeoutMs = 100;
+    // With no file open no limit can be reached; a split request, a picture
+    // and a stop wake the worker at once.
+    static constexpr int kIdleWakeTimeoutMs = 1000;
     static constexpr int kStopTimeoutMs = 10000;
     static constexpr int32_t kMaxPhotoNumber = 99999;
 
