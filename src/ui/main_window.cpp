@@ -163,18 +163,7 @@ void MainWindow::DestroyModules() {
     if (settings_) settings_->Save();
 }
 
-void MainWindow::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-    QCoreApplication::postEvent(this, new PostedMessage(message, wParam, lParam));
-}
-
-bool MainWindow::event(QEvent* event) {
-    if (event->type() == PostedMessage::EventType()) {
-        const auto* posted = static_cast<PostedMessage*>(event);
-        if (!closed_) OnMessage(posted->Message(), posted->WParam(), posted->LParam());
-        return true;
-    }
-    return QMainWindow::event(event);
-}
+void MainWindow::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) { messages_.Post(message, wParam, lParam); }
 
 void MainWindow::OnMessage(uint32_t message, uintptr_t, intptr_t lParam) {
     if (message == kVideoDataMessage) {

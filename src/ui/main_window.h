@@ -15,6 +15,7 @@
 #include "core/message_poster.h"
 #include "recording/mjpeg_params.h"
 #include "ui/main_menu.h"
+#include "ui/posted_message.h"
 #include "video/video_capture.h"
 
 class AboutDialog;
@@ -134,7 +135,6 @@ public:
     void TickForTest() { OnTimer(); }
 
 protected:
-    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -207,6 +207,11 @@ private:
     bool timerBusy_ = false;
     int timerId_ = 0;
     bool closed_ = false;
+    // Where Post delivers, on the window's thread.
+    PostedMessageReceiver messages_{this, [](void* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        auto* self = static_cast<MainWindow*>(window);
+        if (!self->closed_) self->OnMessage(message, wParam, lParam);
+    }};
     bool fitPending_ = false;
     bool pictureArrived_ = false;
     int64_t framesPainted_ = 0;

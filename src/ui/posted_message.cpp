@@ -1,5 +1,7 @@
 #include "ui/posted_message.h"
 
+#include <QCoreApplication>
+
 #include <atomic>
 #include <new>
 
@@ -46,4 +48,15 @@ void PostedMessage::operator delete(void* pointer) noexcept {
         return;
     }
     ::operator delete(pointer);
+}
+
+void PostedMessageReceiver::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+    QCoreApplication::postEvent(this, new PostedMessage(message, wParam, lParam));
+}
+
+bool PostedMessageReceiver::event(QEvent* event) {
+    if (event->type() != PostedMessage::EventType()) return QObject::event(event);
+    const auto* posted = static_cast<PostedMessage*>(event);
+    handler_(owner_, posted->Message(), posted->WParam(), posted->LParam());
+    return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QEvent>
+#include <QObject>
 
 #include <cstddef>
 #include <cstdint>
@@ -25,4 +26,23 @@ private:
     uint32_t message_;
     uintptr_t wParam_;
     intptr_t lParam_;
+};
+
+// Receives the posted messages of a window: a plain object, so the messages
+// pass none of the event filters, layouts and style checks a widget's
+// events do. The handler runs on the object's thread.
+class PostedMessageReceiver final : public QObject {
+public:
+    using Handler = void (*)(void* owner, uint32_t message, uintptr_t wParam, intptr_t lParam);
+    PostedMessageReceiver(void* owner, Handler handler) : owner_(owner), handler_(handler) {}
+
+    // Any thread.
+    void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
+
+protected:
+    bool event(QEvent* event) override;
+
+private:
+    void* owner_;
+    Handler handler_;
 };
