@@ -5,37 +5,45 @@
 #include <vector>
 
 #include "video/frame.h"
+#include "video/frame_exchange.h"
 #include "video/screen_picture.h"
 
 namespace {
 
-// Every width the fast path treats differently: narrower than one step, at
-// and around the point where the tail goes the portable way, odd widths and
-// the largest picture. Padding after each destination row must stay as it was.
+// Every width the fast paths treat differently: narrower than one step, at
+// and around the points where the 32-byte steps hand over to the 16-byte ones
+// and those to the portable tail, odd widths and the largest picture, with
+// each vector width the processor has. Padding after each destination row
+// must stay as it was.
 TEST(ScreenPictureTest, EveryPixelUprightOpaqueAndNothingBeyondTheRow) {
     std::mt19937 random(7);
-    for (const int width : {1, 2, 5, 6, 7, 9, 10, 175, 639, 640}) {
-        for (const int height : {1, 3, 480}) {
-            std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3);
-            for (uint8_t& b : frame) b = static_cast<uint8_t>(random());
-            const std::ptrdiff_t stride = width * 4 + 8;
-            std::vector<uint8_t> screen(static_cast<size_t>(stride) * height, 0xAB);
-            FrameToScreenPixels(frame.data(), width, height, screen.data(), stride);
-            for (int y = 0; y < height; ++y) {
-                const uint8_t* from = &frame[static_cast<size_t>(height - 1 - y) * width * 3];
-                const uint8_t* row = &screen[static_cast<size_t>(y) * stride];
-                for (int x = 0; x < width; ++x) {
-                    uint32_t pixel;
-                    std::memcpy(&pixel, row + 4 * x, 4);
-                    const uint32_t expected =
-                        0xff000000u | uint32_t{from[3 * x + 2]} << 16 | uint32_t{from[3 * x + 1]} << 8 | from[3 * x];
-                    ASSERT_EQ(pixel, expected) << width << "x" << height << " at " << x << "," << y;
+    for (const int vectors : {0, 1, 2}) {
+        LimitFrameVectorsForTest(vectors);
+        for (const int width : {1, 2, 5, 6, 7, 9, 10, 11, 13, 14, 17, 18, 175, 639, 640}) {
+            for (const int height : {1, 3, 480}) {
+                std::vector<uint8_t> frame(static_cast<size_t>(width) * height * 3);
+                for (uint8_t& b : frame) b = static_cast<uint8_t>(random());
+                const std::ptrdiff_t stride = width * 4 + 8;
+                std::vector<uint8_t> screen(static_cast<size_t>(stride) * height, 0xAB);
+                FrameToScreenPixels(frame.data(), width, height, screen.data(), stride);
+                for (int y = 0; y < height; ++y) {
+                    const uint8_t* from = &frame[static_cast<size_t>(height - 1 - y) * width * 3];
+                    const uint8_t* row = &screen[static_cast<size_t>(y) * stride];
+                    for (int x = 0; x < width; ++x) {
+                        uint32_t pixel;
+                        std::memcpy(&pixel, row + 4 * x, 4);
+                        const uint32_t expected = 0xff000000u | uint32_t{from[3 * x + 2]} << 16 |
+                                                  uint32_t{from[3 * x + 1]} << 8 | from[3 * x];
+                        ASSERT_EQ(pixel, expected)
+                            << width << "x" << height << " at " << x << "," << y << ", vectors " << vectors;
+                    }
+                    for (std::ptrdiff_t pad = width * 4; pad < stride; ++pad)
+                        ASSERT_EQ(row[pad], 0xAB) << width << "x" << height << " row " << y;
                 }
-                for (std::ptrdiff_t pad = width * 4; pad < stride; ++pad)
-                    ASSERT_EQ(row[pad], 0xAB) << width << "x" << height << " row " << y;
             }
         }
     }
+    LimitFrameVectorsForTest(2);
 }
 
 TEST(ScreenPictureTest, EmptySizesTouchNothing) {
