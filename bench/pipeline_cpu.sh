@@ -63,6 +63,14 @@ VideoDeviceId $(printf '%s' "$still" | md5sum | cut -c1-32)"
   sleep 4
   local app
   app=$(pgrep -P $a -x vistrel || echo $a)
+  # An armed detector sees motion in the first picture, compared with the
+  # black picture before it, and records for the hold time after it: the
+  # rows at rest are measured once that recording has ended.
+  if [[ " $* " == *" ModeActivation 2 "* ]]; then
+    local waited=0
+    while compgen -G "$dir/move/*.tmp" >/dev/null && [ $waited -lt 30 ]; do sleep 1; waited=$((waited + 1)); done
+    sleep 1
+  fi
   local c=
   if [ "$client" = 1 ]; then
     python3 -c '
