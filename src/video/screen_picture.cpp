@@ -22,15 +22,15 @@ void RowPortable(const uint8_t* from, uint8_t* to, int32_t width) {
 // Four pixels per step: one 16-byte load holds 12 source bytes; the shuffle
 // spreads them to 16 and the OR sets the unused top byte. The load reads 4
 // bytes past the fourth pixel, so the last pixels of a row go the portable way.
-__attribute__((target("ssse3"))) inline __m128i SpreadFour(const uint8_t* from) {
+__attribute__((target("ssse3"))) void RowSsse3(const uint8_t* from, uint8_t* to, int32_t width) {
     const __m128i spread = _mm_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
     const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
-    return _mm_or_si128(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from)), spread), opaque);
-}
-
-__attribute__((target("ssse3"))) void RowSsse3(const uint8_t* from, uint8_t* to, int32_t width) {
     int32_t x = 0;
-    for (; x + 6 <= width; x += 4) _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4 * x), SpreadFour(from + 3 * x));
+    for (; x + 6 <= width; x += 4) {
+        const __m128i source = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 3 * x));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 4 * x),
+                         _mm_or_si128(_mm_shuffle_epi8(source, spread), opaque));
+    }
     RowPortable(from + 3 * x, to + 4 * x, width - x);
 }
 
