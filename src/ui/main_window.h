@@ -208,9 +208,8 @@ private:
     int timerId_ = 0;
     bool closed_ = false;
     // Where Post delivers, on the window's thread.
-    PostedMessageReceiver messages_{this, [](void* window, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-        auto* self = static_cast<MainWindow*>(window);
-        if (!self->closed_) self->OnMessage(message, wParam, lParam);
+    PostedMessageReceiver messages_{[this](uint32_t message, uintptr_t wParam, intptr_t lParam) {
+        if (!closed_) OnMessage(message, wParam, lParam);
     }};
     bool fitPending_ = false;
     bool pictureArrived_ = false;

@@ -57,6 +57,6 @@ void PostedMessageReceiver::Post(uint32_t message, uintptr_t wParam, intptr_t lP
 bool PostedMessageReceiver::event(QEvent* event) {
     if (event->type() != PostedMessage::EventType()) return QObject::event(event);
     const auto* posted = static_cast<PostedMessage*>(event);
-    handler_(owner_, posted->Message(), posted->WParam(), posted->LParam());
+    handler_(posted->Message(), posted->WParam(), posted->LParam());
     return true;
 }

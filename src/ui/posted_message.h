@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <utility>
 
 // A window message carried as a posted Qt event. Events come from a fixed
 // pool, so posting one per camera frame allocates nothing once running.
@@ -33,8 +35,8 @@ private:
 // events do. The handler runs on the object's thread.
 class PostedMessageReceiver final : public QObject {
 public:
-    using Handler = void (*)(void* owner, uint32_t message, uintptr_t wParam, intptr_t lParam);
-    PostedMessageReceiver(void* owner, Handler handler) : owner_(owner), handler_(handler) {}
+    using Handler = std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
+    explicit PostedMessageReceiver(Handler handler) : handler_(std::move(handler)) {}
 
     // Any thread.
     void Post(uint32_t message, uintptr_t wParam, intptr_t lParam);
@@ -43,6 +45,5 @@ protected:
     bool event(QEvent* event) override;
 
 private:
-    void* owner_;
     Handler handler_;
 };

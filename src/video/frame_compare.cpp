@@ -233,4 +233,13 @@ bool HasWideVectors() {
 #endif
 }
 
+bool HasPixelShuffle() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    static const bool has = __builtin_cpu_supports("ssse3");
+    return has && FrameVectorLimit() >= 1;
+#else
+    return false;
+#endif
+}
+
 void LimitFrameVectorsForTest(int level) { vectorLimit.store(level, std::memory_order_relaxed); }

@@ -45,3 +45,5 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
 int FrameVectorLimit();
 // True when 32-byte vectors are allowed and the processor has them.
 bool HasWideVectors();
+// True when 16-byte vectors are allowed and the processor has SSSE3 byte shuffles.
+bool HasPixelShuffle();

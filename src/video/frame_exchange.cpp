@@ -260,11 +260,6 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
     }
 }
 #endif
-
-bool HasPixelShuffle() {
-    static const bool has = __builtin_cpu_supports("ssse3");
-    return has && FrameVectorLimit() >= 1;
-}
 #endif
 
 void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {

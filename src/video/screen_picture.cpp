@@ -49,11 +49,6 @@ __attribute__((target("avx2"))) void RowAvx2(const uint8_t* from, uint8_t* to, i
     }
     RowSsse3(from + 3 * x, to + 4 * x, width - x);
 }
-
-bool HasSsse3() {
-    static const bool has = __builtin_cpu_supports("ssse3");
-    return has && FrameVectorLimit() >= 1;
-}
 #endif
 
 }  // namespace
@@ -66,7 +61,7 @@ void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, ui
 #ifdef VISTREL_SCREEN_PICTURE_SSSE3
     if (HasWideVectors())
         row = RowAvx2;
-    else if (HasSsse3())
+    else if (HasPixelShuffle())
         row = RowSsse3;
 #endif
     for (int32_t y = 0; y < height; ++y)
