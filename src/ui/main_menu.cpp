@@ -174,7 +174,7 @@ void MainMenu::BuildMenu(QMenuBar* bar) {
     AddItem(view, "MenuViewNo", menu_id::kViewNo, views);
     AddItem(view, "MenuViewNormal", menu_id::kViewNormal, views);
     AddItem(view, "MenuViewDetectotGo", menu_id::kViewDetector, views);
-    SetViewMode(host_.ViewMode());
+    SetViewMode(host_.CurrentViewMode());
     AddItem(cam, "MenuMaskClear", menu_id::kClearMask);
     cam->addSeparator();
     AddItem(cam, "MenuOptions", menu_id::kCameraOptions);
@@ -235,9 +235,10 @@ void MainMenu::UpdateActivationChecks() {
     if (mode >= 0 && mode <= menu_id::kModeLast - menu_id::kModeFirst) Check(menu_id::kModeFirst + mode);
 }
 
-void MainMenu::SetViewMode(int mode) {
+void MainMenu::SetViewMode(ViewMode mode) {
     host_.SetViewMode(mode);
-    if (mode >= 0 && mode <= 2) Check(menu_id::kViewNo + mode);
+    const int index = static_cast<int>(mode);
+    if (index >= 0 && index <= 2) Check(menu_id::kViewNo + index);
 }
 
 void MainMenu::Command(int id) {
@@ -257,7 +258,7 @@ void MainMenu::Command(int id) {
         case kCameraOptions: CameraOptions(); break;
         case kViewNo:
         case kViewNormal:
-        case kViewDetector: SetViewMode(id - kViewNo); break;
+        case kViewDetector: SetViewMode(static_cast<ViewMode>(id - kViewNo)); break;
         case kClearMask: host_.ClearDetectorMask(); break;
         case kRecordingOptions: RecordingOptionsCommand(); break;
         case kSetVideoFolder: ChooseFolder("MoveFilesPath", kVideoFolderTitle); break;

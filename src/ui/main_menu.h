@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/view_mode.h"
+
 class QAction;
 class QActionGroup;
 class QDialog;
@@ -74,9 +76,9 @@ public:
     // The ShotWorker's RequestSplit and Wake (the window keeps the worker).
     virtual void RequestSplit() = 0;
     virtual void WakeWorker() = 0;
-    // Sets the painted picture: 0 none, 1 normal, 2 detector.
-    virtual void SetViewMode(int mode) = 0;
-    virtual int ViewMode() const = 0;
+    // Sets the painted picture.
+    virtual void SetViewMode(ViewMode mode) = 0;
+    virtual ViewMode CurrentViewMode() const = 0;
     // Runs the camera settings dialog (through MainMenu::RunModal); returns its flags.
     virtual int RunCameraDialog() = 0;
     // Runs the hot key dialog (through MainMenu::RunModal); bit 2 = the key changed.
@@ -121,7 +123,7 @@ public:
     // Reads "ModeActivation", gives it to the recording control, marks 32813 + mode.
     void UpdateActivationChecks();
     // Sets the window's view mode and marks 32774 + mode.
-    void SetViewMode(int mode);
+    void SetViewMode(ViewMode mode);
 
     // The action of a command identifier in the current tree, or nullptr.
     QAction* Action(int id) const;

@@ -164,30 +164,6 @@ TEST_F(MainWindowTest, PaintsTheBottomUpPictureUprightFillingTheClientArea) {
     EXPECT_TRUE(AllBlack(Shown()));
 }
 
-TEST_F(MainWindowTest, AHandOverNeedsAFreeBlockAndAMatchingSize) {
-    ShotData shot;
-    const std::vector<uint8_t> picture(160 * 120 * 3, 7);
-    EXPECT_FALSE(HandOverPicture(shot, picture.data(), 160 * 120 * 3 - 3, 160, 120, 1.5, 60, 1));
-    EXPECT_EQ(shot.pending.load(), 0) << "a size that disagrees with width x height x 3 is not handed over";
-    EXPECT_EQ(shot.frameBytes, 160 * 120 * 3 - 3) << "but it is copied";
-    EXPECT_EQ(shot.picture[0], 7);
-    EXPECT_EQ(shot.captureTime, 1.5);
-
-    EXPECT_TRUE(HandOverPicture(shot, picture.data(), 160 * 120 * 3, 160, 120, 2.5, 60, 1));
-    EXPECT_EQ(shot.pending.load(), 1);
-    EXPECT_EQ(shot.quality, 60);
-    EXPECT_EQ(shot.recording.load(), 1);
-    EXPECT_EQ(shot.frameWidth, 160);
-    EXPECT_EQ(shot.frameHeight, 120);
-
-    // While the worker holds the block nothing is written into it.
-    const std::vector<uint8_t> other(320 * 240 * 3, 9);
-    EXPECT_FALSE(HandOverPicture(shot, other.data(), 320 * 240 * 3, 320, 240, 3.5, 70, 0));
-    EXPECT_EQ(shot.frameWidth, 160);
-    EXPECT_EQ(shot.picture[0], 7);
-    EXPECT_EQ(shot.captureTime, 2.5);
-}
-
 TEST_F(MainWindowTest, CaptionAndIconWithoutACamera) {
     Start({{"VideoDeviceId", "0123456789abcdef0123456789abcdef"}});
     EXPECT_EQ(window_->windowTitle(), "Vistrel. v1.1");
@@ -282,7 +258,7 @@ TEST_F(MainWindowTest, ViewModeNonePaintsBlackWhileCaptureAndRecordingGoOn) {
     EXPECT_TRUE(AllBlack(Shown()));
     EXPECT_EQ(window_->StateIconIndex() >= 1, true) << "connected and recording";
 
-    window_->SetViewMode(1);
+    window_->SetViewMode(ViewMode::kPicture);
     EXPECT_FALSE(AllBlack(Shown())) << "the normal view shows the test pattern";
 }
 
@@ -371,13 +347,13 @@ TEST_F(MainWindowTest, OnlyAWantedPictureIsHandedOverAndOnlyASeenOneConverted) {
 
     window_->showNormal();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    window_->SetViewMode(0);
+    window_->SetViewMode(ViewMode::kNone);
     const int64_t none = window_->ScreenConversions();
     Feed(sample);
     Feed(sample);
     EXPECT_EQ(window_->ScreenConversions(), none) << "the view mode none shows nothing to convert";
     EXPECT_TRUE(AllBlack(Shown()));
-    window_->SetViewMode(1);
+    window_->SetViewMode(ViewMode::kPicture);
     Feed(sample);
     EXPECT_GT(window_->ScreenConversions(), none);
     EXPECT_FALSE(AllBlack(Shown()));
