@@ -272,7 +272,7 @@ void MainMenu::Command(int id) {
             break;
         case kNewFile: host_.RequestSplit(); break;
         case kHotKey:
-            if (host_.RunHotKeyDialog() & 2) Rebuild();
+            if (host_.RunHotKeyDialog() & hot_key_result::kKeyChanged) Rebuild();
             break;
         case kExit: host_.Exit(); break;
         case kServerStop:
@@ -316,8 +316,8 @@ void MainMenu::RecordingOptionsCommand() {
         OptionsDialog dialog(registry_, *options, host_.DialogParent());
         result = dialog.Run();
     }
-    if (result & 2) host_.RequestSplit();
-    if (result & 4) Rebuild();
+    if (result & RecordingOptions::kSpeedChanged) host_.RequestSplit();
+    if (result & RecordingOptions::kModeChanged) Rebuild();
     host_.WakeWorker();
 }
 

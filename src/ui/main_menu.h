@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/dialog_results.h"
 #include "ui/view_mode.h"
 
 class QAction;
@@ -53,13 +54,6 @@ inline constexpr int kAbout = 32838;
 inline constexpr int kAutostart = 32845;
 }  // namespace menu_id
 
-// Camera dialog result flags.
-namespace camera_result {
-inline constexpr int kDeviceChanged = 1;
-inline constexpr int kOrientationChanged = 2;
-inline constexpr int kQualityChanged = 4;
-inline constexpr int kStampChanged = 8;
-}  // namespace camera_result
 
 // What only the main window can do; the MainWindow implements it.
 class MenuHost {
@@ -79,9 +73,9 @@ public:
     // Sets the painted picture.
     virtual void SetViewMode(ViewMode mode) = 0;
     virtual ViewMode CurrentViewMode() const = 0;
-    // Runs the camera settings dialog (through MainMenu::RunModal); returns its flags.
+    // Runs the camera settings dialog (through MainMenu::RunModal); returns its camera_result flags.
     virtual int RunCameraDialog() = 0;
-    // Runs the hot key dialog (through MainMenu::RunModal); bit 2 = the key changed.
+    // Runs the hot key dialog (through MainMenu::RunModal); returns its hot_key_result flags.
     virtual int RunHotKeyDialog() = 0;
     // "MenuHotKey", two blanks and the current key's name.
     virtual QString HotKeyMenuText() = 0;
