@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "recording/shot_data.h"
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
+#include "ui/status_line.h"
 #include "ui/ui_test_support.h"
 #include "video/frame_exchange.h"
 #include "video/video_capture.h"
@@ -201,6 +203,30 @@ TEST_F(MainWindowTest, TheWebStatusSaysWhatTheWindowKnows) {
     EXPECT_EQ(status.find("\"free_bytes\":null"), std::string::npos) << status;
     EXPECT_NE(status.find("\"camera_connected\":false,\"camera\":\"Vistrel. v1.1\"}"), std::string::npos)
         << status;
+}
+
+TEST_F(MainWindowTest, TheStatusLineElidesALongLineInTheMiddleAndShowsItWholeAsTip) {
+    Start({{"WWWPortListener", std::to_string(FreePort())}, {"WWWStartAfterLaunch", "1"}});
+    Ticks(1);  // Starts the server: its address joins the line.
+    auto* label = window_->Status()->findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    const QString whole = window_->Status()->Line();
+    ASSERT_TRUE(whole.contains("http://")) << whole.toStdString();
+    window_->setMinimumWidth(0);
+    window_->resize(2000, window_->height());
+    QTest::qWait(50);
+    EXPECT_EQ(label->text(), whole);
+    EXPECT_EQ(label->toolTip(), "");
+
+    window_->resize(200, window_->height());
+    QTest::qWait(50);
+    ASSERT_GT(label->fontMetrics().horizontalAdvance(whole), label->contentsRect().width());
+    const QString shown = label->text();
+    ASSERT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(whole.startsWith(shown.section(QChar(0x2026), 0, 0))) << "the start is kept";
+    EXPECT_TRUE(whole.endsWith(shown.section(QChar(0x2026), 1))) << "and the end";
+    EXPECT_EQ(label->toolTip(), whole);
+    EXPECT_EQ(window_->Status()->Line(), whole);
 }
 
 TEST_F(MainWindowTest, TheWatchdogDisconnectsASilentCameraAndConnectsItAgain) {
