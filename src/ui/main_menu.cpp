@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDialog>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
@@ -290,8 +291,19 @@ void MainMenu::Command(int id) {
         case kServerOptions: WebOptions(); break;
         case kAbout: About(); break;
         case kAutostart: ToggleAutostart(); break;
-        default: break;  // kLink1 and unknown identifiers
+        case kLink1: OpenReadme(); break;
+        default: break;  // unknown identifiers
     }
+}
+
+void MainMenu::OpenReadme() {
+    // The package installs it beside the program, and the build copies it there.
+    const QString path = QString::fromStdString(GetProgramFolder()) + QStringLiteral("README.md");
+    if (!QFileInfo::exists(path)) {
+        std::fprintf(stderr, "ui: cannot open the README: %s is missing\n", path.toUtf8().constData());
+        return;
+    }
+    LinkLabel::OpenUrl(QUrl::fromLocalFile(path));
 }
 
 void MainMenu::CameraOptions() {

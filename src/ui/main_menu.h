@@ -153,6 +153,8 @@ private:
     void PhotoType(int type);
     void WebOptions();
     void About();
+    // Help's README entry: the copy beside the program, with the desktop's opener.
+    void OpenReadme();
     void ToggleAutostart();
 
     Registry& registry_;
