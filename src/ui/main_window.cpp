@@ -103,7 +103,7 @@ void MainWindow::CreateModules() {
     registry.SetHandle("_MJPEG_PARAMS", &mjpegParams_);
     shot_ = std::make_unique<ShotData>();
     shot_->photoType.store(registry.IntInRange("ShotFilesType", 0, 0, 1));
-    registry.SetHandle("_MYSHOTDATA", shot_.get());
+    shot_->Register(registry);
     registry.IntInRange("ShotCounterFiles", 0, 0, 99999);
     statusBitmaps_ = state_pictures::StatusBitmaps();
     registry.SetHandle("_HBITMAPIMAGESTATE", statusBitmaps_.data());

@@ -82,7 +82,7 @@ class ShotWorkerTest : public testing::Test {
 protected:
     ShotWorkerTest() {
         registry_.SetHandle("_MJPEG_PARAMS", &params_);
-        registry_.SetHandle("_MYSHOTDATA", shot_.get());
+        shot_->Register(registry_);
         registry_.SetText("MoveFilesPath", move_.Path().c_str());
         registry_.SetText("ShotFilesPath", photos_.Path().c_str());
         params_.speedPlay.store(4);
@@ -113,7 +113,7 @@ protected:
     }
     std::vector<uint8_t> Published() {
         std::vector<uint8_t> bytes(ShotData::kBufferBytes);
-        bytes.resize(static_cast<size_t>(web_->CopyPublishedPicture(bytes.data())));
+        bytes.resize(static_cast<size_t>(shot_->board.CopyNewest(bytes.data())));
         return bytes;
     }
 
