@@ -27,7 +27,7 @@
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"
-#include "recording/shutter_sound.h"
+#include "recording/background_shutter.h"
 #include "ui/about_dialog.h"
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
@@ -121,7 +121,7 @@ void MainWindow::CreateModules() {
     };
     recorder_ = std::make_unique<AviRecorder>(registry);
     web_ = std::make_unique<WebServer>(registry);
-    shutter_ = std::make_unique<ShutterSound>();
+    shutter_ = std::make_unique<BackgroundShutter>(std::make_unique<ShutterSound>());
     worker_ = std::make_unique<ShotWorker>(registry, *shutter_);
     capture_ = std::make_unique<VideoCapture>(registry);
     camera_ = std::make_unique<CameraDialog>(registry);

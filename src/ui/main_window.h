@@ -32,7 +32,7 @@ class RecordingOptions;
 class SettingsFile;
 class StatusLine;
 class ShotWorker;
-class ShutterSound;
+class BackgroundShutter;
 class WebServer;
 struct ShotData;
 
@@ -181,7 +181,7 @@ private:
     std::unique_ptr<FrameExchange> frames_;
     std::unique_ptr<AviRecorder> recorder_;
     std::unique_ptr<WebServer> web_;
-    std::unique_ptr<ShutterSound> shutter_;
+    std::unique_ptr<BackgroundShutter> shutter_;
     std::unique_ptr<ShotWorker> worker_;
     std::unique_ptr<VideoCapture> capture_;
     std::unique_ptr<CameraDialog> camera_;
