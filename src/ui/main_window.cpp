@@ -446,7 +446,7 @@ void MainWindow::PublishWebStatus() {
         status.freeBytes = recording.freeBytes;
     }
     if (status.freeBytes < 0 && settings_)
-        status.freeBytes = WebStatusBoard::FreeBytes(settings_->GetString("MoveFilesPath").c_str());
+        status.freeBytes = AvailableSpace(settings_->GetString("MoveFilesPath").c_str());
     web_->Status().Update(status);
 }
 

@@ -1,6 +1,5 @@
 #include "web/web_status.h"
 
-#include <sys/statvfs.h>
 
 #include <cstdio>
 #include <cstring>
@@ -107,8 +106,3 @@ int WebStatusBoard::FormatJson(const WebStatus& s, char* out, std::size_t size) 
     return static_cast<int>(p - out);
 }
 
-int64_t WebStatusBoard::FreeBytes(const char* folder) {
-    struct statvfs info {};
-    if (!folder || folder[0] == '\0' || statvfs(folder, &info) != 0) return -1;
-    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
-}

@@ -37,8 +37,6 @@ public:
     static const char* Reason(const WebStatus& status);
     // The JSON text of status into out (size bytes with its zero); its length, -1 when it does not fit.
     static int FormatJson(const WebStatus& status, char* out, std::size_t size);
-    // Free bytes of the file system holding folder, -1 when it cannot be read.
-    static int64_t FreeBytes(const char* folder);
 
 private:
     mutable std::mutex mutex_;
