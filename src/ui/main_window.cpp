@@ -444,6 +444,8 @@ void MainWindow::PublishWebStatus() {
         std::snprintf(status.file, sizeof status.file, "%s", recording.fileName.c_str());
         status.frames = recording.fileName.empty() ? -1 : recording.frames;
         status.freeBytes = recording.freeBytes;
+        const std::string problem = RecordingStatus::ProblemText(recording, *settings_, AviRecorder::kLowFreeBytes);
+        std::snprintf(status.problem, sizeof status.problem, "%s", problem.c_str());
     }
     if (status.freeBytes < 0 && settings_)
         status.freeBytes = AvailableSpace(settings_->GetString("MoveFilesPath").c_str());

@@ -24,6 +24,8 @@ struct WebStatus {
     int32_t frames = -1;
     // Free bytes where recordings go; -1 when not known.
     int64_t freeBytes = -1;
+    // Why pictures to be recorded cannot be stored, as the status line says it; empty when they can.
+    char problem[kTextSize] = {};
 };
 
 // The latest status, handed from the filling thread to the connection
