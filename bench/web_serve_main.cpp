@@ -33,14 +33,14 @@ int main(int argc, char** argv) {
 
     Registry registry(true);
     ShotData shot;
-    registry.SetHandle("_MYSHOTDATA", &shot);
+    shot.Register(registry);
     registry.SetText("WWWPortListener", argv[1]);
     WebServer server(registry);
     std::memcpy(shot.jpeg.get(), jpeg.data(), jpeg.size());
     shot.jpegBytes = static_cast<int32_t>(jpeg.size());
     shot.jpegWidth = 640;
     shot.jpegHeight = 480;
-    server.PublishPicture(shot);
+    shot.Publish();
     if (!server.Start()) return 1;
     std::printf("serving %zu bytes on port %d\n", jpeg.size(), static_cast<int>(server.Port()));
     std::fflush(stdout);

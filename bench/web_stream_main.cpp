@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
 
     Registry registry(true);
     ShotData shot;
-    registry.SetHandle("_MYSHOTDATA", &shot);
+    shot.Register(registry);
     registry.SetText("WWWPortListener", argv[1]);
     if (argc == 6) {
         registry.SetText("WWWUser", argv[4]);
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
     shot.jpegBytes = static_cast<int32_t>(jpeg.size());
     shot.jpegWidth = 640;
     shot.jpegHeight = 480;
-    server.PublishPicture(shot);
+    shot.Publish();
     if (!server.Start()) return 1;
 
     std::atomic<bool> done{false};
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
             next += period;
             std::this_thread::sleep_until(next);
             const auto start = std::chrono::steady_clock::now();
-            server.PublishPicture(shot);
+            shot.Publish();
             const auto took = std::chrono::steady_clock::now() - start;
             std::lock_guard guard(statsMutex);
             longest = std::max(longest, took);

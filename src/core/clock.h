@@ -2,6 +2,11 @@
 
 #include <ctime>
 
+// The year of a local time as the program writes it in names and the date
+// stamp: two digits, 00..99 (the years 2000 to 2099 read back from them).
+inline int TwoDigitYear(const std::tm& local) { return local.tm_year % 100; }
+inline int TmYearOfTwoDigits(int twoDigits) { return twoDigits + 100; }
+
 // Wall-clock seconds (C time), replaceable in tests.
 class Clock {
 public:

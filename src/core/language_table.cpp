@@ -133,6 +133,7 @@ constexpr DefaultText kDefaults[] = {
     {"Start", "Start"},
     {"StatusFreeSpace", "free %1"},
     {"StatusNoSpace", "Cannot record: no space left on %1"},
+    {"StatusLowSpace", "Cannot record: less than %2 MiB free on %1"},
     {"StatusNotWritable", "Cannot record: %1 is not writable"},
     {"StatusOutsideWindow", "Not recording: outside the time window"},
     {"StatusPhotoNotTaken", "Photo not taken: no free name, or the folder cannot be written"},

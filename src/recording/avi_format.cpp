@@ -152,17 +152,33 @@ void PutIndexEntry(uint8_t* entry, uint32_t offset, uint32_t n) {
     out.U32(n);
 }
 
-bool WriteAllAt(int fd, const void* data, std::size_t size, int64_t offset) {
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    while (size > 0) {
-        const ssize_t written = pwrite(fd, bytes, size, static_cast<off_t>(offset));
+bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
+    for (;;) {
+        while (count > 0 && parts->iov_len == 0) {
+            ++parts;
+            --count;
+        }
+        if (count == 0) return true;
+        const ssize_t written = pwritev(fd, parts, count, static_cast<off_t>(offset));
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
-        bytes += written;
-        size -= static_cast<std::size_t>(written);
         offset += written;
+        auto left = static_cast<size_t>(written);
+        while (count > 0 && left >= parts->iov_len) {
+            left -= parts->iov_len;
+            ++parts;
+            --count;
+        }
+        if (count > 0) {
+            parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + left;
+            parts->iov_len -= left;
+        }
     }
-    return true;
+}
+
+bool WriteAllAt(int fd, const void* data, std::size_t size, int64_t offset) {
+    iovec part{const_cast<void*>(data), size};
+    return WriteAllAt(fd, &part, 1, offset);
 }
 
 FinishResult FinishFile(int fd, int64_t endOfFrames, int64_t dataBytes, uint8_t* index, int32_t entries,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -64,7 +66,9 @@ enum class FinishResult { kDone, kIndexWriteFailed, kHeadWriteFailed };
 FinishResult FinishFile(int fd, int64_t endOfFrames, int64_t dataBytes, uint8_t* index, int32_t entries,
                         int32_t width, int32_t height, int32_t rate);
 
-// Writes all bytes at offset; false on an error or a short write.
+// Writes all bytes at offset; false on an error or when the disk takes no
+// more (errno tells which). The parts are used up as they are written.
+bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset);
 bool WriteAllAt(int fd, const void* data, std::size_t size, int64_t offset);
 
 // "x.tmp" → "x_0011.avi" (more digits above 9999).

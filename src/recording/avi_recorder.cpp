@@ -1,8 +1,6 @@
 #include "recording/avi_recorder.h"
 
 #include <fcntl.h>
-#include <sys/statvfs.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -24,27 +22,6 @@ constexpr int32_t kDefaultMaxMiB = 1500;
 
 int32_t Param(const std::atomic<int32_t>& field) { return field.load(std::memory_order_relaxed); }
 
-// Writes the parts at offset; false on an error or when the disk takes no more.
-bool WriteAllAt(int fd, iovec* parts, int count, int64_t offset) {
-    while (count > 0) {
-        const ssize_t written = pwritev(fd, parts, count, static_cast<off_t>(offset));
-        if (written < 0 && errno == EINTR) continue;
-        if (written <= 0) return false;
-        offset += written;
-        auto left = static_cast<size_t>(written);
-        while (count > 0 && left >= parts->iov_len) {
-            left -= parts->iov_len;
-            ++parts;
-            --count;
-        }
-        if (count > 0) {
-            parts->iov_base = static_cast<uint8_t*>(parts->iov_base) + left;
-            parts->iov_len -= left;
-        }
-    }
-    return true;
-}
-
 FreeSpaceQuery g_freeSpaceForTest;
 
 // A full disk or quota reads as no space; other errors as given.
@@ -54,14 +31,8 @@ RecordingFailure FailureOf(int error, RecordingFailure otherwise) {
 
 }  // namespace
 
-int64_t StatvfsFreeSpace(const char* folder) {
-    struct statvfs info;
-    if (statvfs(folder, &info) != 0) return -1;
-    return static_cast<int64_t>(info.f_bfree) * static_cast<int64_t>(info.f_frsize);
-}
-
 int64_t FolderFreeSpace(const char* folder) {
-    return g_freeSpaceForTest ? g_freeSpaceForTest(folder) : StatvfsFreeSpace(folder);
+    return g_freeSpaceForTest ? g_freeSpaceForTest(folder) : AvailableSpace(folder);
 }
 
 void SetFreeSpaceQueryForTest(FreeSpaceQuery query) { g_freeSpaceForTest = std::move(query); }
@@ -142,12 +113,22 @@ bool AviRecorder::SpaceForNewFile() {
     if (!freeSpace_) return true;
     int64_t freeBytes = freeSpace_(folder_.c_str());
     // With "KeepFreeMB" on, deleting old recordings makes the room.
-    if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB && retention_.MakeRoom(folder_, kLowFreeBytes))
+    if (BelowSpaceLimit(freeBytes, kLowFreeBytes) && retention_.MakeRoom(folder_, kLowFreeBytes))
         freeBytes = freeSpace_(folder_.c_str());
     status_.SetFreeBytes(freeBytes);
-    if (freeBytes < 0 || freeBytes / kMiB >= kLowFreeBytes / kMiB) return true;
+    // After a full disk a figure that has not grown promises no room: the next write would fail the same way.
+    const bool stillFull = diskFull_ && freeBytes >= 0 && freeBytes <= fullAtBytes_;
+    if (!BelowSpaceLimit(freeBytes, kLowFreeBytes) && !stillFull) return true;
     Fail(RecordingFailure::kNoSpace);
     return false;
+}
+
+void AviRecorder::DiskFull() {
+    CloseFile();
+    diskFull_ = true;
+    fullAtBytes_ = freeSpace_ ? freeSpace_(folder_.c_str()) : -1;
+    if (retention_.MakeRoom(folder_, kLowFreeBytes) && freeSpace_) status_.SetFreeBytes(freeSpace_(folder_.c_str()));
+    Fail(RecordingFailure::kNoSpace);
 }
 
 void AviRecorder::RefreshIdleFreeSpace() {
@@ -166,10 +147,8 @@ bool AviRecorder::StartFile(int32_t width, int32_t height) {
 
     std::tm local{};
     localtime_r(&openedAt_, &local);
-    int year = local.tm_year;
-    if (year > 99) year -= 100;
     char name[64];
-    std::snprintf(name, sizeof name, "%02i%02i%02i_%02i%02i%02i.tmp", year, local.tm_mon + 1, local.tm_mday,
+    std::snprintf(name, sizeof name, "%02i%02i%02i_%02i%02i%02i.tmp", TwoDigitYear(local), local.tm_mon + 1, local.tm_mday,
                   local.tm_hour, local.tm_min, local.tm_sec);
     folder_ = registry_.GetString("MoveFilesPath");
     retention_.Sweep(folder_);  // old recordings make room before the new one takes any
@@ -190,11 +169,16 @@ bool AviRecorder::StartFile(int32_t width, int32_t height) {
     uint8_t head[avi::kHeadBytes];
     avi::BuildEmptyHead(head);
     if (!avi::WriteAllAt(fd_, head, sizeof head, 0)) {
-        Fail(FailureOf(errno, RecordingFailure::kWriteFailed));
+        const RecordingFailure failure = FailureOf(errno, RecordingFailure::kWriteFailed);
         close(fd_);
         unlink(temporaryPath_.c_str());
         fd_ = -1;
         width_ = height_ = 0;
+        if (failure == RecordingFailure::kNoSpace) {
+            DiskFull();
+        } else {
+            Fail(failure);
+        }
         return false;
     }
     position_ = avi::kHeadBytes;
@@ -209,15 +193,21 @@ bool AviRecorder::AppendFrame(const uint8_t* bytes, int32_t n) {
     head.Code("00db");
     head.U32(static_cast<uint32_t>(n));
     iovec parts[2] = {{chunkHead, sizeof chunkHead}, {const_cast<uint8_t*>(bytes), static_cast<size_t>(n)}};
-    if (!WriteAllAt(fd_, parts, 2, position_)) {
+    if (!avi::WriteAllAt(fd_, parts, 2, position_)) {
         // Disk full or failing: drop the partial chunk and finish what was written.
         const int error = errno;
         ftruncate(fd_, static_cast<off_t>(position_));
+        if (FailureOf(error, RecordingFailure::kWriteFailed) == RecordingFailure::kNoSpace) {
+            // Said once, by the status, as every change of cause is; never once per picture.
+            DiskFull();
+            return false;
+        }
         std::fprintf(stderr, "recording: cannot write %s: %s\n", temporaryPath_.c_str(), std::strerror(error));
-        Fail(FailureOf(error, RecordingFailure::kWriteFailed));
+        Fail(RecordingFailure::kWriteFailed);
         CloseFile();
         return false;
     }
+    diskFull_ = false;
     uint8_t* entry = index_.get() + avi::kIndexHeadBytes + static_cast<size_t>(indexEntries_) * avi::kIndexEntryBytes;
     avi::PutIndexEntry(entry, static_cast<uint32_t>(position_), static_cast<uint32_t>(n));
     ++indexEntries_;
@@ -240,8 +230,7 @@ bool AviRecorder::NeedsNewFile() {
         const int64_t freeBytes = freeSpace_(folder_.c_str());
         status_.SetFreeBytes(freeBytes);
         // With "KeepFreeMB" on, deleting old recordings keeps this one going.
-        if (freeBytes >= 0 && freeBytes / kMiB < kLowFreeBytes / kMiB &&
-            !retention_.MakeRoom(folder_, kLowFreeBytes)) {
+        if (BelowSpaceLimit(freeBytes, kLowFreeBytes) && !retention_.MakeRoom(folder_, kLowFreeBytes)) {
             Fail(RecordingFailure::kNoSpace);
             return true;
         }

@@ -14,11 +14,7 @@
 class Registry;
 struct ShotData;
 
-// Free bytes of the volume holding a folder (statvfs f_bfree * f_frsize:
-// the total free figure, not the caller-available one); -1 when unknown.
-using FreeSpaceQuery = std::function<int64_t(const char* folder)>;
-int64_t StatvfsFreeSpace(const char* folder);
-// StatvfsFreeSpace, unless a test put its own query in (an empty one restores it).
+// AvailableSpace, unless a test put its own query in (an empty one restores it).
 int64_t FolderFreeSpace(const char* folder);
 void SetFreeSpaceQueryForTest(FreeSpaceQuery query);
 
@@ -84,6 +80,9 @@ private:
     void Fail(RecordingFailure failure);
     // False (and the failure noted) when the folder's disk is under the limit.
     bool SpaceForNewFile();
+    // A write the disk took no more of: the file is closed whole, old
+    // recordings give way, and no file starts until more space has come.
+    void DiskFull();
     // Keeps the status's free-space figure fresh while no file is open.
     void RefreshIdleFreeSpace();
 
@@ -108,5 +107,7 @@ private:
     std::string finalPath_;
     std::string folder_;
     std::time_t freeCheckedAt_ = 0;
+    bool diskFull_ = false;
+    int64_t fullAtBytes_ = -1;  // the free-space figure when the disk took no more
     RecordingStatus status_;
 };

@@ -73,7 +73,7 @@ bool RecordingRetention::IsRecordingName(const char* name, std::time_t* when) {
         return false;
     if (when) {
         std::tm local{};
-        local.tm_year = year + 100;
+        local.tm_year = TmYearOfTwoDigits(year);
         local.tm_mon = month - 1;
         local.tm_mday = day;
         local.tm_hour = hour;
@@ -90,7 +90,7 @@ bool RecordingRetention::NeedsDeletion(const std::string& folder, std::time_t wh
     if (cutoff != 0 && when < cutoff) return true;
     if (keepFreeBytes == 0 || !freeSpace_) return false;
     const int64_t freeBytes = freeSpace_(folder.c_str());
-    return freeBytes >= 0 && freeBytes < keepFreeBytes;
+    return BelowSpaceLimit(freeBytes, keepFreeBytes);
 }
 
 int RecordingRetention::Sweep(const std::string& folder) {

@@ -6,11 +6,9 @@
 #include <string>
 
 #include "core/clock.h"
+#include "core/free_space.h"
 
 class Registry;
-
-// Free bytes of the volume holding a folder; -1 when unknown (as the recorder's).
-using FreeSpaceQuery = std::function<int64_t(const char* folder)>;
 
 // Deletes the program's own finished recordings in the recording folder,
 // oldest first by the time in their names, until the free space is at least

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <string>
 
+class Registry;
+
 // Why pictures that are to be recorded cannot be stored.
 enum class RecordingFailure : int32_t {
     kNone = 0,
@@ -56,6 +58,11 @@ public:
         return active_.load(std::memory_order_acquire) != 0 && Failure() != RecordingFailure::kNone;
     }
     Snapshot Read() const;
+
+    // Why pictures that are to be recorded cannot be stored, in the user's
+    // language; "" when they can (or nothing is to be recorded). The one
+    // cause the status line, stderr and "status.json" all tell.
+    static std::string ProblemText(const Snapshot& status, Registry& registry, int64_t limitBytes);
 
 private:
     mutable std::mutex textLock_;  // the two texts below; taken only when a file opens, fails or is read

@@ -5,18 +5,29 @@
 #include <memory>
 
 #include "core/auto_reset_event.h"
+#include "core/picture_board.h"
+#include "core/registry.h"
 #include "recording/picture_demand.h"
+#include "video/frame.h"
 
-// The picture block between the window (producer), the output worker and
-// the web server; registered as "_MYSHOTDATA". Buffers are allocated once.
+// The picture block between the window (producer) and the output worker;
+// registered as "_MYSHOTDATA", its board (the published picture the web
+// server reads) as "_MYPICTUREBOARD". Buffers are allocated once.
 struct ShotData {
-    static constexpr int32_t kBufferBytes = 640 * 480 * 3;
+    static constexpr int32_t kBufferBytes = kFrameBytes;
 
     ShotData()
         : picture(new uint8_t[kBufferBytes]()),
           jpeg(new uint8_t[kBufferBytes]()),
-          published(new uint8_t[kBufferBytes]()),
           wake(std::make_unique<AutoResetEvent>()) {}
+
+    // Makes the block and its board known to the modules that find them.
+    void Register(Registry& registry) {
+        registry.SetHandle("_MYSHOTDATA", this);
+        registry.SetHandle("_MYPICTUREBOARD", &board);
+    }
+    // Output worker: the latest encoding becomes the published picture.
+    void Publish() { board.Publish(jpeg.get(), jpegBytes, jpegWidth, jpegHeight); }
 
     // Written by the producer while pending is 0.
     int32_t frameBytes = 0;
@@ -36,11 +47,8 @@ struct ShotData {
     double encodedTime = 0.0;
     std::unique_ptr<uint8_t[]> jpeg;
 
-    // The picture served over HTTP, only under the web server's picture lock.
-    int32_t publishedBytes = 0;
-    int32_t publishedHeight = 0;
-    int32_t publishedWidth = 0;
-    std::unique_ptr<uint8_t[]> published;
+    // The published picture and who wants pictures.
+    PictureBoard board{kBufferBytes};
 
     // Wakes the worker; closed (reset) at shutdown.
     std::unique_ptr<AutoResetEvent> wake;
@@ -53,7 +61,7 @@ struct ShotData {
     std::atomic<int32_t> recording{0};     // 1 = record this picture
 
     // Whether the next picture is worth the hand-over and the encode.
-    PictureDemand demand;
+    PictureDemand demand{board};
 
     void Wake() {
         if (wake) wake->Signal();

@@ -11,13 +11,11 @@
 #include "recording/photo_files.h"
 #include "recording/shot_data.h"
 #include "recording/shutter_sound.h"
-#include "web/web_server.h"
 
 ShotWorker::ShotWorker(Registry& registry, ShutterPlayer& shutter)
     : registry_(registry),
       shot_(registry.Find<ShotData>("_MYSHOTDATA")),
       recorder_(registry.Find<AviRecorder>("_CL_AviRecorder")),
-      web_(registry.Find<WebServer>("_CL_WWWServer")),
       shutter_(shutter) {}
 
 ShotWorker::~ShotWorker() {
@@ -88,7 +86,7 @@ void ShotWorker::RunTurn() {
     // A failed encode leaves the previous JPEG: served again, never photographed or recorded as this picture.
     // The request is taken first, so one given while the photo is made gets the next picture.
     if (encoded && shot_->photoRequest.exchange(0, std::memory_order_acq_rel) != 0) WritePhoto();
-    if (web_) web_->PublishPicture(*shot_);
+    shot_->Publish();
     if (encoded && recorder_) {
         preRecord_.Offer(*shot_, *recorder_);
         recorder_->WriteFrame(*shot_);

@@ -10,12 +10,11 @@
 class AviRecorder;
 class Registry;
 class ShutterPlayer;
-class WebServer;
 struct ShotData;
 
 // The one background thread for picture output. For each picture the window
 // hands over in "_MYSHOTDATA" it encodes the JPEG, writes a photo when one was
-// asked for, publishes the JPEG to "_CL_WWWServer" and gives it to
+// asked for, publishes the JPEG on the block's picture board and gives it to
 // "_CL_AviRecorder". Between pictures, at least every 100 ms while a video
 // file is open, it closes the file on a split request or when a file limit is
 // reached; with no file open it looks after the folder once a second. Registers
@@ -69,7 +68,6 @@ private:
     ShotData* shot_;
     JpegEncoder encoder_;
     AviRecorder* recorder_;
-    WebServer* web_;
     ShutterPlayer& shutter_;
     ThreadHandle thread_;
     std::atomic<int32_t> stop_{0};

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// What the output worker calls to sound the shutter; returns when the sound
-// has ended (or at once when there is nothing to play it on).
+// What the output worker calls to sound the shutter. A player may return when
+// the sound has ended; BackgroundShutter puts such a one off the worker's thread.
 class ShutterPlayer {
 public:
     virtual ~ShutterPlayer() = default;

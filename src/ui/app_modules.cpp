@@ -11,6 +11,7 @@
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"
+#include "recording/background_shutter.h"
 #include "recording/shutter_sound.h"
 #include "ui/about_dialog.h"
 #include "ui/camera_dialog.h"
@@ -43,7 +44,7 @@ void AppModules::Create(MessagePoster& window, const QFont& windowFont, QWidget&
     registry.SetHandle("_MJPEG_PARAMS", &mjpegParams);
     shot = std::make_unique<ShotData>();
     shot->photoType.store(registry.IntInRange("ShotFilesType", 0, 0, 1));
-    registry.SetHandle("_MYSHOTDATA", shot.get());
+    shot->Register(registry);
     handover = std::make_unique<PictureHandover>(*shot, mjpegParams);
     registry.IntInRange("ShotCounterFiles", 0, 0, 99999);
     statusBitmaps = state_pictures::StatusBitmaps();
@@ -56,7 +57,7 @@ void AppModules::Create(MessagePoster& window, const QFont& windowFont, QWidget&
                                               [this] { frames->MaskEdited(); });
     recorder = std::make_unique<AviRecorder>(registry);
     web = std::make_unique<WebServer>(registry);
-    shutter = std::make_unique<ShutterSound>();
+    shutter = std::make_unique<BackgroundShutter>(std::make_unique<ShutterSound>());
     worker = std::make_unique<ShotWorker>(registry, *shutter);
     capture = std::make_unique<VideoCapture>(registry);
     camera = std::make_unique<CameraDialog>(registry);

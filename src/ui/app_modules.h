@@ -25,7 +25,7 @@ class QWidget;
 class RecordingOptions;
 class SettingsFile;
 class ShotWorker;
-class ShutterSound;
+class BackgroundShutter;
 class VideoCapture;
 class WebServer;
 struct ShotData;
@@ -67,7 +67,7 @@ struct AppModules {
     std::unique_ptr<MaskEditor> maskEditor;
     std::unique_ptr<AviRecorder> recorder;
     std::unique_ptr<WebServer> web;
-    std::unique_ptr<ShutterSound> shutter;
+    std::unique_ptr<BackgroundShutter> shutter;
     std::unique_ptr<ShotWorker> worker;
     std::unique_ptr<VideoCapture> capture;
     std::unique_ptr<CameraDialog> camera;

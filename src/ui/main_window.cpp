@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "core/event_commands.h"
+#include "core/free_space.h"
 #include "core/settings_file.h"
 #include "recording/avi_recorder.h"
 #include "recording/picture_handover.h"
@@ -303,9 +304,11 @@ void MainWindow::PublishWebStatus() {
         std::snprintf(status.file, sizeof status.file, "%s", recording.fileName.c_str());
         status.frames = recording.fileName.empty() ? -1 : recording.frames;
         status.freeBytes = recording.freeBytes;
+        const std::string problem = RecordingStatus::ProblemText(recording, *modules_.settings, AviRecorder::kLowFreeBytes);
+        std::snprintf(status.problem, sizeof status.problem, "%s", problem.c_str());
     }
     if (status.freeBytes < 0 && modules_.settings)
-        status.freeBytes = WebStatusBoard::FreeBytes(modules_.settings->GetString("MoveFilesPath").c_str());
+        status.freeBytes = AvailableSpace(modules_.settings->GetString("MoveFilesPath").c_str());
     modules_.web->Status().Update(status);
 }
 

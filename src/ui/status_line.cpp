@@ -105,23 +105,8 @@ QString StatusLine::ActivityText(const RecordingStatus::Snapshot& status) {
 }
 
 void StatusLine::ReportFailureChange(const RecordingStatus::Snapshot& status) {
-    QString failure;
-    if (status.active) {
-        const QString folder = QString::fromUtf8(status.failureFolder.c_str());
-        switch (status.failure) {
-            case RecordingFailure::kNoSpace:
-                failure = Text("StatusNoSpace").arg(folder);
-                break;
-            case RecordingFailure::kNotWritable:
-                failure = Text("StatusNotWritable").arg(folder);
-                break;
-            case RecordingFailure::kWriteFailed:
-                failure = Text("StatusWriteFailed").arg(folder);
-                break;
-            case RecordingFailure::kNone:
-                break;
-        }
-    }
+    const QString failure =
+        QString::fromStdString(RecordingStatus::ProblemText(status, registry_, AviRecorder::kLowFreeBytes));
     if (failure == failureText_) return;
     const bool cleared = failure.isEmpty();
     failureText_ = failure;

@@ -1,4 +1,5 @@
 #include "video/date_stamp.h"
+#include "core/clock.h"
 #include "core/little_endian.h"
 
 #include <algorithm>
@@ -103,7 +104,7 @@ void DateStamp::RenderText(std::time_t now) {
         textLength_ = 0;
         return;
     }
-    const int year = local.tm_year > 99 ? local.tm_year - 100 : local.tm_year;
+    const int year = TwoDigitYear(local);
     const int n = std::snprintf(text_, sizeof text_, "%02i.%02i.%02i %02i:%02i:%02i", local.tm_mday,
                                 local.tm_mon + 1, year, local.tm_hour, local.tm_min, local.tm_sec);
     textLength_ = n < 0 ? 0 : std::min(n, static_cast<int>(sizeof text_) - 1);

@@ -6,6 +6,8 @@
 #include <chrono>
 #include <cstdio>
 
+#include "core/picture_board.h"
+#include "web/http_response.h"
 #include "web/socket_layer.h"
 #include "web/web_server.h"
 
@@ -18,11 +20,7 @@ constexpr char kPartEnd[] = "\r\n--vistrelframe\r\n";
 
 }  // namespace
 
-const char MjpegStream::kHead[] =
-    "HTTP/1.1 200 OK\r\n"
-    "Server: Vistrel v1.2\r\n"
-    "Cache-Control: no-cache\r\n"
-    "Connection: close\r\n"
+const char MjpegStream::kHead[] = VISTREL_HTTP_HEAD("200 OK")
     "Content-Type: multipart/x-mixed-replace; boundary=vistrelframe\r\n"
     "\r\n"
     "--vistrelframe\r\n";
@@ -54,7 +52,7 @@ int64_t MjpegStream::Run() {
         // Looked at before each wait, so a viewer that left is not waited for.
         if (ViewerGone()) return parts;
         const int waitMs = repeatDue ? kRepeatAfterMs : kWaitSliceMs;
-        const int32_t bytes = server_.CopyNewerPicture(sequence, stops, picture_, waitMs);
+        const int32_t bytes = server_.Board().CopyNewer(sequence, stops, picture_, waitMs);
         if (server_.StopCount() != stops) return parts;
         if (bytes > 0) {
             lastBytes = bytes;

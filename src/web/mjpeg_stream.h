@@ -25,7 +25,7 @@ public:
     // The head of one part for a picture of bytes into out; its length, -1 when it does not fit.
     static int FormatPartHead(char* out, std::size_t size, int32_t bytes);
 
-    // picture: a buffer of ShotData::kBufferBytes for the copy of each picture.
+    // picture: a buffer of the board's capacity for the copy of each picture.
     MjpegStream(WebServer& server, int socket, uint8_t* picture, int sendTimeoutMs);
     MjpegStream(const MjpegStream&) = delete;
     MjpegStream& operator=(const MjpegStream&) = delete;

@@ -14,8 +14,10 @@
 
 #include "core/registry.h"
 #include "core/save_request.h"
-#include "recording/shot_data.h"
+#include "core/picture_board.h"
+#include "video/frame.h"
 #include "web/http_request.h"
+#include "web/http_response.h"
 #include "web/live_page.h"
 #include "web/mjpeg_stream.h"
 #include "web/socket_layer.h"
@@ -54,60 +56,16 @@ bool IsConnectionError(int error) {
     }
 }
 
-// The head of a new response of type with a body of bytes.
-int FormatHead(char* out, std::size_t size, const char* type, std::size_t bytes) {
-    const int length = std::snprintf(out, size,
-                                     "HTTP/1.1 200 OK\r\nServer: Vistrel v1.2\r\nCache-Control: no-cache\r\n"
-                                     "Connection: close\r\nContent-Type: %s\r\nContent-Length: %zu\r\n\r\n",
-                                     type, bytes);
-    return length >= 0 && static_cast<std::size_t>(length) < size ? length : -1;
-}
-
-bool SendWithHead(int fd, const char* type, const char* body, std::size_t bytes) {
-    char head[WebServer::kPictureHeadSize];
-    const int headLength = FormatHead(head, sizeof head, type, bytes);
-    return headLength > 0 && SendAll(fd, head, static_cast<std::size_t>(headLength), true) >= 0 &&
-           SendAll(fd, body, bytes) >= 0;
-}
-
 }  // namespace
-
-const char WebServer::kPictureHeadStart[] =
-    "HTTP/1.1 200 OK\r\n"
-    "Server: Vistrel v1.2\r\n"
-    "Cache-Control: no-cache\r\n"
-    "Connection: close\r\n"
-    "Content-Type: image/jpeg\r\n";
-
-const char WebServer::kPageResponse[] =
-    "HTTP/1.1 200 OK\r\n"
-    "Server: Vistrel v1.2\r\n"
-    "Cache-Control: no-cache\r\n"
-    "Connection: close\r\n"
-    "Content-Type: text/html\r\n"
-    "\r\n"
-    "<html><title>Vistrel v1.2</title><head><head><body><img src='wwwcam.jpg'></body></html>"
-    "\r\n\r\n";
-
-const char WebServer::kUnauthorizedResponse[] =
-    "HTTP/1.1 401 Unauthorized\r\n"
-    "Server: Vistrel v1.2\r\n"
-    "Cache-Control: no-cache\r\n"
-    "Connection: close\r\n"
-    "WWW-Authenticate: Basic realm=\"Vistrel\"\r\n"
-    "Content-Type: text/plain\r\n"
-    "Content-Length: 23\r\n"
-    "\r\n"
-    "Authorization required\n";
 
 WebServer::WebServer(Registry& registry) : registry_(registry) {
     port_ = registry_.IntInRange(kPortKey, kDefaultPort, kMinPort, kMaxPort);
     startAfterLaunch_ = registry_.IntInRange(kStartKey, 0, 0, 1);
-    shot_ = registry_.Find<ShotData>("_MYSHOTDATA");
-    // Without a registered block the server still serves what is published to it.
-    if (!shot_) {
-        ownShot_ = std::make_unique<ShotData>();
-        shot_ = ownShot_.get();
+    board_ = registry_.Find<PictureBoard>("_MYPICTUREBOARD");
+    // Without a registered board the server still serves what is published to its own.
+    if (!board_) {
+        ownBoard_ = std::make_unique<PictureBoard>(kFrameBytes);
+        board_ = ownBoard_.get();
     }
     LoadAccess();
     registry_.SetHandle("_CL_WWWServer", this);
@@ -123,7 +81,7 @@ void WebServer::LoadAccess() {
 WebServer::~WebServer() {
     Stop();
     {
-        std::unique_lock lock(pictureLock_);
+        std::unique_lock lock(slotLock_);
         slotFreed_.wait(lock, [this] { return slotsInUse_ == 0; });
     }
     std::unique_lock lock(workersMutex_);
@@ -162,7 +120,7 @@ bool WebServer::Start() {
     if (!acceptThread_) {
         startError_ = EAGAIN;
         std::fprintf(stderr, "web: cannot start the server thread\n");
-        std::lock_guard guard(pictureLock_);
+        std::lock_guard guard(slotLock_);
         listenSocket_.store(kNoSocket, std::memory_order_release);
         close(listener);
         return false;
@@ -171,21 +129,17 @@ bool WebServer::Start() {
 }
 
 void WebServer::Stop() {
-    {
-        std::lock_guard guard(pictureLock_);
-        stops_.fetch_add(1, std::memory_order_release);
-    }
-    pictureArrived_.notify_all();
+    board_->Interrupt();
     {
         // The accept thread owns the listener and closes it; shutting it down
         // makes its pending accept fail.
-        std::lock_guard guard(pictureLock_);
+        std::lock_guard guard(slotLock_);
         const int listener = listenSocket_.load(std::memory_order_acquire);
         if (listener >= 0) shutdown(listener, SHUT_RDWR);
     }
     if (acceptThread_ && !acceptThread_.WaitFor(kAcceptWaitMs)) acceptThread_.Detach();
     // After the accept thread ended no new slot is taken, so this reaches every connection.
-    std::lock_guard guard(pictureLock_);
+    std::lock_guard guard(slotLock_);
     for (Slot& slot : slots_) {
         if (slot.inUse) shutdown(slot.socket, SHUT_RDWR);
     }
@@ -202,61 +156,8 @@ int WebServer::PollStateChange(int& shown) const {
     return 1;
 }
 
-void WebServer::PublishPicture(ShotData& shot) {
-    const int32_t bytes = std::min(shot.jpegBytes, ShotData::kBufferBytes);
-    if (bytes <= 0) return;
-    {
-        std::lock_guard guard(pictureLock_);
-        std::memcpy(shot_->published.get(), shot.jpeg.get(), static_cast<std::size_t>(bytes));
-        shot_->publishedBytes = bytes;
-        shot_->publishedHeight = shot.jpegHeight;
-        shot_->publishedWidth = shot.jpegWidth;
-        ++pictureSequence_;
-        publishedAtMs_ = PictureDemand::NowMs();
-    }
-    // Streams copy it on their own threads; the worker goes on at once.
-    pictureArrived_.notify_all();
-}
-
-int32_t WebServer::CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t* buffer, int waitMs) {
-    std::unique_lock lock(pictureLock_);
-    pictureArrived_.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
-        return (pictureSequence_ != sequence && shot_->publishedBytes > 0) ||
-               stops_.load(std::memory_order_acquire) != stops;
-    });
-    if (pictureSequence_ == sequence || shot_->publishedBytes <= 0) return 0;
-    if (stops_.load(std::memory_order_acquire) != stops) return 0;
-    sequence = pictureSequence_;
-    const int32_t bytes = shot_->publishedBytes;
-    std::memcpy(buffer, shot_->published.get(), static_cast<std::size_t>(bytes));
-    return bytes;
-}
-
-void WebServer::AwaitFreshPicture() {
-    const int64_t now = PictureDemand::NowMs();
-    // No frames lately: no picture is coming, so the request is not held up.
-    const int32_t intervalMs = shot_->demand.FrameIntervalMs(now);
-    if (intervalMs <= 0) return;
-    std::unique_lock lock(pictureLock_);
-    if (pictureSequence_ > 0 && now - publishedAtMs_ <= intervalMs) return;
-    const uint64_t seen = pictureSequence_;
-    // Pictures are encoded only while something wants them: this asks for the next.
-    shot_->demand.NoteWebRequest();
-    pictureArrived_.wait_for(lock, std::chrono::milliseconds(kFreshPictureWaitMs),
-                             [&] { return pictureSequence_ != seen; });
-}
-
-int32_t WebServer::CopyPublishedPicture(uint8_t* buffer) {
-    std::lock_guard guard(pictureLock_);
-    const int32_t bytes = shot_->publishedBytes;
-    if (bytes > 0) std::memcpy(buffer, shot_->published.get(), static_cast<std::size_t>(bytes));
-    return bytes;
-}
-
-void WebServer::PublishedSize(int32_t& width, int32_t& height) {
-    std::lock_guard guard(pictureLock_);
-    width = shot_->publishedWidth;
-    height = shot_->publishedHeight;
+uint32_t WebServer::StopCount() const {
+    return board_->Interrupts();
 }
 
 void WebServer::SetReceiveTimeoutMs(int timeoutMs) {
@@ -374,7 +275,7 @@ void WebServer::AcceptLoop(int listener) {
         }
         HandOver(slot);
     }
-    std::lock_guard guard(pictureLock_);
+    std::lock_guard guard(slotLock_);
     listenSocket_.store(kNoSocket, std::memory_order_release);
     close(listener);
 }
@@ -399,7 +300,7 @@ void WebServer::HandOver(int slot) {
 
 void WebServer::ConnectionLoop(int slot) {
     // One picture buffer per thread, not per request.
-    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[ShotData::kBufferBytes]);
+    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[static_cast<std::size_t>(board_->Capacity())]);
     for (;;) {
         ServeSlot(slot, picture.get());
         std::unique_lock lock(workersMutex_);
@@ -421,7 +322,7 @@ void WebServer::PrepareConnection(int fd) const {
 }
 
 int WebServer::TakeSlot(int fd) {
-    std::lock_guard guard(pictureLock_);
+    std::lock_guard guard(slotLock_);
     for (int i = 0; i < kSlotCount; ++i) {
         if (!slots_[i].inUse) {
             slots_[i].inUse = true;
@@ -437,7 +338,7 @@ void WebServer::ReleaseSlot(int slot) {
     int fd = kNoSocket;
     {
         // Leaves the table before it is closed, so Stop never shuts down a reused number.
-        std::lock_guard guard(pictureLock_);
+        std::lock_guard guard(slotLock_);
         fd = slots_[slot].socket;
         slots_[slot].socket = kNoSocket;
         slots_[slot].inUse = false;
@@ -465,7 +366,7 @@ void WebServer::HandleConnection(int fd) {
         CloseSocket(fd);
         return;
     }
-    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[ShotData::kBufferBytes]);
+    std::unique_ptr<uint8_t[]> picture(new (std::nothrow) uint8_t[static_cast<std::size_t>(board_->Capacity())]);
     ServeSlot(slot, picture.get());
 }
 
@@ -481,21 +382,21 @@ bool WebServer::HandleRequest(int fd, uint8_t* picture) {
 bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     HttpRequest request;
     if (!request.Read(fd)) return false;
-    if (!Admit(peer, request.Authorization())) return SendText(fd, kUnauthorizedResponse) >= 0;
+    if (!Admit(peer, request.Authorization())) return SendText(fd, http_response::kUnauthorized) >= 0;
     switch (request.Route()) {
         case HttpRequest::Resource::kPage:
-            return SendText(fd, kPageResponse) >= 0;
+            return SendText(fd, http_response::kPage) >= 0;
         case HttpRequest::Resource::kLivePage:
-            return SendWithHead(fd, "text/html; charset=utf-8", LivePage::kBody,
+            return http_response::SendWithHead(fd, "text/html; charset=utf-8", LivePage::kBody,
                                 std::strlen(LivePage::kBody));
         case HttpRequest::Resource::kStatus:
             return SendStatus(fd);
         case HttpRequest::Resource::kStream:
             // A stream ends only when it cannot go on; nothing is left to drain.
             // While it runs, every picture is encoded for it.
-            shot_->demand.AddStreamViewer();
+            board_->AddStreamViewer();
             MjpegStream(*this, fd, picture, receiveTimeoutMs_.load(std::memory_order_relaxed)).Run();
-            shot_->demand.RemoveStreamViewer();
+            board_->RemoveStreamViewer();
             return false;
         case HttpRequest::Resource::kPicture:
             break;
@@ -520,22 +421,12 @@ bool WebServer::SendStatus(int fd) {
     char body[kStatusSize];
     const int length = WebStatusBoard::FormatJson(status, body, sizeof body);
     if (length < 0) return false;
-    return SendWithHead(fd, "application/json", body, static_cast<std::size_t>(length));
-}
-
-int WebServer::FormatPictureHead(char* out, std::size_t size, int32_t bytes) {
-    const int length = std::snprintf(out, size, "%sContent-Length: %d\r\n\r\n", kPictureHeadStart,
-                                     static_cast<int>(std::max<int32_t>(bytes, 0)));
-    return length >= 0 && static_cast<std::size_t>(length) < size ? length : -1;
+    return http_response::SendWithHead(fd, "application/json", body, static_cast<std::size_t>(length));
 }
 
 bool WebServer::SendPicture(int fd, uint8_t* picture) {
     if (!picture) return false;
-    AwaitFreshPicture();
-    const int32_t bytes = CopyPublishedPicture(picture);
-    char head[kPictureHeadSize];
-    const int headLength = FormatPictureHead(head, sizeof head, bytes);
-    if (headLength < 0) return false;
-    if (SendAll(fd, head, static_cast<std::size_t>(headLength), bytes > 0) < 0) return false;
-    return bytes == 0 || SendAll(fd, picture, static_cast<std::size_t>(bytes)) >= 0;
+    board_->AwaitFresh(kFreshPictureWaitMs);
+    const int32_t bytes = board_->CopyNewest(picture);
+    return http_response::SendWithHead(fd, "image/jpeg", picture, static_cast<std::size_t>(std::max(bytes, 0)));
 }

@@ -13,16 +13,16 @@
 #include "web/web_auth.h"
 #include "web/web_status.h"
 
+class PictureBoard;
 class Registry;
-struct ShotData;
 
 // The HTTP snapshot server: answers every connection on one TCP port with
 // either a fixed page showing the picture or the latest published JPEG, then
 // closes it; besides, "live.htm", "stream.mjpg" (MjpegStream) and
 // "status.json" (WebStatusBoard), all behind WebAuth when a password is set.
-// Registered as "_CL_WWWServer"; finds the picture block under
-// "_MYSHOTDATA". Start, Stop and the options calls belong to the UI thread;
-// PublishPicture to the output worker; connections run on their own threads.
+// Registered as "_CL_WWWServer"; serves the picture board registered as
+// "_MYPICTUREBOARD" (one of its own when none is). Start, Stop and the
+// options calls belong to the UI thread; connections run on their own threads.
 class WebServer {
 public:
     static constexpr int kSlotCount = 100;
@@ -34,19 +34,6 @@ public:
     // Longest wait of a picture request for the next picture when the
     // published one is older than the camera's frame interval.
     static constexpr int kFreshPictureWaitMs = 250;
-
-    // The picture response head up to its Content-Type line; the head then
-    // carries the picture's length, so a client can tell a picture cut short
-    // (the server stopped or the program ended mid-send) from a whole one.
-    static const char kPictureHeadStart[];
-    static constexpr std::size_t kPictureHeadSize = 192;
-    static const char kPageResponse[];
-    // Every name answers this when credentials are wanted and not given right.
-    static const char kUnauthorizedResponse[];
-
-    // Writes the whole picture head for a body of bytes into out (size bytes
-    // with its terminating zero) and returns its length, -1 when it does not fit.
-    static int FormatPictureHead(char* out, std::size_t size, int32_t bytes);
 
     explicit WebServer(Registry& registry);
     // Stops, then waits until every connection thread has let go of the object.
@@ -68,24 +55,10 @@ public:
     int PollStateChange(int& shown) const;
     bool Running() const;
 
-    // Output worker: copies the latest JPEG of shot (when it has bytes) into
-    // the published picture, under the picture lock.
-    void PublishPicture(ShotData& shot);
-    // Copies the published picture into buffer (at least ShotData::kBufferBytes
-    // bytes) and returns its byte count, 0 when nothing was published yet.
-    int32_t CopyPublishedPicture(uint8_t* buffer);
-    // Picture requests: marks a client in the picture block's demand, then
-    // waits (at most kFreshPictureWaitMs) for the next publish when the
-    // published picture is older than the camera's frame interval.
-    void AwaitFreshPicture();
-    // Width and height of the published picture (0 before the first publish).
-    void PublishedSize(int32_t& width, int32_t& height);
-    // Streams: waits at most waitMs for a picture published after the one
-    // numbered sequence, copies the newest into buffer and numbers sequence
-    // after it. Its byte count, 0 when none came or StopCount is past stops.
-    int32_t CopyNewerPicture(uint64_t& sequence, uint32_t stops, uint8_t* buffer, int waitMs);
+    // The published picture this server serves.
+    PictureBoard& Board() { return *board_; }
     // Counts Stop calls, so a stream sees the server stop while it waits.
-    uint32_t StopCount() const { return stops_.load(std::memory_order_acquire); }
+    uint32_t StopCount() const;
 
     // What "status.json" reports; the window fills it on its timer tick.
     WebStatusBoard& Status() { return status_; }
@@ -147,14 +120,14 @@ private:
     // A connection thread: serves its first slot, then the slots handed to it
     // while it waits idle, and ends after a quiet spell.
     void ConnectionLoop(int slot);
-    // Under the picture lock: the lowest free slot now holds fd; -1 when full.
+    // Under the slot lock: the lowest free slot now holds fd; -1 when full.
     int TakeSlot(int fd);
-    // Closes the slot's socket and frees the slot, under the picture lock.
+    // Closes the slot's socket and frees the slot, under the slot lock.
     void ReleaseSlot(int slot);
     // Answers the request on the slot's socket, then closes and frees it.
     void ServeSlot(int slot, uint8_t* picture);
     void PrepareConnection(int fd) const;
-    // True when a whole response was sent; picture holds ShotData::kBufferBytes.
+    // True when a whole response was sent; picture holds the board's capacity.
     bool HandleRequest(int fd, uint8_t* picture);
     bool SendPicture(int fd, uint8_t* picture);
     bool SendStatus(int fd);
@@ -165,13 +138,12 @@ private:
     void LoadAccess();
 
     Registry& registry_;
-    ShotData* shot_ = nullptr;
-    // Holds the published picture when no block was registered.
-    std::unique_ptr<ShotData> ownShot_;
-    SectionLock pictureLock_{true};
+    PictureBoard* board_ = nullptr;
+    // Holds the published picture when no board was registered.
+    std::unique_ptr<PictureBoard> ownBoard_;
+    // Guards the slots and the listener.
+    SectionLock slotLock_{true};
     std::condition_variable_any slotFreed_;
-    // Under the picture lock: the steady time (ms) of the last publish.
-    int64_t publishedAtMs_ = 0;
     ThreadHandle acceptThread_;
     std::atomic<int> listenSocket_{-1};
     Slot slots_[kSlotCount];
@@ -189,10 +161,6 @@ private:
     int startError_ = 0;
     int32_t startAfterLaunch_ = 0;
     std::atomic<int> receiveTimeoutMs_{kDefaultReceiveTimeoutMs};
-    // Pictures published so far, under the picture lock; streams wait on it.
-    uint64_t pictureSequence_ = 0;
-    std::condition_variable_any pictureArrived_;
-    std::atomic<uint32_t> stops_{0};
     std::string bindAddress_;
     WebAuth auth_;
     WebStatusBoard status_;

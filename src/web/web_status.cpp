@@ -1,6 +1,5 @@
 #include "web/web_status.h"
 
-#include <sys/statvfs.h>
 
 #include <cstdio>
 #include <cstring>
@@ -99,6 +98,8 @@ int WebStatusBoard::FormatJson(const WebStatus& s, char* out, std::size_t size) 
                     (s.frames >= 0 ? AppendNumber(p, end, s.frames) : AppendRaw(p, end, "null")) &&
                     AppendRaw(p, end, ",\"free_bytes\":") &&
                     (s.freeBytes >= 0 ? AppendNumber(p, end, s.freeBytes) : AppendRaw(p, end, "null")) &&
+                    AppendRaw(p, end, ",\"problem\":") &&
+                    (s.problem[0] != '\0' ? AppendString(p, end, s.problem) : AppendRaw(p, end, "null")) &&
                     AppendRaw(p, end, ",\"camera_connected\":") &&
                     AppendRaw(p, end, flag(s.cameraConnected)) && AppendRaw(p, end, ",\"camera\":") &&
                     AppendString(p, end, s.camera) && AppendRaw(p, end, "}\n");
@@ -107,8 +108,3 @@ int WebStatusBoard::FormatJson(const WebStatus& s, char* out, std::size_t size) 
     return static_cast<int>(p - out);
 }
 
-int64_t WebStatusBoard::FreeBytes(const char* folder) {
-    struct statvfs info {};
-    if (!folder || folder[0] == '\0' || statvfs(folder, &info) != 0) return -1;
-    return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
-}

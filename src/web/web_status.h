@@ -24,6 +24,8 @@ struct WebStatus {
     int32_t frames = -1;
     // Free bytes where recordings go; -1 when not known.
     int64_t freeBytes = -1;
+    // Why pictures to be recorded cannot be stored, as the status line says it; empty when they can.
+    char problem[kTextSize] = {};
 };
 
 // The latest status, handed from the filling thread to the connection
@@ -37,8 +39,6 @@ public:
     static const char* Reason(const WebStatus& status);
     // The JSON text of status into out (size bytes with its zero); its length, -1 when it does not fit.
     static int FormatJson(const WebStatus& status, char* out, std::size_t size);
-    // Free bytes of the file system holding folder, -1 when it cannot be read.
-    static int64_t FreeBytes(const char* folder);
 
 private:
     mutable std::mutex mutex_;

@@ -306,8 +306,8 @@ TEST_F(AviRecorderTest, LowDiskSpaceClosesOnlyAnOpenFile) {
     EXPECT_FALSE(recorder->NeedsNewFile());
 
     // The real query answers for a real folder and fails for a missing one.
-    EXPECT_GT(StatvfsFreeSpace(folder.Path().c_str()), 0);
-    EXPECT_EQ(StatvfsFreeSpace((folder.Path() + "missing/").c_str()), -1);
+    EXPECT_GT(AvailableSpace(folder.Path().c_str()), 0);
+    EXPECT_EQ(AvailableSpace((folder.Path() + "missing/").c_str()), -1);
 }
 
 TEST_F(AviRecorderTest, SpeedRecCountsMillisecondsInEitherDirection) {

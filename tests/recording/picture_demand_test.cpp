@@ -28,11 +28,11 @@ TEST(PictureDemand, NothingWantsAPictureUntilAPhotoAWebClientOrAStreamDoes) {
     EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200))
         << "one picture serves every client that asked before it; a served client keeps nothing busy";
 
-    demand.AddStreamViewer();
-    demand.AddStreamViewer();
-    demand.RemoveStreamViewer();
+    shot.board.AddStreamViewer();
+    shot.board.AddStreamViewer();
+    shot.board.RemoveStreamViewer();
     EXPECT_TRUE(demand.Wanted(shot, 5.0, 0, 200)) << "one viewer still holds a stream";
-    demand.RemoveStreamViewer();
+    shot.board.RemoveStreamViewer();
     EXPECT_FALSE(demand.Wanted(shot, 5.0, 0, 200));
 }
 
@@ -66,7 +66,7 @@ TEST(PictureDemand, AChangeOfTheRecordingStateIsAlwaysHandedOver) {
 }
 
 TEST(PictureDemand, TheFrameIntervalFollowsTheCameraAndVanishesWhenItFallsSilent) {
-    PictureDemand demand;
+    PictureBoard demand(1);
     EXPECT_EQ(demand.FrameIntervalMs(kNow), 0) << "no frame yet";
     for (int i = 0; i < 5; ++i) demand.NoteFrame(100.0 + i / 30.0, kNow + i * 33);
     EXPECT_EQ(demand.FrameIntervalMs(kNow + 140), 33);
@@ -74,7 +74,7 @@ TEST(PictureDemand, TheFrameIntervalFollowsTheCameraAndVanishesWhenItFallsSilent
     EXPECT_EQ(demand.FrameIntervalMs(kNow + 365), 200) << "a camera that slowed down";
     demand.NoteFrame(500.0, kNow + 400);
     EXPECT_EQ(demand.FrameIntervalMs(kNow + 400), 200) << "a jump of the capture clock is no interval";
-    EXPECT_EQ(demand.FrameIntervalMs(kNow + 400 + PictureDemand::kSilentCameraMs + 1), 0);
+    EXPECT_EQ(demand.FrameIntervalMs(kNow + 400 + PictureBoard::kSilentCameraMs + 1), 0);
 }
 
 }  // namespace

@@ -9,6 +9,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -127,16 +129,18 @@ TEST_F(RecordingRetentionTest, SettingsOutsideTheirRangesReadAsOff) {
     EXPECT_EQ(RecordingRetention::KeepDays(registry), 1);
 }
 
-// Recording with FileMaxPages 10 on a real 110 MiB tmpfs with KeepFreeMB 100:
-// old files give way, no file is cut short for space, the foreign file stays.
-TEST_F(RecordingRetentionTest, RecordingOnASmallTmpfsRunsOnForManyFilesAndKeepsTheLimit) {
-    const std::string mountPoint = folder.Path();
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        mount("vistrel-test", mountPoint.c_str(), "tmpfs", 0, "size=110m") != 0)
-        GTEST_SKIP() << "mounting a tmpfs is not allowed here: " << std::strerror(errno);
-    MakeFile(mountPoint + "foreign.dat", 4096);
-    ASSERT_EQ(symlink("/etc/hostname", (mountPoint + "250101_000000_0002.avi").c_str()), 0);
+// What recording kFiles files of 11 pictures onto a folder left behind.
+struct RecordingRun {
+    int64_t fileBytes = 0;
+    int64_t leastFree = INT64_MAX;
+    std::string said;  // stderr
+    int recordings = 0;
+    int deleted = 0;
+};
 
+// Records with FileMaxPages 10 and KeepFreeMB 100, the worker's turn for each
+// picture, and notes the least available space on the way.
+RecordingRun RecordFiles(Registry& registry, ManualClock& clock, const std::string& mountPoint, int files) {
     MjpegParams params;
     params.speedRec = 500;
     params.speedPlay = 2;
@@ -156,44 +160,112 @@ TEST_F(RecordingRetentionTest, RecordingOnASmallTmpfsRunsOnForManyFilesAndKeepsT
     shot->jpegHeight = 480;
     shot->recording = 1;
 
-    const int kFiles = 250;
-    const int64_t fileBytes = 11 * static_cast<int64_t>(jpeg.size() + 8) + 2560 + 8 + 16 * 11;
-    int64_t leastFree = INT64_MAX;
+    RecordingRun run;
+    run.fileBytes = 11 * static_cast<int64_t>(jpeg.size() + 8) + 2560 + 8 + 16 * 11;
     testing::internal::CaptureStderr();
-    for (int frame = 0; frame < kFiles * 11; ++frame) {
+    for (int frame = 0; frame < files * 11; ++frame) {
         if (recorder->NeedsNewFile()) recorder->CloseFile();
         recorder->KeepRoom();
         clock.Advance(1);
         shot->captureTime = static_cast<double>(frame + 1);
         recorder->WriteFrame(*shot);
-        leastFree = std::min(leastFree, StatvfsFreeSpace(mountPoint.c_str()));
+        run.leastFree = std::min(run.leastFree, AvailableSpace(mountPoint.c_str()));
     }
     recorder->CloseFile();
-    const std::string said = testing::internal::GetCapturedStderr();
-
-    std::vector<std::string> names = folder.Files();
-    int recordings = 0;
-    for (const std::string& name : names) {
-        if (!RecordingRetention::IsRecordingName(name.c_str()) || name == "250101_000000_0002.avi") continue;
-        ++recordings;
+    run.said = testing::internal::GetCapturedStderr();
+    for (const auto& entry : std::filesystem::directory_iterator(mountPoint)) {
+        const std::string name = entry.path().filename().string();
+        if (!RecordingRetention::IsRecordingName(name.c_str()) || name.compare(0, 4, "2501") == 0) continue;
+        ++run.recordings;
         EXPECT_EQ(name.substr(14), "0011.avi") << "cut short: " << name;
     }
-    int deleted = 0;
-    for (std::size_t at = said.find("retention: deleted"); at != std::string::npos;
-         at = said.find("retention: deleted", at + 1))
-        ++deleted;
-    RecordProperty("recordings_left", recordings);
-    RecordProperty("recordings_deleted", deleted);
-    RecordProperty("least_free_kib", static_cast<int>(leastFree / 1024));
-    EXPECT_EQ(said.find("cannot"), std::string::npos) << said.substr(0, 2000);
-    EXPECT_EQ(recordings + deleted, kFiles);
-    EXPECT_GT(deleted, kFiles / 2);
+    for (std::size_t at = run.said.find("retention: deleted"); at != std::string::npos;
+         at = run.said.find("retention: deleted", at + 1))
+        ++run.deleted;
+    return run;
+}
+
+// Recording with FileMaxPages 10 on a real 110 MiB tmpfs with KeepFreeMB 100:
+// old files give way, no file is cut short for space, the foreign file stays.
+TEST_F(RecordingRetentionTest, RecordingOnASmallTmpfsRunsOnForManyFilesAndKeepsTheLimit) {
+    const std::string mountPoint = folder.Path();
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        mount("vistrel-test", mountPoint.c_str(), "tmpfs", 0, "size=110m") != 0)
+        GTEST_SKIP() << "mounting a tmpfs is not allowed here: " << std::strerror(errno);
+    MakeFile(mountPoint + "foreign.dat", 4096);
+    ASSERT_EQ(symlink("/etc/hostname", (mountPoint + "250101_000000_0002.avi").c_str()), 0);
+
+    const int kFiles = 250;
+    const RecordingRun run = RecordFiles(registry, clock, mountPoint, kFiles);
+    RecordProperty("recordings_left", run.recordings);
+    RecordProperty("recordings_deleted", run.deleted);
+    RecordProperty("least_free_kib", static_cast<int>(run.leastFree / 1024));
+    EXPECT_EQ(run.said.find("cannot"), std::string::npos) << run.said.substr(0, 2000);
+    EXPECT_EQ(run.recordings + run.deleted, kFiles);
+    EXPECT_GT(run.deleted, kFiles / 2);
     // Free space dips below the limit by at most the open file before old ones give way.
-    EXPECT_GE(leastFree, 100 * kMiB - 2 * fileBytes);
-    EXPECT_GE(StatvfsFreeSpace(mountPoint.c_str()), 100 * kMiB - fileBytes);
+    EXPECT_GE(run.leastFree, 100 * kMiB - 2 * run.fileBytes);
+    EXPECT_GE(AvailableSpace(mountPoint.c_str()), 100 * kMiB - run.fileBytes);
     EXPECT_TRUE(std::filesystem::exists(mountPoint + "foreign.dat"));
     EXPECT_TRUE(std::filesystem::is_symlink(mountPoint + "250101_000000_0002.avi"));
-    recorder.reset();
+    umount2(mountPoint.c_str(), MNT_DETACH);
+}
+
+// An ext4 disk with 40 % kept for root, recorded onto by an ordinary user
+// (this test run again through setpriv): the space that user may write is
+// what counts, so old recordings give way and recording goes on.
+TEST(RecordingRetentionExt4, TheSpaceAnOrdinaryUserMayWriteKeepsTheLimit) {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    Registry registry{true};
+    ManualClock clock{kNow};
+    const char* child = std::getenv("VISTREL_EXT4_FOLDER");
+    if (child) {
+        const int kFiles = 200;
+        const RecordingRun run = RecordFiles(registry, clock, child, kFiles);
+        RecordProperty("least_free_kib", static_cast<int>(run.leastFree / 1024));
+        EXPECT_EQ(run.said.find("cannot"), std::string::npos) << run.said.substr(0, 2000);
+        const auto oldLeft = std::count_if(
+            std::filesystem::directory_iterator(child), std::filesystem::directory_iterator(),
+            [](const auto& e) { return e.path().filename().string().compare(0, 4, "2501") == 0; });
+        EXPECT_LT(oldLeft, 20) << "the old recordings give way";
+        EXPECT_EQ(run.recordings + run.deleted, kFiles + 20 - oldLeft) << "and recording goes on";
+        EXPECT_GE(run.leastFree, 100 * kMiB - 2 * run.fileBytes);
+        EXPECT_GE(AvailableSpace(child), 100 * kMiB - run.fileBytes);
+        return;
+    }
+    if (geteuid() != 0) GTEST_SKIP() << "loop mounts need root";
+    TempFolder folder;
+    TempFolder outside;
+    const std::string mountPoint = folder.Path();
+    const std::string image = outside.Path() + "disk.img";
+    const std::string quiet = " >/dev/null 2>&1";
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+        std::system(("truncate -s 300M " + image + " && mkfs.ext4 -q -F -m 40 " + image + quiet).c_str()) != 0 ||
+        std::system(("mount -o loop " + image + " " + mountPoint + quiet).c_str()) != 0)
+        GTEST_SKIP() << "a loop-mounted ext4 image is not possible here";
+    // Twenty old recordings of 5 MiB, written out, leave the user less than the limit.
+    std::vector<char> block(5 * kMiB, 'o');
+    for (int i = 1; i <= 20; ++i) {
+        char name[64];
+        std::snprintf(name, sizeof name, "2501%02d_000000_0011.avi", i);
+        const int fd = open((mountPoint + name).c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(write(fd, block.data(), block.size()), static_cast<ssize_t>(block.size()));
+        close(fd);
+    }
+    ASSERT_EQ(chown(mountPoint.c_str(), 65534, 65534), 0);
+    chmod(outside.Path().c_str(), 0755);
+    const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    const std::string run = "VISTREL_EXT4_FOLDER=" + mountPoint +
+                            " setpriv --reuid=65534 --regid=65534 --clear-groups " + self +
+                            " --gtest_filter=RecordingRetentionExt4.TheSpaceAnOrdinaryUserMayWriteKeepsTheLimit";
+    std::FILE* out = popen(run.c_str(), "r");
+    ASSERT_NE(out, nullptr);
+    std::string said;
+    char line[512];
+    while (std::fgets(line, sizeof line, out)) said += line;
+    EXPECT_EQ(pclose(out), 0) << said;
+    EXPECT_NE(said.find("[  PASSED  ] 1 test"), std::string::npos) << said;
     umount2(mountPoint.c_str(), MNT_DETACH);
 }
 

@@ -17,6 +17,7 @@
 #include "core/thread_start.h"
 #include "jpeg_test_pictures.h"
 #include "recording/avi_recorder.h"
+#include "recording/background_shutter.h"
 #include "recording/mjpeg_params.h"
 #include "recording/rec_test_support.h"
 #include "recording/shot_data.h"
@@ -59,6 +60,19 @@ private:
     bool released_ = false;
 };
 
+// Takes as long as the shutter sound on a sound device: 9,220 samples at 22,255 a second.
+class SlowShutter : public ShutterPlayer {
+public:
+    explicit SlowShutter(std::atomic<int>& plays) : plays_(plays) {}
+    void PlayShutter() override {
+        std::this_thread::sleep_for(std::chrono::microseconds(9220LL * 1000000 / 22255));
+        plays_.fetch_add(1);
+    }
+
+private:
+    std::atomic<int>& plays_;
+};
+
 // Waits up to a generous time for a condition that another thread makes true.
 template <class Condition>
 bool Eventually(Condition condition, std::chrono::milliseconds limit = 10s) {
@@ -82,7 +96,7 @@ class ShotWorkerTest : public testing::Test {
 protected:
     ShotWorkerTest() {
         registry_.SetHandle("_MJPEG_PARAMS", &params_);
-        registry_.SetHandle("_MYSHOTDATA", shot_.get());
+        shot_->Register(registry_);
         registry_.SetText("MoveFilesPath", move_.Path().c_str());
         registry_.SetText("ShotFilesPath", photos_.Path().c_str());
         params_.speedPlay.store(4);
@@ -113,7 +127,7 @@ protected:
     }
     std::vector<uint8_t> Published() {
         std::vector<uint8_t> bytes(ShotData::kBufferBytes);
-        bytes.resize(static_cast<size_t>(web_->CopyPublishedPicture(bytes.data())));
+        bytes.resize(static_cast<size_t>(shot_->board.CopyNewest(bytes.data())));
         return bytes;
     }
 
@@ -370,6 +384,46 @@ TEST_F(ShotWorkerTest, StopThatTimesOutLeavesTheFileToTheThread) {
     EXPECT_TRUE(Eventually([this] { return CountEnding(move_.Files(), "_0003.avi") == 1; }));
     worker.reset();
     EXPECT_EQ(CountEnding(move_.Files(), ".tmp"), 0);
+}
+
+// The window's side at 25 frames a second while recording at SpeedRec 200,
+// with a photo on the way: the sound plays beside the worker, so the picture
+// after the photo is recorded on time.
+TEST_F(ShotWorkerTest, APhotoWhileRecordingLeavesNoRecordedPictureLate) {
+    std::atomic<int> plays{0};
+    BackgroundShutter shutter(std::make_unique<SlowShutter>(plays));
+    auto worker = std::make_unique<ShotWorker>(registry_, shutter);
+    params_.speedRec.store(200);
+    shot_->recording.store(1);
+    worker->StartWorker();
+    const std::vector<uint8_t> picture = jpegtest::PhotoLikePicture(64, 48);
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<double> recorded;  // capture times of the recorded pictures
+    double handed = -1.0;
+    double slot = shot_->lastWrittenTime;
+    for (int frame = 0; frame < 75; ++frame) {
+        std::this_thread::sleep_until(start + frame * 40ms);
+        if (shot_->pending.load(std::memory_order_acquire) != 0) continue;  // The window skips a busy worker.
+        if (handed >= 0.0 && shot_->lastWrittenTime != slot) recorded.push_back(handed);
+        slot = shot_->lastWrittenTime;
+        handed = -1.0;
+        const double time = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (frame == 25) shot_->photoRequest.store(1);
+        if (!shot_->demand.Wanted(*shot_, time, 1, 200)) continue;
+        std::memcpy(shot_->picture.get(), picture.data(), picture.size());
+        shot_->frameBytes = static_cast<int32_t>(picture.size());
+        shot_->frameWidth = 64;
+        shot_->frameHeight = 48;
+        shot_->captureTime = handed = time;
+        shot_->pending.store(1, std::memory_order_release);
+        shot_->Wake();
+    }
+    ASSERT_TRUE(Eventually([&] { return plays.load() == 1; }));
+    EXPECT_EQ(photos_.Files().size(), 1u);
+    ASSERT_GE(recorded.size(), 10u);
+    for (std::size_t i = 1; i < recorded.size(); ++i)
+        EXPECT_LE(recorded[i] - recorded[i - 1], 0.4) << "picture " << i << " is more than one interval late";
+    worker.reset();
 }
 
 TEST_F(ShotWorkerTest, FailedThreadStartProcessesNothing) {

@@ -144,11 +144,11 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
 
     fill(true);
     EXPECT_TRUE(Within(2000, [&] {
-        return window_->Status()->FailureText().startsWith("Cannot record: no space left on");
+        return window_->Status()->FailureText().startsWith("Cannot record: less than 100 MiB free on");
     })) << Line().toStdString();
     std::printf("warning shown %lld ms after the disk filled\n", static_cast<long long>(lastWaitMs_));
     EXPECT_TRUE(
-        Line().startsWith("Cannot record: no space left on " + QString::fromStdString(disk.string())));
+        Line().startsWith("Cannot record: less than 100 MiB free on " + QString::fromStdString(disk.string())));
     EXPECT_TRUE(Within(1000, [&] { return window_->StateIconIndex() == state_pictures::kWarning; }));
     EXPECT_EQ(RecordingIndicator(), 0) << "the options dialog shows no recording";
     // The file that was open is finished whole under its final name.

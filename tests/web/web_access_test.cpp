@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "web/http_response.h"
 #include "web/web_auth.h"
 #include "web_server_fixture.h"
 
@@ -58,7 +59,7 @@ TEST_F(WebAccessTest, CurlNeedsTheRightCredentialsAndWrongOnesEndInSilence) {
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_EQ(none.output.rfind("HTTP/1.1 401 Unauthorized\r\n", 0), 0u) << none.output;
     EXPECT_NE(none.output.find("\r\nWWW-Authenticate: Basic realm=\"Vistrel\"\r\n"), std::string::npos);
-    EXPECT_EQ(Exchange(port, Get("/")).bytes, WebServer::kUnauthorizedResponse) << "every name is guarded";
+    EXPECT_EQ(Exchange(port, Get("/")).bytes, http_response::kUnauthorized) << "every name is guarded";
 
     // Requests without credentials do not count; five wrong ones are answered.
     for (int i = 0; i < 8; ++i) EXPECT_EQ(Curl("-o /dev/null -w '%{http_code}' " + Url("/")).output, "401");

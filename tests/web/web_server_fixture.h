@@ -17,7 +17,7 @@
 class WebServerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        registry.SetHandle("_MYSHOTDATA", &shot);
+        shot.Register(registry);
         for (int attempt = 0; attempt < 20; ++attempt) {
             port = webtest::FreePort();
             registry.SetInt("WWWPortListener", port);
@@ -32,7 +32,7 @@ protected:
         shot.jpegBytes = static_cast<int32_t>(jpeg.size());
         shot.jpegWidth = width;
         shot.jpegHeight = height;
-        server->PublishPicture(shot);
+        shot.Publish();
     }
 
     // Serves request on a thread over a local stream socket whose small send

@@ -94,11 +94,11 @@ TEST_F(WebServerTest, ServesTheLatestPublishedPicture) {
 
     // An empty encoding leaves the published picture as it was.
     shot.jpegBytes = 0;
-    server->PublishPicture(shot);
+    shot.Publish();
     EXPECT_EQ(Exchange(port, Get("/wwwcam.jpg")).bytes, Picture(first));
     int32_t width = 0;
     int32_t height = 0;
-    server->PublishedSize(width, height);
+    shot.board.NewestSize(width, height);
     EXPECT_EQ(width, 64);
     EXPECT_EQ(height, 48);
 
@@ -123,7 +123,7 @@ TEST_F(WebServerTest, ClientsNeverSeeAHalfUpdatedPicture) {
         while (!done.load(std::memory_order_acquire)) {
             std::memcpy(shot.jpeg.get(), (flip ? b : a).data(), bytes);
             shot.jpegBytes = static_cast<int32_t>(bytes);
-            server->PublishPicture(shot);
+            shot.Publish();
             flip = !flip;
         }
     });

@@ -17,7 +17,7 @@ namespace {
 using namespace webtest;
 
 constexpr char kStreamHead[] =
-    "HTTP/1.1 200 OK\r\nServer: Vistrel v1.2\r\nCache-Control: no-cache\r\nConnection: close\r\n"
+    "HTTP/1.1 200 OK\r\nServer: Vistrel v" VISTREL_VERSION "\r\nCache-Control: no-cache\r\nConnection: close\r\n"
     "Content-Type: multipart/x-mixed-replace; boundary=vistrelframe\r\n\r\n--vistrelframe\r\n";
 
 // Reads a stream from a connected socket and splits it into its parts.
@@ -254,10 +254,10 @@ TEST_F(WebServerTest, StatusJsonReportsTheLatestStatus) {
         "{\"recording\":true,\"reason\":\"motion\",\"mode\":\"detector\",\"motion_level\":42,\"threshold\":"
         "35,"
         "\"file\":\"/video/move/"
-        "a.avi\",\"frames\":120,\"free_bytes\":1234567890123,\"camera_connected\":true,"
+        "a.avi\",\"frames\":120,\"free_bytes\":1234567890123,\"problem\":null,\"camera_connected\":true,"
         "\"camera\":\"Front \\\"door\\\"\"}\n";
     EXPECT_EQ(Exchange(port, Get("/status.json?t=5")).bytes,
-              "HTTP/1.1 200 OK\r\nServer: Vistrel v1.2\r\nCache-Control: no-cache\r\nConnection: close\r\n"
+              "HTTP/1.1 200 OK\r\nServer: Vistrel v" VISTREL_VERSION "\r\nCache-Control: no-cache\r\nConnection: close\r\n"
               "Content-Type: application/json\r\nContent-Length: " +
                   std::to_string(body.size()) + "\r\n\r\n" + body);
 

@@ -17,12 +17,12 @@
 namespace webtest {
 
 inline const std::string kPageResponse =
-    "HTTP/1.1 200 OK\r\nServer: Vistrel v1.2\r\nCache-Control: no-cache\r\nConnection: close\r\n"
+    "HTTP/1.1 200 OK\r\nServer: Vistrel v" VISTREL_VERSION "\r\nCache-Control: no-cache\r\nConnection: close\r\n"
     "Content-Type: text/html\r\n\r\n"
-    "<html><title>Vistrel v1.2</title><head><head><body><img src='wwwcam.jpg'></body></html>\r\n\r\n";
+    "<html><title>Vistrel v" VISTREL_VERSION "</title><head><head><body><img src='wwwcam.jpg'></body></html>\r\n\r\n";
 // The picture response head for a body of the given length.
 inline std::string PictureHead(std::size_t bytes) {
-    return "HTTP/1.1 200 OK\r\nServer: Vistrel v1.2\r\nCache-Control: no-cache\r\nConnection: close\r\n"
+    return "HTTP/1.1 200 OK\r\nServer: Vistrel v" VISTREL_VERSION "\r\nCache-Control: no-cache\r\nConnection: close\r\n"
            "Content-Type: image/jpeg\r\nContent-Length: " +
            std::to_string(bytes) + "\r\n\r\n";
 }
