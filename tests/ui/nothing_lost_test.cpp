@@ -151,7 +151,9 @@ TEST_F(NothingLostTest, ARecordingThatCannotStoreSaysSoAndResumesByItself) {
         Line().startsWith("Cannot record: less than 100 MiB free on " + QString::fromStdString(disk.string())));
     EXPECT_TRUE(Within(1000, [&] { return window_->StateIconIndex() == state_pictures::kWarning; }));
     EXPECT_EQ(RecordingIndicator(), 0) << "the options dialog shows no recording";
-    // The file that was open is finished whole under its final name.
+    // The file that was open is finished whole under its final name (the worker closes it
+    // on its own thread, shortly after the window says why).
+    Within(3000, [&] { return !fs::exists(open) && !Files(disk, ".avi").empty(); });
     EXPECT_FALSE(fs::exists(open));
     const auto finished = Files(disk, ".avi");
     ASSERT_EQ(finished.size(), 1u);
