@@ -24,13 +24,17 @@ std::string Picture(const std::vector<uint8_t>& jpeg) {
 TEST_F(WebServerTest, RoutesByTheNameAfterTheLastSlash) {
     const std::vector<uint8_t> jpeg = QuarterJpeg(64, 48);
     Publish(jpeg, 64, 48);
-    for (const char* target : {"/", "/index.htm", "/a/b/", "/a/index.htm"}) {
+    for (const char* target : {"/", "/index.htm", "/a/b/", "/a/index.htm", "/?x=1", "/index.htm#top"}) {
         EXPECT_EQ(Exchange(port, Get(target)).bytes, kPageResponse) << target;
     }
     for (const char* target : {"/INDEX.HTM", "/wwwcam.jpg", "/a/b/wwwcam.jpg", "/wwwcam.jpg?x=1", "/other.png",
-                               "/index.html", "/?x=1"}) {
+                               "/index.html", "/wwwcam.jpg?a=/index.htm", "/status.json.jpg",
+                               "/x?/status.json", "/x#/stream.mjpg"}) {
         EXPECT_EQ(Exchange(port, Get(target)).bytes, Picture(jpeg)) << target;
     }
+    // The query never chooses the answer: this is the status, not the stream.
+    const std::string status = Exchange(port, Get("/status.json?a=/stream.mjpg")).bytes;
+    EXPECT_NE(status.find("Content-Type: application/json\r\n"), std::string::npos) << status;
     // CR is dropped wherever it stands; only GET is answered, whatever the version.
     EXPECT_EQ(Exchange(port, "GET /ind\rex.htm\r\n\r\n").bytes, kPageResponse);
     EXPECT_EQ(Exchange(port, "GET\t/wwwcam.jpg\n\n").bytes, Picture(jpeg));
