@@ -68,7 +68,15 @@ int WebDialog::Run(QWidget* parent) {
     auto* password = new QLineEdit(&dialog);
     password->setObjectName("wwwPassword");
     password->setEchoMode(QLineEdit::Password);
-    if (access.hasPassword) password->setPlaceholderText(UiText(registry_, "WWWOptionsPasswordKept"));
+    if (access.hasPassword && access.passwordUsable)
+        password->setPlaceholderText(UiText(registry_, "WWWOptionsPasswordKept"));
+    // A stored password that cannot be used keeps the server closed until it is set again.
+    QLabel* unusable = nullptr;
+    if (!access.passwordUsable) {
+        unusable = new QLabel(UiText(registry_, "WWWStartFailedPassword"), &dialog);
+        unusable->setObjectName("wwwPasswordUnusable");
+        unusable->setWordWrap(true);
+    }
     auto* bindLabel = new QLabel(UiText(registry_, "WWWOptionsLabelBindAddress"), &dialog);
     auto* bind = new QLineEdit(QString::fromStdString(access.bindAddress), &dialog);
     bind->setObjectName("wwwBindAddress");
@@ -91,6 +99,21 @@ int WebDialog::Run(QWidget* parent) {
     QObject::connect(start, &QCheckBox::clicked, &dialog,
                      [&startFlag](bool checked) { startFlag = checked ? 1 : 0; });
     QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
+        const QByteArray userBytes = user->text().trimmed().toUtf8();
+        const QByteArray passwordBytes = password->text().toUtf8();
+        const char* refusal = nullptr;
+        if (userBytes.size() >= static_cast<qsizetype>(WebAuth::kFieldSize) ||
+            passwordBytes.size() >= static_cast<qsizetype>(WebAuth::kFieldSize))
+            refusal = "WWWOptionsTooLong";
+        else if (!userBytes.isEmpty() && passwordBytes.isEmpty() && !(access.hasPassword && access.passwordUsable))
+            refusal = "WWWOptionsNoPassword";
+        if (refusal) {
+            QMessageBox box(QMessageBox::Warning, UiText(registry_, "WWWOptionsCaption"), UiText(registry_, refusal),
+                            QMessageBox::Ok, &dialog);
+            box.setObjectName(QStringLiteral("wwwAccessRefused"));
+            MainMenu::RunModal(box);
+            return;
+        }
         ValidateField(port);
         wasRunning = server_.Running();
         server_.ApplyOptions(port->text().toUtf8().constData(), startFlag);
@@ -117,6 +140,7 @@ int WebDialog::Run(QWidget* parent) {
     layout->addWidget(bind, 5, 1, 1, 3);
     layout->addWidget(liveLabel, 6, 0);
     layout->addWidget(live, 6, 1, 1, 3);
+    if (unusable) layout->addWidget(unusable, 7, 0, 1, 4);
     layout->setRowMinimumHeight(7, 12);
     layout->addWidget(ok, 8, 0, 1, 2, Qt::AlignLeft);
     layout->addWidget(cancel, 8, 3, Qt::AlignRight);

@@ -142,6 +142,12 @@ bool WebServer::Start() {
     startError_ = 0;
     if (stored == port_ && Running()) return true;
     if (listenSocket_.load(std::memory_order_acquire) >= 0 || acceptThread_) Stop();
+    // A password nobody can give would let nobody in (or, empty, everybody).
+    if (!auth_.Usable()) {
+        startError_ = kUnusablePassword;
+        std::fprintf(stderr, "web: the stored password cannot be used; set it again\n");
+        return false;
+    }
 
     const char* step = "socket";
     const int listener = OpenListener(port_, bindAddress_.c_str(), &step);
@@ -302,7 +308,7 @@ bool WebServer::ApplyOptions(const char* portFieldText, int32_t startAfterLaunch
 
 WebServer::Access WebServer::CurrentAccess() {
     return {registry_.GetString(kUserKey), !registry_.GetString(kHashKey).empty(),
-            registry_.GetString(kBindKey)};
+            registry_.GetString(kBindKey), auth_.Usable()};
 }
 
 bool WebServer::ApplyAccess(const char* user, const char* password, const char* bindAddress, bool* changed) {
@@ -318,6 +324,10 @@ bool WebServer::ApplyAccess(const char* user, const char* password, const char* 
             if (changed) *changed = false;
             return false;
         }
+    } else if (!WebAuth::HashUsable(hash.c_str())) {
+        std::fprintf(stderr, "web: a user needs a password; the access settings were not changed\n");
+        if (changed) *changed = false;
+        return false;
     }
     const bool accessChanged =
         newUser != registry_.GetString(kUserKey) || hash != registry_.GetString(kHashKey);
@@ -481,7 +491,14 @@ bool WebServer::HandleRequest(int fd, uint8_t* picture) {
 bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     HttpRequest request;
     if (!request.Read(fd)) return false;
-    if (!Admit(peer, request.Authorization())) return SendText(fd, kUnauthorizedResponse) >= 0;
+    switch (Admit(peer, request.Authorization())) {
+        case Admission::kAnswer:
+            break;
+        case Admission::kRefuse:
+            return SendText(fd, kUnauthorizedResponse) >= 0;
+        case Admission::kSilence:
+            return false;
+    }
     switch (request.Route()) {
         case HttpRequest::Resource::kPage:
             return SendText(fd, kPageResponse) >= 0;
@@ -503,15 +520,17 @@ bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     return SendPicture(fd, picture);
 }
 
-bool WebServer::Admit(const sockaddr_storage& peer, const char* authorization) {
-    if (!auth_.Enabled()) return true;
-    if (auth_.Accepts(authorization)) {
+WebServer::Admission WebServer::Admit(const sockaddr_storage& peer, const char* authorization) {
+    if (!auth_.Enabled()) return Admission::kAnswer;
+    const WebAuth::Verdict verdict = auth_.Check(authorization);
+    if (verdict == WebAuth::Verdict::kAccepted) {
         auth_.RecordSuccess(peer);
-        return true;
+        return Admission::kAnswer;
     }
     // A first request without credentials is how every browser asks for them.
     if (authorization[0] != '\0') auth_.RecordFailure(peer);
-    return false;
+    // Past the second's budget of checks a guess is not even answered.
+    return verdict == WebAuth::Verdict::kOverBudget ? Admission::kSilence : Admission::kRefuse;
 }
 
 bool WebServer::SendStatus(int fd) {

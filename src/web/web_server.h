@@ -30,7 +30,6 @@ public:
     static constexpr int32_t kMinPort = 80;
     static constexpr int32_t kMaxPort = 65000;
     static constexpr int kDefaultReceiveTimeoutMs = 10000;
-    static constexpr int kRequestLineSize = 254;
     // Longest wait of a picture request for the next picture when the
     // published one is older than the camera's frame interval.
     static constexpr int kFreshPictureWaitMs = 250;
@@ -57,7 +56,10 @@ public:
     // Listens on Port(); true when running afterwards. A port that cannot be
     // opened leaves the server stopped and prints one "web: ..." line on stderr.
     bool Start();
-    // errno of the last Start that failed (EADDRINUSE, EACCES, ...), 0 after one that succeeded.
+    // A Start refused because the stored password hash is empty or unusable.
+    static constexpr int kUnusablePassword = -1;
+    // errno of the last Start that failed (EADDRINUSE, EACCES, ...) or
+    // kUnusablePassword, 0 after one that succeeded.
     int StartError() const { return startError_; }
     // Ends listening and shuts every open connection down.
     void Stop();
@@ -120,6 +122,8 @@ public:
         std::string user;
         bool hasPassword;
         std::string bindAddress;
+        // False when a user is set whose stored hash no password can match.
+        bool passwordUsable;
     };
     Access CurrentAccess();
     const std::string& BindAddress() const { return bindAddress_; }
@@ -127,7 +131,8 @@ public:
     // password off; an empty password keeps the stored hash, another is
     // hashed and only its hash stored. A changed bind address moves a running
     // server to it. Saves the settings file only when something changed.
-    // False when a password could not be hashed (nothing is stored then).
+    // False when a password could not be hashed, or a user would be left
+    // without a usable password (nothing is stored then).
     bool ApplyAccess(const char* user, const char* password, const char* bindAddress,
                      bool* changed = nullptr);
     // The address of "live.htm" for a browser on this machine.
@@ -160,8 +165,10 @@ private:
     bool SendStatus(int fd);
     // Serves one request that passed the address check.
     bool Answer(int fd, const sockaddr_storage& peer, uint8_t* picture);
-    // True when the request may be answered; counts wrong credentials.
-    bool Admit(const sockaddr_storage& peer, const char* authorization);
+    // Whether the request is answered, refused or left without an answer;
+    // counts wrong credentials.
+    enum class Admission { kAnswer, kRefuse, kSilence };
+    Admission Admit(const sockaddr_storage& peer, const char* authorization);
     void LoadAccess();
 
     Registry& registry_;

@@ -50,13 +50,13 @@ TEST_F(WebServerTest, IgnoresWhatIsNotAGetOfAPath) {
     }
 }
 
-TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo252Characters) {
+TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo1022Characters) {
     const std::string prefix = "GET /wwwcam.jpg?";
     auto requestLine = [&](std::size_t length) { return prefix + std::string(length - prefix.size(), 'a'); };
-    EXPECT_EQ(Exchange(port, requestLine(252) + "\r\n\r\n").bytes, PictureHead(0));
+    EXPECT_EQ(Exchange(port, requestLine(1022) + "\r\n\r\n").bytes, PictureHead(0));
     EXPECT_EQ(Exchange(port, "GET /abcde\r\n\r\n").bytes, PictureHead(0));
 
-    const Reply tooLong = Exchange(port, requestLine(253) + "\r\n\r\n");
+    const Reply tooLong = Exchange(port, requestLine(1023) + "\r\n\r\n");
     EXPECT_TRUE(tooLong.closed);
     EXPECT_EQ(tooLong.bytes, "");
     const Reply tooShort = Exchange(port, "GET /abcd\r\n\r\n");
@@ -65,8 +65,8 @@ TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo252Characters) {
 
     const std::string header = "X-Pad: ";
     auto headerLine = [&](std::size_t length) { return header + std::string(length - header.size(), 'b'); };
-    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(252) + "\r\n\r\n").bytes, kPageResponse);
-    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(253) + "\r\n\r\n").bytes, "");
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(1022) + "\r\n\r\n").bytes, kPageResponse);
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(1023) + "\r\n\r\n").bytes, "");
 }
 
 TEST_F(WebServerTest, AnswersOnlyAfterTheEmptyLine) {
