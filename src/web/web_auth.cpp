@@ -41,19 +41,21 @@ int DecodeBase64(const char* in, std::size_t length, char* out, std::size_t size
     return static_cast<int>(produced);
 }
 
-// IPv4 addresses are keyed as their IPv6-mapped form, so both listeners agree.
-void AddressKey(const sockaddr_storage& peer, uint8_t key[16]) {
+}  // namespace
+
+bool WebAuth::AddressKey(const sockaddr_storage& peer, uint8_t key[16]) {
+    // IPv4 addresses are keyed as their IPv6-mapped form, so both listeners agree.
     std::memset(key, 0, 16);
     if (peer.ss_family == AF_INET6) {
         std::memcpy(key, &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, 16);
-    } else if (peer.ss_family == AF_INET) {
-        key[10] = 0xff;
-        key[11] = 0xff;
-        std::memcpy(key + 12, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, 4);
+        return true;
     }
+    if (peer.ss_family != AF_INET) return false;
+    key[10] = 0xff;
+    key[11] = 0xff;
+    std::memcpy(key + 12, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, 4);
+    return true;
 }
-
-}  // namespace
 
 std::string WebAuth::HashPassword(const char* password) {
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];

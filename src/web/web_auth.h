@@ -28,6 +28,9 @@ public:
     static constexpr int kChecksPerSecond = 5;
     using Clock = std::chrono::steady_clock;
 
+    // The peer's address as 16 bytes, IPv4 in its IPv6-mapped form; false
+    // (and zeros) for a peer without an IP address.
+    static bool AddressKey(const sockaddr_storage& peer, uint8_t key[16]);
     // A salted yescrypt hash of password; empty when hashing failed.
     static std::string HashPassword(const char* password);
     // True when some password hashes to hash: a whole crypt(3) hash of a

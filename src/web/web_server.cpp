@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,6 +34,8 @@ constexpr int kFinishWaitMs = 2000;
 constexpr int kAcceptWaitMs = 5000;
 // How long a connection thread waits for the next connection before it ends.
 constexpr int kIdleWorkerMs = 2000;
+// How often the accept thread looks for connections past their deadline.
+constexpr int kDeadlineCheckMs = 250;
 
 // Accept failures caused by one client, not by the listener itself.
 bool IsConnectionError(int error) {
@@ -368,6 +371,10 @@ void WebServer::ConnectionEntry(ThreadStart* start) {
 
 void WebServer::AcceptLoop(int listener) {
     for (;;) {
+        // Slow clients are ended here, whatever they do; the listener itself never waits long.
+        EndLateConnections();
+        pollfd waiting{listener, POLLIN, 0};
+        if (poll(&waiting, 1, kDeadlineCheckMs) == 0) continue;
         sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
         int connection = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
@@ -377,7 +384,7 @@ void WebServer::AcceptLoop(int listener) {
             break;
         }
         PrepareConnection(connection);
-        const int slot = TakeSlot(connection);
+        const int slot = TakeSlot(connection, peer);
         if (slot < 0) {
             CloseSocket(connection);
             continue;
@@ -430,17 +437,49 @@ void WebServer::PrepareConnection(int fd) const {
     SetSocketTimeouts(fd, receiveTimeoutMs_.load(std::memory_order_relaxed));
 }
 
-int WebServer::TakeSlot(int fd) {
+int WebServer::TakeSlot(int fd, const sockaddr_storage& peer) {
+    uint8_t key[16];
+    const bool keyed = WebAuth::AddressKey(peer, key);
+    const int timeoutMs = receiveTimeoutMs_.load(std::memory_order_relaxed);
     std::lock_guard guard(pictureLock_);
+    int free = -1;
+    int fromPeer = 0;
     for (int i = 0; i < kSlotCount; ++i) {
-        if (!slots_[i].inUse) {
-            slots_[i].inUse = true;
-            slots_[i].socket = fd;
-            ++slotsInUse_;
-            return i;
+        const Slot& slot = slots_[i];
+        if (!slot.inUse) {
+            if (free < 0) free = i;
+        } else if (keyed && slot.keyed && std::memcmp(slot.key, key, sizeof key) == 0) {
+            ++fromPeer;
         }
     }
-    return -1;
+    // No address takes the server from the others.
+    if (free < 0 || fromPeer >= kSlotsPerAddress) return -1;
+    Slot& slot = slots_[free];
+    slot.inUse = true;
+    slot.socket = fd;
+    slot.keyed = keyed;
+    std::memcpy(slot.key, key, sizeof key);
+    // The whole request head is due within the receive timeout of the connection.
+    slot.deadlineMs = timeoutMs > 0 ? PictureDemand::NowMs() + timeoutMs : 0;
+    ++slotsInUse_;
+    return free;
+}
+
+void WebServer::SetDeadline(int fd, int64_t deadlineMs) {
+    std::lock_guard guard(pictureLock_);
+    for (Slot& slot : slots_) {
+        if (slot.inUse && slot.socket == fd) slot.deadlineMs = deadlineMs;
+    }
+}
+
+void WebServer::EndLateConnections() {
+    const int64_t now = PictureDemand::NowMs();
+    std::lock_guard guard(pictureLock_);
+    for (Slot& slot : slots_) {
+        if (!slot.inUse || slot.deadlineMs == 0 || now < slot.deadlineMs) continue;
+        shutdown(slot.socket, SHUT_RDWR);
+        slot.deadlineMs = 0;
+    }
 }
 
 void WebServer::ReleaseSlot(int slot) {
@@ -470,7 +509,10 @@ void WebServer::ServeSlot(int slot, uint8_t* picture) {
 void WebServer::HandleConnection(int fd) {
     if (fd < 0) return;
     PrepareConnection(fd);
-    const int slot = TakeSlot(fd);
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) peer.ss_family = AF_UNSPEC;
+    const int slot = TakeSlot(fd, peer);
     if (slot < 0) {
         CloseSocket(fd);
         return;
@@ -491,8 +533,12 @@ bool WebServer::HandleRequest(int fd, uint8_t* picture) {
 bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     HttpRequest request;
     if (!request.Read(fd)) return false;
+    // A response is due within three receive timeouts; a stream has its own rule per part.
+    const int timeoutMs = receiveTimeoutMs_.load(std::memory_order_relaxed);
+    SetDeadline(fd, timeoutMs > 0 ? PictureDemand::NowMs() + 3 * int64_t{timeoutMs} : 0);
     switch (Admit(peer, request.Authorization())) {
         case Admission::kAnswer:
+            if (request.Route() == HttpRequest::Resource::kStream) SetDeadline(fd, 0);
             break;
         case Admission::kRefuse:
             return SendText(fd, kUnauthorizedResponse) >= 0;

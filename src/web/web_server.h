@@ -26,6 +26,8 @@ struct ShotData;
 class WebServer {
 public:
     static constexpr int kSlotCount = 100;
+    // Connections one address may hold at once, streams included.
+    static constexpr int kSlotsPerAddress = 16;
     static constexpr int32_t kDefaultPort = 8080;
     static constexpr int32_t kMinPort = 80;
     static constexpr int32_t kMaxPort = 65000;
@@ -100,7 +102,9 @@ public:
     int32_t Port() const { return port_; }
     int32_t StartAfterLaunch() const { return startAfterLaunch_; }
     // Longest wait for a connection's next bytes, either way (default 10 s);
-    // applies to connections accepted afterwards; 0 or less means none.
+    // applies to connections accepted afterwards; 0 or less means none. The
+    // whole request head must arrive within it from the connection, and a
+    // response other than a stream be sent within three times it.
     void SetReceiveTimeoutMs(int timeoutMs);
 
     // Options dialog support (no UI here). The values the dialog opens with.
@@ -142,6 +146,11 @@ private:
     struct Slot {
         bool inUse = false;
         int socket = -1;
+        // The peer's address (keyed) for the per-address limit.
+        bool keyed = false;
+        uint8_t key[16] = {};
+        // Steady ms by which the request must be read or answered; 0: none.
+        int64_t deadlineMs = 0;
     };
 
     static void AcceptEntry(ThreadStart* start);
@@ -152,8 +161,13 @@ private:
     // A connection thread: serves its first slot, then the slots handed to it
     // while it waits idle, and ends after a quiet spell.
     void ConnectionLoop(int slot);
-    // Under the picture lock: the lowest free slot now holds fd; -1 when full.
-    int TakeSlot(int fd);
+    // Under the picture lock: the lowest free slot now holds fd; -1 when all
+    // are in use or peer's address holds kSlotsPerAddress already.
+    int TakeSlot(int fd, const sockaddr_storage& peer);
+    // Sets when fd's request must be done (0: never, for a stream).
+    void SetDeadline(int fd, int64_t deadlineMs);
+    // Shuts the connections past their deadline down; their threads then end them.
+    void EndLateConnections();
     // Closes the slot's socket and frees the slot, under the picture lock.
     void ReleaseSlot(int slot);
     // Answers the request on the slot's socket, then closes and frees it.

@@ -146,7 +146,9 @@ TEST_F(WebServerTest, HundredHeldConnectionsShutOutTheNextUntilOneEnds) {
     server->SetReceiveTimeoutMs(120000);
     std::vector<int> held;
     for (int i = 0; i < WebServer::kSlotCount; ++i) {
-        const int fd = ConnectTo(port);
+        // Ten from each address, below the limit of one address.
+        const std::string source = "127.0.5." + std::to_string(1 + i / 10);
+        const int fd = ConnectFrom(source.c_str(), port);
         ASSERT_GE(fd, 0) << i;
         ASSERT_TRUE(SendRaw(fd, "GET / HTTP/1.1\r\n"));
         held.push_back(fd);
@@ -172,6 +174,51 @@ TEST_F(WebServerTest, HundredHeldConnectionsShutOutTheNextUntilOneEnds) {
         EXPECT_EQ(ReadUntilClosed(fd, 60000).bytes, kPageResponse);
         close(fd);
     }
+}
+
+TEST_F(WebServerTest, OneAddressHoldsAtMost16ConnectionsAndEachHasTenSecondsForItsWholeHead) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    std::vector<int> slow;
+    for (int i = 0; i < 100; ++i) {
+        const int fd = ConnectFrom("127.0.0.1", port);
+        ASSERT_GE(fd, 0) << i;
+        SendRaw(fd, "GET / HTTP/1.1\r\n");
+        slow.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<int> held;
+    for (const int fd : slow) {
+        if (ReadUntilClosed(fd, 20).closed)
+            close(fd);
+        else
+            held.push_back(fd);
+    }
+    EXPECT_EQ(held.size(), static_cast<std::size_t>(WebServer::kSlotsPerAddress)) << "the rest closed at once";
+    const Reply refused = Exchange(port, Get("/"), 5000);
+    EXPECT_TRUE(refused.closed);
+    EXPECT_EQ(refused.bytes, "");
+    const auto asked = Clock::now();
+    const int other = ConnectFrom("127.0.0.2", port);
+    ASSERT_GE(other, 0);
+    SendRaw(other, Get("/"));
+    EXPECT_EQ(ReadUntilClosed(other, 5000).bytes, kPageResponse);
+    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(1)) << "another address is served at once";
+    close(other);
+
+    // A header line every two seconds keeps each read short, but not the head.
+    while (Clock::now() - start < std::chrono::seconds(11)) {
+        for (const int fd : held) SendRaw(fd, "X-Pad: a\r\n");
+        std::this_thread::sleep_for(std::chrono::seconds(2) - (Clock::now() - start) % std::chrono::seconds(2));
+    }
+    for (const int fd : held) {
+        const Reply ended = ReadUntilClosed(fd, 2000);
+        EXPECT_TRUE(ended.closed);
+        EXPECT_EQ(ended.bytes, "");
+        close(fd);
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(14));
+    EXPECT_EQ(Exchange(port, Get("/")).bytes, kPageResponse) << "127.0.0.1 is served again";
 }
 
 TEST_F(WebServerTest, StopEndsOpenConnectionsAndTheSamePortOpensAgainAtOnce) {
