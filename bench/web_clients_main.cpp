@@ -1,7 +1,9 @@
 // Load clients for bench/web_stream.sh, over loopback:
 //   vistrel-webclients stream PORT VIEWERS SECONDS [USER:PASSWORD]
-//     opens VIEWERS streams at once and counts the pictures each receives
-//     after the first second; prints the fewest and the mean per second.
+//     opens VIEWERS streams at once, ten from each loopback address
+//     127.0.8.x (SOURCES=N sets how many addresses), and counts the pictures
+//     each served viewer receives after the first second; prints how many
+//     were served and refused, and the fewest and the mean per second.
 //   vistrel-webclients snap PORT CONNECTIONS SECONDS [USER:PASSWORD]
 //     fetches the picture over CONNECTIONS parallel connections, one request
 //     each, and prints the whole responses per second.
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -40,8 +43,18 @@ std::string Base64(const std::string& in) {
     return out;
 }
 
-int Connect(int port) {
+// Connects from the loopback address 127.0.8.source when source > 0.
+int Connect(int port, int source = 0) {
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    if (source > 0) {
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(0x7f000800u | static_cast<uint32_t>(source & 0xff));
+        if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+            close(fd);
+            return -1;
+        }
+    }
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -67,6 +80,7 @@ struct Viewer {
     std::size_t bodyLeft = 0;
     bool inBody = false;
     int64_t parts = 0;
+    bool refused = false;
 
     void Take(const char* data, std::size_t n) {
         buffer.append(data, n);
@@ -97,8 +111,14 @@ struct Viewer {
 int Stream(int port, int count, int seconds, const std::string& credentials) {
     std::vector<Viewer> viewers(static_cast<std::size_t>(count));
     const std::string request = Request("/stream.mjpg", credentials);
-    for (Viewer& viewer : viewers) {
-        viewer.fd = Connect(port);
+    // One address holds only so many connections: ten viewers come from each.
+    const char* sourcesText = std::getenv("SOURCES");
+    const int sources = std::clamp(sourcesText ? std::atoi(sourcesText) : (count + 9) / 10, 1, 250);
+    const auto opened = Clock::now();
+    auto lastRefusal = opened;
+    for (std::size_t i = 0; i < viewers.size(); ++i) {
+        Viewer& viewer = viewers[i];
+        viewer.fd = Connect(port, 1 + static_cast<int>(i) % sources);
         if (viewer.fd < 0 || send(viewer.fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
             std::fprintf(stderr, "webclients: cannot open a stream\n");
             return 1;
@@ -123,22 +143,33 @@ int Stream(int port, int count, int seconds, const std::string& credentials) {
             const ssize_t got = recv(fds[i].fd, chunk.data(), chunk.size(), MSG_DONTWAIT);
             if (got > 0) {
                 viewers[i].Take(chunk.data(), static_cast<std::size_t>(got));
-            } else if (got == 0) {
-                std::fprintf(stderr, "webclients: viewer %zu was dropped\n", i);
+            } else if (got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                // Closed before its head: refused, as the slots ran out.
+                viewers[i].refused = !viewers[i].headDone;
+                if (viewers[i].refused)
+                    lastRefusal = Clock::now();
+                else
+                    std::fprintf(stderr, "webclients: viewer %zu was dropped\n", i);
                 fds[i].fd = -1;
             }
         }
     }
     double fewest = 1e9;
     double sum = 0;
+    int served = 0;
     for (std::size_t i = 0; i < viewers.size(); ++i) {
+        close(viewers[i].fd);
+        if (viewers[i].refused) continue;
         const double rate = static_cast<double>(viewers[i].parts - atCounting[i]) / seconds;
         fewest = std::min(fewest, rate);
         sum += rate;
-        close(viewers[i].fd);
+        ++served;
     }
-    std::printf("%d viewers: pictures per viewer per second: fewest %.1f, mean %.1f\n", count, fewest,
-                sum / static_cast<double>(count));
+    const auto refusedMs = std::chrono::duration_cast<std::chrono::milliseconds>(lastRefusal - opened).count();
+    std::printf("%d viewers from %d addresses: %d served, %d refused (the last %lld ms after opening); "
+                "pictures per served viewer per second: fewest %.1f, mean %.1f\n",
+                count, sources, served, count - served, static_cast<long long>(refusedMs), served ? fewest : 0.0,
+                served ? sum / served : 0.0);
     return 0;
 }
 
@@ -147,12 +178,14 @@ int Snapshots(int port, int connections, int seconds, const std::string& credent
     std::atomic<int64_t> whole{0};
     std::atomic<int64_t> failed{0};
     const auto end = Clock::now() + std::chrono::seconds(seconds);
+    // Ten connections from each loopback address, below the limit of one address.
+    const int sources = (connections + 9) / 10;
     std::vector<std::thread> threads;
     for (int t = 0; t < connections; ++t) {
-        threads.emplace_back([&] {
+        threads.emplace_back([&, source = connections > 10 ? 1 + t % sources : 0] {
             std::vector<char> chunk(1 << 16);
             while (Clock::now() < end) {
-                const int fd = Connect(port);
+                const int fd = Connect(port, source);
                 if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
                     if (fd >= 0) close(fd);
                     ++failed;

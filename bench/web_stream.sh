@@ -5,6 +5,8 @@
 #    each: pictures per viewer per second (goal >= 29) and the server's CPU
 #    beside the same time with no viewer (goal: 50 viewers cost at most 10 %
 #    of one core more);
+#  - 200 viewers from 20 addresses: the 100 served get >= 29 pictures/s each,
+#    the other 100 are refused at once;
 #  - the server's memory with 50 viewers over MEMORY_SECONDS (goal: no growth
 #    after the viewers connected);
 #  - snapshots per second with authentication on beside off (goal >= 0.9 x).
@@ -88,6 +90,10 @@ for viewers in 1 10 50; do
     "$work/viewers.$viewers"
   publish_report
 done
+
+# The slots: 200 viewers from 20 addresses; those up to the slot limit get
+# every picture (goal >= 29 a second each), the rest are refused at once.
+"$build/vistrel-webclients" stream "$port" 200 "$seconds" | sed 's/$/ (goal: 100 served at >= 29, 100 refused at once)/'
 
 # Memory: 50 viewers for a minute, sampled every 5 s once their first
 # pictures have filled the buffers they were given when they connected.

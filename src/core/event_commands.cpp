@@ -1,11 +1,13 @@
 #include "core/event_commands.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -39,6 +41,12 @@ std::vector<std::string> CommandEnvironment(const char* event, const char* file,
 }
 
 }  // namespace
+
+bool EventCommands::IsAlarm(const char* settingKey) {
+    for (const char* alarm : {"OnEventStart", "OnEventEnd", "OnCameraLost", "OnCameraFound"})
+        if (std::strcmp(settingKey, alarm) == 0) return true;
+    return false;
+}
 
 EventCommands::EventCommands(Registry& registry, int limitSeconds, const char* shell)
     : registry_(registry), limitSeconds_(limitSeconds), shell_(shell) {
@@ -84,6 +92,7 @@ bool EventCommands::Fire(const char* settingKey, const char* file, int32_t level
         else
             job.level[0] = '\0';
         std::strftime(job.time, sizeof job.time, "%Y-%m-%dT%H:%M:%S", &local);
+        job.alarm = IsAlarm(settingKey);
         ++queueCount_;
     }
     changed_.notify_all();
@@ -121,39 +130,126 @@ void EventCommands::ThreadMain(ThreadStart* start) {
     static_cast<EventCommands*>(start->object)->ReaperLoop();
 }
 
+bool EventCommands::TakeJob(Job& job) {
+    if (running_ >= kMaxRunning) return false;
+    // An alarm goes first; the others leave one place free for it.
+    const bool otherMayRun = running_ - runningAlarms_ < kMaxRunning - 1;
+    int pick = -1;
+    for (int i = 0; i < queueCount_ && pick < 0; ++i) {
+        if (queue_[(queueHead_ + i) % kMaxWaiting].alarm) pick = i;
+    }
+    for (int i = 0; i < queueCount_ && pick < 0 && otherMayRun; ++i) pick = i;
+    if (pick < 0) return false;
+    job = queue_[(queueHead_ + pick) % kMaxWaiting];
+    // The jobs before it move up one, keeping their order.
+    for (int k = pick; k > 0; --k)
+        queue_[(queueHead_ + k) % kMaxWaiting] = queue_[(queueHead_ + k - 1) % kMaxWaiting];
+    queueHead_ = (queueHead_ + 1) % kMaxWaiting;
+    --queueCount_;
+    return true;
+}
+
 void EventCommands::ReaperLoop() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stop_) {
-        while (queueCount_ > 0 && running_ < kMaxRunning) {
-            const Job job = queue_[queueHead_];
-            queueHead_ = (queueHead_ + 1) % kMaxWaiting;
-            --queueCount_;
+        Job job;
+        while (TakeJob(job)) {
             ++spawning_;
             lock.unlock();
-            const pid_t pid = Spawn(job);
+            int output = -1;
+            const pid_t pid = Spawn(job, &output);
             lock.lock();
             --spawning_;
             if (pid > 0) {
                 for (Child& child : children_) {
                     if (child.pid != 0) continue;
-                    child = Child{pid, SteadyClock::now(), false, {}};
+                    child = Child{};
+                    child.pid = pid;
+                    child.startedAt = SteadyClock::now();
+                    child.alarm = job.alarm;
+                    child.output = output;
+                    CopyText(child.event, sizeof child.event, job.event);
                     break;
                 }
                 ++running_;
+                if (job.alarm) ++runningAlarms_;
                 ++started_;
             }
         }
         ReapAndLimit(lock);
         changed_.notify_all();
         if (stop_) break;
-        changed_.wait_for(lock, running_ > 0
-                                    ? std::chrono::duration_cast<std::chrono::milliseconds>(kPollPeriod)
-                                    : std::chrono::duration_cast<std::chrono::milliseconds>(kIdlePeriod));
+        if (running_ > 0)
+            RelayOutput(lock, static_cast<int>(kPollPeriod.count()));
+        else
+            changed_.wait_for(lock, std::chrono::duration_cast<std::chrono::milliseconds>(kIdlePeriod));
     }
     EndAll(lock);
 }
 
-pid_t EventCommands::Spawn(const Job& job) {
+void EventCommands::RelayOutput(std::unique_lock<std::mutex>& lock, int periodMs) {
+    pollfd pipes[kMaxRunning];
+    Child* owners[kMaxRunning];
+    int count = 0;
+    for (Child& child : children_) {
+        if (child.pid == 0 || child.output < 0) continue;
+        pipes[count] = pollfd{child.output, POLLIN, 0};
+        owners[count++] = &child;
+    }
+    if (count == 0) {
+        changed_.wait_for(lock, std::chrono::milliseconds(periodMs));
+        return;
+    }
+    // Only this thread changes the children, so they stay put while it polls unlocked.
+    lock.unlock();
+    const int ready = poll(pipes, static_cast<nfds_t>(count), periodMs);
+    lock.lock();
+    for (int i = 0; i < count && ready > 0; ++i)
+        if (pipes[i].revents != 0) ReadOutput(*owners[i], false);
+}
+
+void EventCommands::RelayLine(Child& child) {
+    if (child.lineLength == 0) return;
+    std::fprintf(stderr, "event %s: %.*s\n", child.event, child.lineLength, child.line);
+    child.lineLength = 0;
+}
+
+void EventCommands::ReadOutput(Child& child, bool finished) {
+    char chunk[4096];
+    // A finished command's pipe is read for what it holds, not for what its
+    // leftover children keep writing.
+    int chunksLeft = finished ? 64 : 1 << 30;
+    while (child.output >= 0) {
+        const ssize_t got = read(child.output, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !finished) return;
+        if (got <= 0 || --chunksLeft < 0) {
+            // The end, or a finished command whose pipe holds nothing more now.
+            RelayLine(child);
+            close(child.output);
+            child.output = -1;
+            return;
+        }
+        for (ssize_t i = 0; i < got; ++i) {
+            if (child.relayed >= kMaxRelayedBytes) break;  // read and dropped
+            const char byte = chunk[i];
+            if (++child.relayed == kMaxRelayedBytes) {
+                RelayLine(child);
+                std::fprintf(stderr, "event %s: (more than %d KiB of output; the rest is dropped)\n",
+                             child.event, kMaxRelayedBytes / 1024);
+                break;
+            }
+            if (byte == '\n') {
+                RelayLine(child);
+                continue;
+            }
+            child.line[child.lineLength++] = byte;
+            if (child.lineLength == kRelayLineBytes) RelayLine(child);
+        }
+    }
+}
+
+pid_t EventCommands::Spawn(const Job& job, int* output) {
     std::vector<std::string> entries = CommandEnvironment(job.event, job.file, job.level, job.time);
     std::vector<char*> envp;
     envp.reserve(entries.size() + 1);
@@ -176,6 +272,15 @@ pid_t EventCommands::Spawn(const Job& job) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    // Its stdout and stderr come back through one pipe, to be relayed line by line.
+    int pipeEnds[2] = {-1, -1};
+    if (pipe2(pipeEnds, O_CLOEXEC) == 0) {
+        fcntl(pipeEnds[0], F_SETFL, O_NONBLOCK);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    }
+    // Whatever else the program holds open (sockets, devices, files) stays with it.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
 
     char dashC[] = "-c";
     char* argv[] = {const_cast<char*>(shell_), dashC, const_cast<char*>(job.command), nullptr};
@@ -183,10 +288,13 @@ pid_t EventCommands::Spawn(const Job& job) {
     const int error = posix_spawn(&pid, shell_, &actions, &attributes, argv, envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
+    if (pipeEnds[1] >= 0) close(pipeEnds[1]);
     if (error != 0) {
+        if (pipeEnds[0] >= 0) close(pipeEnds[0]);
         std::fprintf(stderr, "events: cannot start the On%s command: %s\n", job.event, std::strerror(error));
         return -1;
     }
+    *output = pipeEnds[0];
     return pid;
 }
 
@@ -198,8 +306,8 @@ void EventCommands::ReapAndLimit(std::unique_lock<std::mutex>&) {
         if (waitpid(child.pid, &status, WNOHANG) == child.pid) {
             // Whatever the command left in its group is ended with it once it was timed out.
             if (child.termSent) kill(-child.pid, SIGKILL);
-            child = Child{};
-            --running_;
+            ReadOutput(child, true);
+            Forget(child);
             continue;
         }
         if (!child.termSent && now - child.startedAt >= std::chrono::seconds(limitSeconds_)) {
@@ -214,6 +322,13 @@ void EventCommands::ReapAndLimit(std::unique_lock<std::mutex>&) {
     }
 }
 
+void EventCommands::Forget(Child& child) {
+    if (child.output >= 0) close(child.output);
+    --running_;
+    if (child.alarm) --runningAlarms_;
+    child = Child{};
+}
+
 void EventCommands::EndAll(std::unique_lock<std::mutex>& lock) {
     for (Child& child : children_)
         if (child.pid != 0) kill(-child.pid, SIGTERM);
@@ -222,8 +337,8 @@ void EventCommands::EndAll(std::unique_lock<std::mutex>& lock) {
         for (Child& child : children_) {
             int status = 0;
             if (child.pid != 0 && waitpid(child.pid, &status, WNOHANG) == child.pid) {
-                child = Child{};
-                --running_;
+                ReadOutput(child, true);
+                Forget(child);
             }
         }
         if (running_ > 0)
@@ -234,8 +349,8 @@ void EventCommands::EndAll(std::unique_lock<std::mutex>& lock) {
         kill(-child.pid, SIGKILL);
         int status = 0;
         waitpid(child.pid, &status, 0);
-        child = Child{};
-        --running_;
+        ReadOutput(child, true);
+        Forget(child);
     }
     queueCount_ = 0;
     changed_.notify_all();

@@ -155,14 +155,18 @@ constexpr DefaultText kDefaults[] = {
     {"WWWOptionsLabelPort", "Port"},
     {"WWWOptionsLabelUser", "User"},
     {"WWWOptionsLivePage", "Live page:"},
+    {"WWWOptionsNoPassword", "A user needs a password. Type one, or clear the user to let everybody look."},
     {"WWWOptionsPasswordFailed", "The password could not be stored; the access settings were not changed."},
     {"WWWOptionsPasswordKept", "(unchanged)"},
     {"WWWOptionsStartAfterLaunch", "To start a server after launch of the program."},
+    {"WWWOptionsTooLong", "The user name and the password may hold at most 255 bytes each."},
     {"WWWStartFailedCaption", "Web server"},
     {"WWWStartFailedInUse",
      "The web server cannot start: port %1 is in use by another program. Choose another port in the "
      "web server settings."},
     {"WWWStartFailedOther", "The web server cannot start on port %1: %2"},
+    {"WWWStartFailedPassword",
+     "The web server cannot start: the stored password cannot be used; set it again."},
     {"WWWStartFailedPrivileges",
      "The web server cannot start: port %1 needs administrator rights. Choose a port of 1024 or above "
      "in the web server settings."},

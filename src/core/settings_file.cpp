@@ -13,6 +13,9 @@
 
 namespace {
 
+// The longest line read is two less: its end of line and the terminating zero.
+constexpr std::size_t kLineBytes = 512;
+
 // Storage folder used when the program folder is read-only.
 std::string DataFolder(const std::string& programFolder, bool programFolderWritable) {
     if (programFolderWritable) return programFolder;
@@ -71,17 +74,28 @@ void SettingsFile::Load() {
     if (!GetText("_FileParams", path)) return;
     FILE* file = std::fopen(path, "r");
     if (!file) return;
-    char line[512];
-    char key[512];
-    char value[512];
-    while (std::fgets(line, 511, file)) {
+    char line[kLineBytes];
+    char key[kLineBytes];
+    char value[kLineBytes];
+    while (std::fgets(line, sizeof line, file)) {
+        std::size_t n = std::strlen(line);
+        if (n > 0 && line[n - 1] != '\n' && !std::feof(file)) {
+            // Longer than the buffer: skipped whole, so its rest is never read as settings of its own.
+            if (std::sscanf(line, "%63s", key) != 1) key[0] = '\0';
+            std::fprintf(stderr, "settings: the line of \"%s\" is longer than %d characters; skipped\n", key,
+                         static_cast<int>(sizeof line) - 2);
+            int c = 0;
+            while ((c = std::fgetc(file)) != EOF && c != '\n') {
+            }
+            continue;
+        }
         // A line written on Windows ends in CR LF; its text-mode reading drops the CR.
-        const std::size_t n = std::strlen(line);
         if (n >= 2 && line[n - 2] == '\r' && line[n - 1] == '\n') {
             line[n - 2] = '\n';
-            line[n - 1] = '\0';
+            line[--n] = '\0';
         }
-        if (std::sscanf(line, "%511s %511[^\n]", key, value) == 2) SetText(key, value);
+        // Names starting with "_" are the program's run-time values, never the file's.
+        if (std::sscanf(line, "%511s %511[^\n]", key, value) == 2 && key[0] != '_') SetText(key, value);
     }
     std::fclose(file);
 }

@@ -65,7 +65,15 @@ struct AccessFields {
         password = new QLineEdit(&dialog);
         password->setObjectName("wwwPassword");
         password->setEchoMode(QLineEdit::Password);
-        if (access.hasPassword) password->setPlaceholderText(UiText(registry, "WWWOptionsPasswordKept"));
+        if (access.hasPassword && access.passwordUsable)
+            password->setPlaceholderText(UiText(registry, "WWWOptionsPasswordKept"));
+        keepsPassword = access.hasPassword && access.passwordUsable;
+        // A stored password that cannot be used keeps the server closed until it is set again.
+        if (!access.passwordUsable) {
+            unusable = new QLabel(UiText(registry, "WWWStartFailedPassword"), &dialog);
+            unusable->setObjectName("wwwPasswordUnusable");
+            unusable->setWordWrap(true);
+        }
         bindLabel = new QLabel(UiText(registry, "WWWOptionsLabelBindAddress"), &dialog);
         bind = new QLineEdit(QString::fromStdString(access.bindAddress), &dialog);
         bind->setObjectName("wwwBindAddress");
@@ -86,6 +94,16 @@ struct AccessFields {
             showLive();
         });
     }
+    // The language key of why the typed access cannot be kept, or nullptr.
+    const char* Refusal() const {
+        const QByteArray userBytes = user->text().trimmed().toUtf8();
+        const QByteArray passwordBytes = password->text().toUtf8();
+        if (userBytes.size() >= static_cast<qsizetype>(WebAuth::kFieldSize) ||
+            passwordBytes.size() >= static_cast<qsizetype>(WebAuth::kFieldSize))
+            return "WWWOptionsTooLong";
+        if (!userBytes.isEmpty() && passwordBytes.isEmpty() && !keepsPassword) return "WWWOptionsNoPassword";
+        return nullptr;
+    }
     // False when the password could not be stored.
     bool Apply(WebServer& server) {
         return server.ApplyAccess(user->text().trimmed().toUtf8().constData(),
@@ -101,6 +119,8 @@ struct AccessFields {
     QLineEdit* bind;
     QLabel* liveLabel;
     LinkLabel* live;
+    QLabel* unusable = nullptr;
+    bool keepsPassword = false;
 };
 
 }  // namespace
@@ -126,6 +146,13 @@ int WebDialog::Run(QWidget* parent) {
 
     bool wasRunning = false;
     QObject::connect(ok, &QPushButton::clicked, &dialog, [&] {
+        if (const char* refusal = access.Refusal()) {
+            QMessageBox box(QMessageBox::Warning, UiText(registry_, "WWWOptionsCaption"), UiText(registry_, refusal),
+                            QMessageBox::Ok, &dialog);
+            box.setObjectName(QStringLiteral("wwwAccessRefused"));
+            MainMenu::RunModal(box);
+            return;
+        }
         wasRunning = server_.Running();
         server.Apply(server_);
         if (!access.Apply(server_)) {
@@ -149,6 +176,7 @@ int WebDialog::Run(QWidget* parent) {
     layout->addWidget(access.bind, 5, 1, 1, 3);
     layout->addWidget(access.liveLabel, 6, 0);
     layout->addWidget(access.live, 6, 1, 1, 3);
+    if (access.unusable) layout->addWidget(access.unusable, 7, 0, 1, 4);
     layout->setRowMinimumHeight(7, 12);
     layout->addWidget(ok, 8, 0, 1, 2, Qt::AlignLeft);
     layout->addWidget(cancel, 8, 3, Qt::AlignRight);

@@ -12,6 +12,7 @@ namespace web_start_failure {
 
 QString Text(Registry& registry, int32_t port, int error) {
     const QString number = QString::number(port);
+    if (error == WebServer::kUnusablePassword) return UiText(registry, "WWWStartFailedPassword");
     if (error == EADDRINUSE) return UiText(registry, "WWWStartFailedInUse").arg(number);
     if (error == EACCES || error == EPERM) return UiText(registry, "WWWStartFailedPrivileges").arg(number);
     return UiText(registry, "WWWStartFailedOther").arg(number, QString::fromLocal8Bit(std::strerror(error)));

@@ -12,12 +12,6 @@ namespace {
 
 bool IsBlank(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-// The name up to its query, compared with one of the added names.
-bool NameIs(const char* name, const char* wanted) {
-    const std::size_t length = std::strcspn(name, "?");
-    return length == std::strlen(wanted) && std::memcmp(name, wanted, length) == 0;
-}
-
 }  // namespace
 
 bool HttpRequest::ParseRequestLine(const char* line) {
@@ -26,7 +20,8 @@ bool HttpRequest::ParseRequestLine(const char* line) {
     const char* p = line + 3;
     while (*p != '\0' && IsBlank(*p)) ++p;
     const char* target = p;
-    while (*p != '\0' && !IsBlank(*p)) ++p;
+    // The query and the fragment never choose the answer.
+    while (*p != '\0' && !IsBlank(*p) && *p != '?' && *p != '#') ++p;
     const char* slash = nullptr;
     for (const char* q = target; q < p; ++q) {
         if (*q == '/') slash = q;
@@ -66,8 +61,8 @@ bool HttpRequest::Read(int fd) {
 
 HttpRequest::Resource HttpRequest::Route() const {
     if (name_[0] == '\0' || std::strcmp(name_, "index.htm") == 0) return Resource::kPage;
-    if (NameIs(name_, "stream.mjpg")) return Resource::kStream;
-    if (NameIs(name_, "live.htm")) return Resource::kLivePage;
-    if (NameIs(name_, "status.json")) return Resource::kStatus;
+    if (std::strcmp(name_, "stream.mjpg") == 0) return Resource::kStream;
+    if (std::strcmp(name_, "live.htm") == 0) return Resource::kLivePage;
+    if (std::strcmp(name_, "status.json") == 0) return Resource::kStatus;
     return Resource::kPicture;
 }

@@ -66,7 +66,7 @@ int OpenListener(int32_t port, const char* address, const char** failedStep) {
     if (bind(listener, reinterpret_cast<sockaddr*>(&local), localLength) != 0) {
         return FailOpen(listener, "bind", failedStep);
     }
-    if (listen(listener, 10) != 0) return FailOpen(listener, "listen", failedStep);
+    if (listen(listener, SOMAXCONN) != 0) return FailOpen(listener, "listen", failedStep);
     return listener;
 }
 

@@ -9,7 +9,7 @@
 constexpr int kNoSocket = -1;
 
 // An IPv4 stream socket bound to every local address on port, listening with
-// a backlog of 10 (SO_REUSEADDR on). kNoSocket on failure, with errno set and
+// the system's largest backlog (SO_REUSEADDR on). kNoSocket on failure, with errno set and
 // *failedStep (when given) naming the call that failed.
 int OpenListener(int32_t port, const char** failedStep = nullptr);
 // The same on one local address: empty is every IPv4 address, an IPv4 or

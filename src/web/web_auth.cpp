@@ -41,19 +41,21 @@ int DecodeBase64(const char* in, std::size_t length, char* out, std::size_t size
     return static_cast<int>(produced);
 }
 
-// IPv4 addresses are keyed as their IPv6-mapped form, so both listeners agree.
-void AddressKey(const sockaddr_storage& peer, uint8_t key[16]) {
+}  // namespace
+
+bool WebAuth::AddressKey(const sockaddr_storage& peer, uint8_t key[16]) {
+    // IPv4 addresses are keyed as their IPv6-mapped form, so both listeners agree.
     std::memset(key, 0, 16);
     if (peer.ss_family == AF_INET6) {
         std::memcpy(key, &reinterpret_cast<const sockaddr_in6&>(peer).sin6_addr, 16);
-    } else if (peer.ss_family == AF_INET) {
-        key[10] = 0xff;
-        key[11] = 0xff;
-        std::memcpy(key + 12, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, 4);
+        return true;
     }
+    if (peer.ss_family != AF_INET) return false;
+    key[10] = 0xff;
+    key[11] = 0xff;
+    std::memcpy(key + 12, &reinterpret_cast<const sockaddr_in&>(peer).sin_addr, 4);
+    return true;
 }
-
-}  // namespace
 
 std::string WebAuth::HashPassword(const char* password) {
     char setting[CRYPT_GENSALT_OUTPUT_SIZE];
@@ -64,6 +66,19 @@ std::string WebAuth::HashPassword(const char* password) {
     return hash;
 }
 
+bool WebAuth::HashUsable(const char* hash) {
+    const std::size_t length = hash ? std::strlen(hash) : 0;
+    if (length == 0 || length >= kFieldSize) return false;
+    auto data = std::make_unique<crypt_data>();
+    // A whole hash hashes any password to one of its own length and setting;
+    // a bare salt gives a longer one, an unknown method or junk none at all.
+    const char* computed = crypt_r("", hash, data.get());
+    if (!computed || computed[0] == '*' || std::strlen(computed) != length) return false;
+    const char* settingEnd = std::strrchr(hash, '$');
+    const std::size_t setting = settingEnd ? static_cast<std::size_t>(settingEnd - hash) : 2;
+    return std::memcmp(computed, hash, std::min(setting, length)) == 0;
+}
+
 bool WebAuth::ParseBasic(const char* value, char* user, char* password) {
     user[0] = '\0';
     password[0] = '\0';
@@ -72,7 +87,7 @@ bool WebAuth::ParseBasic(const char* value, char* user, char* password) {
     while (*token == ' ' || *token == '\t') ++token;
     std::size_t length = std::strlen(token);
     while (length > 0 && (token[length - 1] == ' ' || token[length - 1] == '\t')) --length;
-    char decoded[kFieldSize];
+    char decoded[2 * kFieldSize];
     const int bytes = DecodeBase64(token, length, decoded, sizeof decoded - 1);
     if (bytes < 0) return false;
     decoded[bytes] = '\0';
@@ -80,6 +95,7 @@ bool WebAuth::ParseBasic(const char* value, char* user, char* password) {
     const char* colon = std::strchr(decoded, ':');
     if (!colon) return false;
     const std::size_t userLength = static_cast<std::size_t>(colon - decoded);
+    if (userLength >= kFieldSize || std::strlen(colon + 1) >= kFieldSize) return false;
     std::memcpy(user, decoded, userLength);
     user[userLength] = '\0';
     std::strcpy(password, colon + 1);
@@ -100,15 +116,24 @@ bool WebAuth::ConstantTimeEquals(const char* a, std::size_t aLength, const char*
 void WebAuth::SetCredentials(const char* user, const char* passwordHash) {
     std::lock_guard guard(mutex_);
     std::snprintf(user_, sizeof user_, "%s", user ? user : "");
-    std::snprintf(hash_, sizeof hash_, "%s", passwordHash ? passwordHash : "");
-    std::memset(accepted_, 0, sizeof accepted_);
-    acceptedLength_ = 0;
+    const char* hash = passwordHash ? passwordHash : "";
+    std::snprintf(hash_, sizeof hash_, "%s", hash);
+    enabled_ = user_[0] != '\0' || hash_[0] != '\0';
+    // A hash cut to fit is unusable too.
+    usable_ = !enabled_ || (std::strlen(hash) < kFieldSize && HashUsable(hash_));
+    for (Accepted& accepted : accepted_) accepted = Accepted{};
+    nextAccepted_ = 0;
     ++generation_;
 }
 
 bool WebAuth::Enabled() const {
     std::lock_guard guard(mutex_);
-    return hash_[0] != '\0';
+    return enabled_;
+}
+
+bool WebAuth::Usable() const {
+    std::lock_guard guard(mutex_);
+    return usable_;
 }
 
 bool WebAuth::CheckPassword(const char* password, const char* hash) const {
@@ -120,17 +145,40 @@ bool WebAuth::CheckPassword(const char* password, const char* hash) const {
 
 bool WebAuth::Cached(const char* authorization, std::size_t length) {
     std::lock_guard guard(mutex_);
-    return hash_[0] == '\0' ||
-           (acceptedLength_ > 0 && ConstantTimeEquals(authorization, length, accepted_, acceptedLength_));
+    if (!enabled_) return true;
+    // Every entry is compared, so the time taken tells nothing about which matched.
+    bool found = false;
+    for (const Accepted& accepted : accepted_) {
+        found |= accepted.length > 0 &&
+                 ConstantTimeEquals(authorization, length, accepted.value, accepted.length);
+    }
+    return found;
 }
 
-bool WebAuth::Accepts(const char* authorization) {
+bool WebAuth::TakeCheck(Clock::time_point now) {
+    Clock::time_point& oldest = checks_[nextCheck_];
+    if (oldest != Clock::time_point{} && now - oldest < std::chrono::seconds(1)) return false;
+    oldest = now;
+    nextCheck_ = (nextCheck_ + 1) % kChecksPerSecond;
+    return true;
+}
+
+WebAuth::Verdict WebAuth::Check(const char* authorization, Clock::time_point now) {
     const std::size_t length = std::strlen(authorization);
-    if (Cached(authorization, length)) return true;
+    if (Cached(authorization, length)) return Verdict::kAccepted;
+    char givenUser[kFieldSize];
+    char givenPassword[kFieldSize];
+    if (!ParseBasic(authorization, givenUser, givenPassword)) return Verdict::kRefused;
+    {
+        std::lock_guard guard(mutex_);
+        if (!usable_) return Verdict::kRefused;
+        // Wrong guesses from many addresses together cost at most this many hashes a second.
+        if (!TakeCheck(now)) return Verdict::kOverBudget;
+    }
     // One password hash at a time: each takes megabytes, and a crowd of wrong
     // guesses must not take them all at once.
     std::lock_guard checking(checkMutex_);
-    if (Cached(authorization, length)) return true;
+    if (Cached(authorization, length)) return Verdict::kAccepted;
     char user[kFieldSize];
     char hash[kFieldSize];
     uint64_t generation = 0;
@@ -140,19 +188,18 @@ bool WebAuth::Accepts(const char* authorization) {
         std::memcpy(hash, hash_, sizeof hash);
         generation = generation_;
     }
-    char givenUser[kFieldSize];
-    char givenPassword[kFieldSize];
-    if (!ParseBasic(authorization, givenUser, givenPassword)) return false;
     // The password is hashed even for a wrong user, so the time taken does not tell which was wrong.
     const bool userMatches = ConstantTimeEquals(givenUser, std::strlen(givenUser), user, std::strlen(user));
     const bool passwordMatches = CheckPassword(givenPassword, hash);
-    if (!userMatches || !passwordMatches) return false;
+    if (!userMatches || !passwordMatches) return Verdict::kRefused;
     std::lock_guard guard(mutex_);
-    if (generation == generation_ && length < sizeof accepted_) {
-        std::memcpy(accepted_, authorization, length + 1);
-        acceptedLength_ = length;
+    if (generation == generation_ && length < kAuthorizationSize) {
+        Accepted& accepted = accepted_[nextAccepted_];
+        std::memcpy(accepted.value, authorization, length + 1);
+        accepted.length = length;
+        nextAccepted_ = (nextAccepted_ + 1) % kCachedCredentials;
     }
-    return true;
+    return Verdict::kAccepted;
 }
 
 WebAuth::Address* WebAuth::FindAddress(const uint8_t key[16]) {
@@ -162,22 +209,26 @@ WebAuth::Address* WebAuth::FindAddress(const uint8_t key[16]) {
     return nullptr;
 }
 
-WebAuth::Address& WebAuth::TakeAddress(const uint8_t key[16], Clock::time_point now) {
-    if (Address* known = FindAddress(key)) return *known;
-    // A full table gives up the address not heard from for the longest time.
-    Address* oldest = &addresses_[0];
+WebAuth::Address* WebAuth::TakeAddress(const uint8_t key[16], Clock::time_point now) {
+    if (Address* known = FindAddress(key)) return known;
+    // A full table gives up the address not heard from for the longest time,
+    // but never one still locked out; when all are, the newcomer goes
+    // uncounted (the check budget still holds it back).
+    Address* oldest = nullptr;
     for (Address& address : addresses_) {
         if (!address.used) {
             oldest = &address;
             break;
         }
-        if (address.lastSeen < oldest->lastSeen) oldest = &address;
+        if (now < address.blockedUntil) continue;
+        if (!oldest || address.lastSeen < oldest->lastSeen) oldest = &address;
     }
+    if (!oldest) return nullptr;
     *oldest = Address{};
     std::memcpy(oldest->key, key, 16);
     oldest->used = true;
     oldest->lastSeen = now;
-    return *oldest;
+    return oldest;
 }
 
 bool WebAuth::Blocked(const sockaddr_storage& peer, Clock::time_point now) {
@@ -192,13 +243,14 @@ void WebAuth::RecordFailure(const sockaddr_storage& peer, Clock::time_point now)
     uint8_t key[16];
     AddressKey(peer, key);
     std::lock_guard guard(mutex_);
-    Address& address = TakeAddress(key, now);
-    address.lastSeen = now;
-    ++address.failures;
-    if (address.failures < kFreeFailures) return;
-    const int doublings = std::min(address.failures - kFreeFailures, 6);
+    Address* address = TakeAddress(key, now);
+    if (!address) return;
+    address->lastSeen = now;
+    ++address->failures;
+    if (address->failures < kFreeFailures) return;
+    const int doublings = std::min(address->failures - kFreeFailures, 6);
     const int blockMs = std::min(kFirstBlockMs << doublings, kLongestBlockMs);
-    address.blockedUntil = now + std::chrono::milliseconds(blockMs);
+    address->blockedUntil = now + std::chrono::milliseconds(blockMs);
 }
 
 void WebAuth::RecordSuccess(const sockaddr_storage& peer) {

@@ -1,6 +1,7 @@
 #include "web/web_server.h"
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -35,6 +36,8 @@ constexpr int kFinishWaitMs = 2000;
 constexpr int kAcceptWaitMs = 5000;
 // How long a connection thread waits for the next connection before it ends.
 constexpr int kIdleWorkerMs = 2000;
+// How often the accept thread looks for connections past their deadline.
+constexpr int kDeadlineCheckMs = 250;
 
 // Accept failures caused by one client, not by the listener itself.
 bool IsConnectionError(int error) {
@@ -100,6 +103,12 @@ bool WebServer::Start() {
     startError_ = 0;
     if (stored == port_ && Running()) return true;
     if (listenSocket_.load(std::memory_order_acquire) >= 0 || acceptThread_) Stop();
+    // A password nobody can give would let nobody in (or, empty, everybody).
+    if (!auth_.Usable()) {
+        startError_ = kUnusablePassword;
+        std::fprintf(stderr, "web: the stored password cannot be used; set it again\n");
+        return false;
+    }
 
     const char* step = "socket";
     const int listener = OpenListener(port_, bindAddress_.c_str(), &step);
@@ -203,7 +212,7 @@ bool WebServer::ApplyOptions(const char* portFieldText, int32_t startAfterLaunch
 
 WebServer::Access WebServer::CurrentAccess() {
     return {registry_.GetString(kUserKey), !registry_.GetString(kHashKey).empty(),
-            registry_.GetString(kBindKey)};
+            registry_.GetString(kBindKey), auth_.Usable()};
 }
 
 bool WebServer::ApplyAccess(const char* user, const char* password, const char* bindAddress, bool* changed) {
@@ -219,6 +228,10 @@ bool WebServer::ApplyAccess(const char* user, const char* password, const char* 
             if (changed) *changed = false;
             return false;
         }
+    } else if (!WebAuth::HashUsable(hash.c_str())) {
+        std::fprintf(stderr, "web: a user needs a password; the access settings were not changed\n");
+        if (changed) *changed = false;
+        return false;
     }
     const bool accessChanged =
         newUser != registry_.GetString(kUserKey) || hash != registry_.GetString(kHashKey);
@@ -259,6 +272,10 @@ void WebServer::ConnectionEntry(ThreadStart* start) {
 
 void WebServer::AcceptLoop(int listener) {
     for (;;) {
+        // Slow clients are ended here, whatever they do; the listener itself never waits long.
+        EndLateConnections();
+        pollfd waiting{listener, POLLIN, 0};
+        if (poll(&waiting, 1, kDeadlineCheckMs) == 0) continue;
         sockaddr_storage peer{};
         socklen_t peerLength = sizeof peer;
         int connection = accept4(listener, reinterpret_cast<sockaddr*>(&peer), &peerLength, SOCK_CLOEXEC);
@@ -268,7 +285,7 @@ void WebServer::AcceptLoop(int listener) {
             break;
         }
         PrepareConnection(connection);
-        const int slot = TakeSlot(connection);
+        const int slot = TakeSlot(connection, peer);
         if (slot < 0) {
             CloseSocket(connection);
             continue;
@@ -321,17 +338,49 @@ void WebServer::PrepareConnection(int fd) const {
     SetSocketTimeouts(fd, receiveTimeoutMs_.load(std::memory_order_relaxed));
 }
 
-int WebServer::TakeSlot(int fd) {
+int WebServer::TakeSlot(int fd, const sockaddr_storage& peer) {
+    uint8_t key[16];
+    const bool keyed = WebAuth::AddressKey(peer, key);
+    const int timeoutMs = receiveTimeoutMs_.load(std::memory_order_relaxed);
     std::lock_guard guard(slotLock_);
+    int free = -1;
+    int fromPeer = 0;
     for (int i = 0; i < kSlotCount; ++i) {
-        if (!slots_[i].inUse) {
-            slots_[i].inUse = true;
-            slots_[i].socket = fd;
-            ++slotsInUse_;
-            return i;
+        const Slot& slot = slots_[i];
+        if (!slot.inUse) {
+            if (free < 0) free = i;
+        } else if (keyed && slot.keyed && std::memcmp(slot.key, key, sizeof key) == 0) {
+            ++fromPeer;
         }
     }
-    return -1;
+    // No address takes the server from the others.
+    if (free < 0 || fromPeer >= kSlotsPerAddress) return -1;
+    Slot& slot = slots_[free];
+    slot.inUse = true;
+    slot.socket = fd;
+    slot.keyed = keyed;
+    std::memcpy(slot.key, key, sizeof key);
+    // The whole request head is due within the receive timeout of the connection.
+    slot.deadlineMs = timeoutMs > 0 ? PictureBoard::NowMs() + timeoutMs : 0;
+    ++slotsInUse_;
+    return free;
+}
+
+void WebServer::SetDeadline(int fd, int64_t deadlineMs) {
+    std::lock_guard guard(slotLock_);
+    for (Slot& slot : slots_) {
+        if (slot.inUse && slot.socket == fd) slot.deadlineMs = deadlineMs;
+    }
+}
+
+void WebServer::EndLateConnections() {
+    const int64_t now = PictureBoard::NowMs();
+    std::lock_guard guard(slotLock_);
+    for (Slot& slot : slots_) {
+        if (!slot.inUse || slot.deadlineMs == 0 || now < slot.deadlineMs) continue;
+        shutdown(slot.socket, SHUT_RDWR);
+        slot.deadlineMs = 0;
+    }
 }
 
 void WebServer::ReleaseSlot(int slot) {
@@ -361,7 +410,10 @@ void WebServer::ServeSlot(int slot, uint8_t* picture) {
 void WebServer::HandleConnection(int fd) {
     if (fd < 0) return;
     PrepareConnection(fd);
-    const int slot = TakeSlot(fd);
+    sockaddr_storage peer{};
+    socklen_t peerLength = sizeof peer;
+    if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerLength) != 0) peer.ss_family = AF_UNSPEC;
+    const int slot = TakeSlot(fd, peer);
     if (slot < 0) {
         CloseSocket(fd);
         return;
@@ -382,7 +434,18 @@ bool WebServer::HandleRequest(int fd, uint8_t* picture) {
 bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     HttpRequest request;
     if (!request.Read(fd)) return false;
-    if (!Admit(peer, request.Authorization())) return SendText(fd, http_response::kUnauthorized) >= 0;
+    // A response is due within three receive timeouts; a stream has its own rule per part.
+    const int timeoutMs = receiveTimeoutMs_.load(std::memory_order_relaxed);
+    SetDeadline(fd, timeoutMs > 0 ? PictureBoard::NowMs() + 3 * int64_t{timeoutMs} : 0);
+    switch (Admit(peer, request.Authorization())) {
+        case Admission::kAnswer:
+            if (request.Route() == HttpRequest::Resource::kStream) SetDeadline(fd, 0);
+            break;
+        case Admission::kRefuse:
+            return SendText(fd, http_response::kUnauthorized) >= 0;
+        case Admission::kSilence:
+            return false;
+    }
     switch (request.Route()) {
         case HttpRequest::Resource::kPage:
             return SendText(fd, http_response::kPage) >= 0;
@@ -404,15 +467,17 @@ bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     return SendPicture(fd, picture);
 }
 
-bool WebServer::Admit(const sockaddr_storage& peer, const char* authorization) {
-    if (!auth_.Enabled()) return true;
-    if (auth_.Accepts(authorization)) {
+WebServer::Admission WebServer::Admit(const sockaddr_storage& peer, const char* authorization) {
+    if (!auth_.Enabled()) return Admission::kAnswer;
+    const WebAuth::Verdict verdict = auth_.Check(authorization);
+    if (verdict == WebAuth::Verdict::kAccepted) {
         auth_.RecordSuccess(peer);
-        return true;
+        return Admission::kAnswer;
     }
     // A first request without credentials is how every browser asks for them.
     if (authorization[0] != '\0') auth_.RecordFailure(peer);
-    return false;
+    // Past the second's budget of checks a guess is not even answered.
+    return verdict == WebAuth::Verdict::kOverBudget ? Admission::kSilence : Admission::kRefuse;
 }
 
 bool WebServer::SendStatus(int fd) {

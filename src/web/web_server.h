@@ -26,11 +26,12 @@ class Registry;
 class WebServer {
 public:
     static constexpr int kSlotCount = 100;
+    // Connections one address may hold at once, streams included.
+    static constexpr int kSlotsPerAddress = 16;
     static constexpr int32_t kDefaultPort = 8080;
     static constexpr int32_t kMinPort = 80;
     static constexpr int32_t kMaxPort = 65000;
     static constexpr int kDefaultReceiveTimeoutMs = 10000;
-    static constexpr int kRequestLineSize = 254;
     // Longest wait of a picture request for the next picture when the
     // published one is older than the camera's frame interval.
     static constexpr int kFreshPictureWaitMs = 250;
@@ -44,7 +45,10 @@ public:
     // Listens on Port(); true when running afterwards. A port that cannot be
     // opened leaves the server stopped and prints one "web: ..." line on stderr.
     bool Start();
-    // errno of the last Start that failed (EADDRINUSE, EACCES, ...), 0 after one that succeeded.
+    // A Start refused because the stored password hash is empty or unusable.
+    static constexpr int kUnusablePassword = -1;
+    // errno of the last Start that failed (EADDRINUSE, EACCES, ...) or
+    // kUnusablePassword, 0 after one that succeeded.
     int StartError() const { return startError_; }
     // Ends listening and shuts every open connection down.
     void Stop();
@@ -71,7 +75,9 @@ public:
     int32_t Port() const { return port_; }
     int32_t StartAfterLaunch() const { return startAfterLaunch_; }
     // Longest wait for a connection's next bytes, either way (default 10 s);
-    // applies to connections accepted afterwards; 0 or less means none.
+    // applies to connections accepted afterwards; 0 or less means none. The
+    // whole request head must arrive within it from the connection, and a
+    // response other than a stream be sent within three times it.
     void SetReceiveTimeoutMs(int timeoutMs);
 
     // Options dialog support (no UI here). The values the dialog opens with.
@@ -93,6 +99,8 @@ public:
         std::string user;
         bool hasPassword;
         std::string bindAddress;
+        // False when a user is set whose stored hash no password can match.
+        bool passwordUsable;
     };
     Access CurrentAccess();
     const std::string& BindAddress() const { return bindAddress_; }
@@ -100,7 +108,8 @@ public:
     // password off; an empty password keeps the stored hash, another is
     // hashed and only its hash stored. A changed bind address moves a running
     // server to it. Saves the settings file only when something changed.
-    // False when a password could not be hashed (nothing is stored then).
+    // False when a password could not be hashed, or a user would be left
+    // without a usable password (nothing is stored then).
     bool ApplyAccess(const char* user, const char* password, const char* bindAddress,
                      bool* changed = nullptr);
     // The address of "live.htm" for a browser on this machine.
@@ -110,6 +119,11 @@ private:
     struct Slot {
         bool inUse = false;
         int socket = -1;
+        // The peer's address (keyed) for the per-address limit.
+        bool keyed = false;
+        uint8_t key[16] = {};
+        // Steady ms by which the request must be read or answered; 0: none.
+        int64_t deadlineMs = 0;
     };
 
     static void AcceptEntry(ThreadStart* start);
@@ -120,8 +134,13 @@ private:
     // A connection thread: serves its first slot, then the slots handed to it
     // while it waits idle, and ends after a quiet spell.
     void ConnectionLoop(int slot);
-    // Under the slot lock: the lowest free slot now holds fd; -1 when full.
-    int TakeSlot(int fd);
+    // Under the slot lock: the lowest free slot now holds fd; -1 when all
+    // are in use or peer's address holds kSlotsPerAddress already.
+    int TakeSlot(int fd, const sockaddr_storage& peer);
+    // Sets when fd's request must be done (0: never, for a stream).
+    void SetDeadline(int fd, int64_t deadlineMs);
+    // Shuts the connections past their deadline down; their threads then end them.
+    void EndLateConnections();
     // Closes the slot's socket and frees the slot, under the slot lock.
     void ReleaseSlot(int slot);
     // Answers the request on the slot's socket, then closes and frees it.
@@ -133,8 +152,10 @@ private:
     bool SendStatus(int fd);
     // Serves one request that passed the address check.
     bool Answer(int fd, const sockaddr_storage& peer, uint8_t* picture);
-    // True when the request may be answered; counts wrong credentials.
-    bool Admit(const sockaddr_storage& peer, const char* authorization);
+    // Whether the request is answered, refused or left without an answer;
+    // counts wrong credentials.
+    enum class Admission { kAnswer, kRefuse, kSilence };
+    Admission Admit(const sockaddr_storage& peer, const char* authorization);
     void LoadAccess();
 
     Registry& registry_;

@@ -122,12 +122,21 @@ TEST_F(SettingsFileTest, OnlyTheOwnerMayReadAFileHoldingAPasswordHash) {
     EXPECT_EQ(mode(), fs::perms(0644));
 }
 
-TEST_F(SettingsFileTest, LongLinesAreReadInPieces) {
-    WriteFile(Ini(), "Long " + std::string(600, 'v') + "\nAfter 1\n");
+TEST_F(SettingsFileTest, ALongLineIsSkippedWholeWithALineAndRunTimeNamesAreNotTheFiles) {
+    // The rest of the long line would read as "WWWPortListener 1" on its own.
+    const std::string longLine = "OnFileClosed " + std::string(498, 'v') + "WWWPortListener 1";
+    const std::string fits = "Fits " + std::string(505, 'f');
+    WriteFile(Ini(), longLine + "\nAfter 1\n" + fits + "\n_FileParams /tmp/elsewhere.ini\n_Own 1\n");
+    testing::internal::CaptureStderr();
     SettingsFile settings;
-    EXPECT_EQ(settings.GetString("Long"), std::string(255, 'v'));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "settings: the line of \"OnFileClosed\" is longer than 510 characters; skipped\n");
+    EXPECT_FALSE(settings.Contains("OnFileClosed"));
+    EXPECT_FALSE(settings.Contains("WWWPortListener"));
     EXPECT_EQ(settings.GetString("After"), "1");
-    EXPECT_FALSE(settings.Contains(std::string(95, 'v').c_str()));
+    EXPECT_EQ(settings.GetString("Fits"), std::string(255, 'f'));
+    EXPECT_EQ(settings.GetString("_FileParams"), Ini().string());
+    EXPECT_FALSE(settings.Contains("_Own"));
 }
 
 TEST_F(SettingsFileTest, AFailedSaveKeepsThePreviousFile) {

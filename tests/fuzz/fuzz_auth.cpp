@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-    // One header line as the reader hands it over: no LF, no zero byte, at most 252 characters.
+    // One header line as the reader hands it over: no LF, no zero byte, at most kLineSize - 2 characters.
     std::string line(reinterpret_cast<const char*>(data),
                      std::min<std::size_t>(size, HttpRequest::kLineSize - 2));
     for (char& c : line) {
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         char password[WebAuth::kFieldSize];
         const bool parsed = WebAuth::ParseBasic(candidate, user, password);
         if (parsed) {
-            Check(std::strlen(user) + 1 + std::strlen(password) < WebAuth::kFieldSize,
+            Check(std::strlen(user) < WebAuth::kFieldSize && std::strlen(password) < WebAuth::kFieldSize,
                   "credentials too long");
             Check(std::strchr(user, ':') == nullptr, "a user holding the separator");
         } else {

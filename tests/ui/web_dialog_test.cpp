@@ -5,10 +5,12 @@
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QMessageBox>
 #include <QTest>
 
 #include "menu_fixture.h"
 #include "ui/link_label.h"
+#include "ui/web_start_failure.h"
 
 using namespace menu_test;
 
@@ -191,4 +193,46 @@ TEST_F(WebDialogTest, UserPasswordAndAddressAreStoredAsAHashInAPrivateFile) {
     });
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(modules.settings->GetString("WWWPasswordHash"), hash);
+}
+
+TEST_F(WebDialogTest, AnUnusablePasswordIsShownAndAUserWithoutOneOrWithTooLongTextsIsRefused) {
+    const int port = FreePort();
+    modules.settings->SetInt("WWWPortListener", port);
+    modules.settings->SetText("WWWUser", "viewer");
+    modules.settings->SetText("WWWPasswordHash", "$y$");
+    modules.web = std::make_unique<WebServer>(modules.Settings());
+    EXPECT_FALSE(modules.web->Start());
+    const QString reason = "The web server cannot start: the stored password cannot be used; set it again.";
+    EXPECT_EQ(web_start_failure::Text(modules.Settings(), port, modules.web->StartError()), reason);
+
+    QStringList refusals;
+    auto okRefused = [&refusals](QDialog* d) {
+        WhenModal([&refusals](QDialog* box) {
+            refusals << qobject_cast<QMessageBox*>(box)->text();
+            box->done(0);
+        });
+        Click(d, "id1");
+        EXPECT_TRUE(d->isVisible()) << "the dialog stays open";
+    };
+    WhenModal([&](QDialog* d) {
+        auto* unusable = d->findChild<QLabel*>("wwwPasswordUnusable");
+        ASSERT_NE(unusable, nullptr);
+        EXPECT_EQ(unusable->text(), reason);
+        EXPECT_EQ(Edit(d, "wwwPassword")->placeholderText(), "");
+        okRefused(d);
+        Edit(d, "wwwPassword")->setText(QString(256, 'p'));
+        okRefused(d);
+        Edit(d, "wwwUser")->setText(QString(256, 'u'));
+        Edit(d, "wwwPassword")->setText(QString(254, 'p') + QChar(0x44f));  // 256 bytes in UTF-8
+        okRefused(d);
+        Edit(d, "wwwUser")->setText(QString(255, 'u'));
+        Edit(d, "wwwPassword")->setText(QString(253, 'p') + QChar(0x44f));
+        Click(d, "id1");
+    });
+    EXPECT_EQ(Run(), 1);
+    const QString tooLong = "The user name and the password may hold at most 255 bytes each.";
+    EXPECT_EQ(refusals, (QStringList{"A user needs a password. Type one, or clear the user to let everybody look.",
+                                     tooLong, tooLong}));
+    EXPECT_TRUE(modules.web->Start());
+    EXPECT_EQ(modules.settings->GetString("WWWUser"), std::string(255, 'u'));
 }

@@ -24,13 +24,17 @@ std::string Picture(const std::vector<uint8_t>& jpeg) {
 TEST_F(WebServerTest, RoutesByTheNameAfterTheLastSlash) {
     const std::vector<uint8_t> jpeg = QuarterJpeg(64, 48);
     Publish(jpeg, 64, 48);
-    for (const char* target : {"/", "/index.htm", "/a/b/", "/a/index.htm"}) {
+    for (const char* target : {"/", "/index.htm", "/a/b/", "/a/index.htm", "/?x=1", "/index.htm#top"}) {
         EXPECT_EQ(Exchange(port, Get(target)).bytes, kPageResponse) << target;
     }
     for (const char* target : {"/INDEX.HTM", "/wwwcam.jpg", "/a/b/wwwcam.jpg", "/wwwcam.jpg?x=1", "/other.png",
-                               "/index.html", "/?x=1"}) {
+                               "/index.html", "/wwwcam.jpg?a=/index.htm", "/status.json.jpg",
+                               "/x?/status.json", "/x#/stream.mjpg"}) {
         EXPECT_EQ(Exchange(port, Get(target)).bytes, Picture(jpeg)) << target;
     }
+    // The query never chooses the answer: this is the status, not the stream.
+    const std::string status = Exchange(port, Get("/status.json?a=/stream.mjpg")).bytes;
+    EXPECT_NE(status.find("Content-Type: application/json\r\n"), std::string::npos) << status;
     // CR is dropped wherever it stands; only GET is answered, whatever the version.
     EXPECT_EQ(Exchange(port, "GET /ind\rex.htm\r\n\r\n").bytes, kPageResponse);
     EXPECT_EQ(Exchange(port, "GET\t/wwwcam.jpg\n\n").bytes, Picture(jpeg));
@@ -46,13 +50,13 @@ TEST_F(WebServerTest, IgnoresWhatIsNotAGetOfAPath) {
     }
 }
 
-TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo252Characters) {
+TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo1022Characters) {
     const std::string prefix = "GET /wwwcam.jpg?";
     auto requestLine = [&](std::size_t length) { return prefix + std::string(length - prefix.size(), 'a'); };
-    EXPECT_EQ(Exchange(port, requestLine(252) + "\r\n\r\n").bytes, PictureHead(0));
+    EXPECT_EQ(Exchange(port, requestLine(1022) + "\r\n\r\n").bytes, PictureHead(0));
     EXPECT_EQ(Exchange(port, "GET /abcde\r\n\r\n").bytes, PictureHead(0));
 
-    const Reply tooLong = Exchange(port, requestLine(253) + "\r\n\r\n");
+    const Reply tooLong = Exchange(port, requestLine(1023) + "\r\n\r\n");
     EXPECT_TRUE(tooLong.closed);
     EXPECT_EQ(tooLong.bytes, "");
     const Reply tooShort = Exchange(port, "GET /abcd\r\n\r\n");
@@ -61,8 +65,8 @@ TEST_F(WebServerTest, RequestAndHeaderLinesAreLimitedTo252Characters) {
 
     const std::string header = "X-Pad: ";
     auto headerLine = [&](std::size_t length) { return header + std::string(length - header.size(), 'b'); };
-    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(252) + "\r\n\r\n").bytes, kPageResponse);
-    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(253) + "\r\n\r\n").bytes, "");
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(1022) + "\r\n\r\n").bytes, kPageResponse);
+    EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n" + headerLine(1023) + "\r\n\r\n").bytes, "");
 }
 
 TEST_F(WebServerTest, AnswersOnlyAfterTheEmptyLine) {
@@ -142,7 +146,9 @@ TEST_F(WebServerTest, HundredHeldConnectionsShutOutTheNextUntilOneEnds) {
     server->SetReceiveTimeoutMs(120000);
     std::vector<int> held;
     for (int i = 0; i < WebServer::kSlotCount; ++i) {
-        const int fd = ConnectTo(port);
+        // Ten from each address, below the limit of one address.
+        const std::string source = "127.0.5." + std::to_string(1 + i / 10);
+        const int fd = ConnectFrom(source.c_str(), port);
         ASSERT_GE(fd, 0) << i;
         ASSERT_TRUE(SendRaw(fd, "GET / HTTP/1.1\r\n"));
         held.push_back(fd);
@@ -168,6 +174,51 @@ TEST_F(WebServerTest, HundredHeldConnectionsShutOutTheNextUntilOneEnds) {
         EXPECT_EQ(ReadUntilClosed(fd, 60000).bytes, kPageResponse);
         close(fd);
     }
+}
+
+TEST_F(WebServerTest, OneAddressHoldsAtMost16ConnectionsAndEachHasTenSecondsForItsWholeHead) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    std::vector<int> slow;
+    for (int i = 0; i < 100; ++i) {
+        const int fd = ConnectFrom("127.0.0.1", port);
+        ASSERT_GE(fd, 0) << i;
+        SendRaw(fd, "GET / HTTP/1.1\r\n");
+        slow.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    std::vector<int> held;
+    for (const int fd : slow) {
+        if (ReadUntilClosed(fd, 20).closed)
+            close(fd);
+        else
+            held.push_back(fd);
+    }
+    EXPECT_EQ(held.size(), static_cast<std::size_t>(WebServer::kSlotsPerAddress)) << "the rest closed at once";
+    const Reply refused = Exchange(port, Get("/"), 5000);
+    EXPECT_TRUE(refused.closed);
+    EXPECT_EQ(refused.bytes, "");
+    const auto asked = Clock::now();
+    const int other = ConnectFrom("127.0.0.2", port);
+    ASSERT_GE(other, 0);
+    SendRaw(other, Get("/"));
+    EXPECT_EQ(ReadUntilClosed(other, 5000).bytes, kPageResponse);
+    EXPECT_LT(Clock::now() - asked, std::chrono::seconds(1)) << "another address is served at once";
+    close(other);
+
+    // A header line every two seconds keeps each read short, but not the head.
+    while (Clock::now() - start < std::chrono::seconds(11)) {
+        for (const int fd : held) SendRaw(fd, "X-Pad: a\r\n");
+        std::this_thread::sleep_for(std::chrono::seconds(2) - (Clock::now() - start) % std::chrono::seconds(2));
+    }
+    for (const int fd : held) {
+        const Reply ended = ReadUntilClosed(fd, 2000);
+        EXPECT_TRUE(ended.closed);
+        EXPECT_EQ(ended.bytes, "");
+        close(fd);
+    }
+    EXPECT_LT(Clock::now() - start, std::chrono::seconds(14));
+    EXPECT_EQ(Exchange(port, Get("/")).bytes, kPageResponse) << "127.0.0.1 is served again";
 }
 
 TEST_F(WebServerTest, StopEndsOpenConnectionsAndTheSamePortOpensAgainAtOnce) {

@@ -94,8 +94,8 @@ std::vector<uint8_t> Filled(std::size_t bytes, int seed) {
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 // Opens a stream and reads its head; -1 when that failed.
-int OpenStream(int port, int receiveBufferBytes = 0) {
-    const int fd = ConnectTo(port, receiveBufferBytes);
+int OpenStream(int port, int receiveBufferBytes = 0, const char* source = nullptr) {
+    const int fd = source ? ConnectFrom(source, port) : ConnectTo(port, receiveBufferBytes);
     if (fd < 0) return -1;
     if (!SendRaw(fd, Get("/stream.mjpg"))) {
         close(fd);
@@ -214,9 +214,18 @@ TEST_F(WebServerTest, AViewerThatCannotTakeAPartInTimeIsDroppedWhileOthersGoOn) 
 TEST_F(WebServerTest, StreamsHoldSlotsAndStopEndsThem) {
     Publish(QuarterJpeg(64, 48), 64, 48);
     std::vector<int> streams;
-    for (int i = 0; i < WebServer::kSlotCount; ++i) {
-        const int fd = OpenStream(port);
+    // 200 viewers from 20 addresses: the first 100 are served, the rest closed at once.
+    for (int i = 0; i < 2 * WebServer::kSlotCount; ++i) {
+        const std::string source = "127.0.6." + std::to_string(1 + i % 20);
+        const int fd = OpenStream(port, 0, source.c_str());
         ASSERT_GE(fd, 0);
+        if (i >= WebServer::kSlotCount) {
+            const Reply refused = ReadUntilClosed(fd, 2000);
+            EXPECT_TRUE(refused.closed) << i;
+            EXPECT_EQ(refused.bytes, "") << i;
+            close(fd);
+            continue;
+        }
         StreamReader reader(fd);
         ASSERT_TRUE(reader.ReadHead(20000)) << i;
         streams.push_back(fd);
