@@ -471,6 +471,10 @@ void MainWindow::ToggleVisibility() {
         hide();
         return;
     }
+    ShowAndRaise();
+}
+
+void MainWindow::ShowAndRaise() {
     showNormal();
     raise();
     activateWindow();

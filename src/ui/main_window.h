@@ -103,6 +103,8 @@ public:
 
     // Hides the window after ending open dialogs as cancelled, or shows it.
     void ToggleVisibility();
+    // Shows the window, raised and active, whether hidden or minimised.
+    void ShowAndRaise();
 
     // Modules, for the menu's neighbours and for tests; null once destroyed.
     SettingsFile* Settings() const { return settings_.get(); }
