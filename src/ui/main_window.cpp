@@ -35,6 +35,8 @@
 #include "ui/posted_message.h"
 #include "ui/state_pictures.h"
 #include "ui/status_line.h"
+#include "ui/window_desktop.h"
+#include "desktop/desktop_session.h"
 #include "video/date_stamp.h"
 #include "video/frame_exchange.h"
 #include "video/screen_picture.h"
@@ -140,6 +142,7 @@ void MainWindow::CreateModules() {
     resize(std::max(kFirstPictureSize.width(), menuBar()->sizeHint().width()),
            menuBar()->sizeHint().height() + kFirstPictureSize.height());
     FitMenuBar();
+    desktop_ = std::make_unique<WindowDesktop>(*this, registry);
     worker_->StartWorker();
     timerBusy_ = false;
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
@@ -149,6 +152,7 @@ void MainWindow::DestroyModules() {
     closed_ = true;
     if (timerId_) killTimer(timerId_);
     timerId_ = 0;
+    desktop_.reset();
     // Web server and worker stop before anything they use goes away.
     if (web_) web_->Stop();
     if (worker_) worker_->StopWorker();
@@ -412,6 +416,7 @@ void MainWindow::Tick() {
     TickRecording();
     UpdateStateIcon();
     if (statusLine_) statusLine_->Refresh(worker_ ? worker_->PhotoFailures() : 0);
+    if (desktop_) desktop_->Session().Tick();
     // Changes asked for off this thread (the photo counter) reach the file here, once per tick.
     if (settings_) settings_->SaveIfAsked();
     PublishWebStatus();

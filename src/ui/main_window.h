@@ -34,6 +34,7 @@ class StatusLine;
 class ShotWorker;
 class ShutterSound;
 class WebServer;
+class WindowDesktop;
 struct ShotData;
 
 // Copies a fetched picture into the block when the worker is free; marks it
@@ -117,6 +118,7 @@ public:
     MainMenu* Menu() const { return menu_.get(); }
     QWidget* PictureArea() const { return picture_; }
     StatusLine* Status() const { return statusLine_; }
+    WindowDesktop* Desktop() const { return desktop_.get(); }
 
     // Watchdog and icon state.
     int DeviceCheckCountdown() const { return deviceCheckCountdown_; }
@@ -191,6 +193,8 @@ private:
     std::unique_ptr<MainMenu> menu_;
     // Draws the areas the detector ignores while the motion view is chosen.
     std::unique_ptr<MaskEditor> maskEditor_;
+    // Tray icon, sleep inhibitor and the way back to a hidden window.
+    std::unique_ptr<WindowDesktop> desktop_;
 
     PictureView* picture_ = nullptr;
     StatusLine* statusLine_ = nullptr;

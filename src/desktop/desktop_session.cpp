@@ -1,0 +1,15 @@
+#include "desktop/desktop_session.h"
+
+#include "desktop/desktop_host.h"
+#include "desktop/sleep_inhibitor.h"
+
+DesktopSession::DesktopSession(DesktopHost& host, QObject* parent)
+    : QObject(parent), host_(host), inhibitor_(std::make_unique<SleepInhibitor>(host.Text("SleepReason"))) {}
+
+DesktopSession::~DesktopSession() = default;
+
+// Any activation mode but "off" watches: the detector is armed, or a timer
+// waits for its window, which a sleeping computer would miss.
+bool DesktopSession::Watching() const { return host_.ActivationMode() != 0 || host_.RecordingActive(); }
+
+void DesktopSession::Tick() { inhibitor_->SetWatching(Watching()); }
