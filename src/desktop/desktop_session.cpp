@@ -2,9 +2,12 @@
 
 #include "desktop/desktop_host.h"
 #include "desktop/sleep_inhibitor.h"
+#include "desktop/tray_icon.h"
 
-DesktopSession::DesktopSession(DesktopHost& host, QObject* parent)
-    : QObject(parent), host_(host), inhibitor_(std::make_unique<SleepInhibitor>(host.Text("SleepReason"))) {}
+DesktopSession::DesktopSession(DesktopHost& host, bool trayWanted, QObject* parent)
+    : QObject(parent), host_(host), inhibitor_(std::make_unique<SleepInhibitor>(host.Text("SleepReason"))) {
+    if (trayWanted) tray_ = std::make_unique<TrayIcon>(host);
+}
 
 DesktopSession::~DesktopSession() = default;
 
@@ -12,4 +15,7 @@ DesktopSession::~DesktopSession() = default;
 // waits for its window, which a sleeping computer would miss.
 bool DesktopSession::Watching() const { return host_.ActivationMode() != 0 || host_.RecordingActive(); }
 
-void DesktopSession::Tick() { inhibitor_->SetWatching(Watching()); }
+void DesktopSession::Tick() {
+    inhibitor_->SetWatching(Watching());
+    if (tray_) tray_->Tick();
+}

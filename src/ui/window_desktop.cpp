@@ -18,7 +18,7 @@ constexpr int kSayMs = 20000;
 }  // namespace
 
 WindowDesktop::WindowDesktop(MainWindow& window, Registry& registry)
-    : window_(window), registry_(registry), session_(std::make_unique<DesktopSession>(*this)) {}
+    : window_(window), registry_(registry), session_(std::make_unique<DesktopSession>(*this, registry.IntInRange("TrayIcon", 1, 0, 1) != 0)) {}
 
 WindowDesktop::~WindowDesktop() = default;
 

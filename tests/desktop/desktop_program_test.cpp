@@ -1,13 +1,17 @@
 // The built program in desktop sessions: a second start and --toggle reach
-// the running copy.
+// the running copy; the tray icon on a private session bus.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 #include <initializer_list>
 #include <string>
 
+#include "desktop/private_bus.h"
 #include "e2e/program_run.h"
 
 namespace fs = std::filesystem;
@@ -60,6 +64,98 @@ TEST(DesktopProgram, ASecondStartAndToggleReachTheRunningCopyOnX11) {
     EXPECT_TRUE(run.Running());
     EXPECT_EQ(run.Stop(SIGTERM), 0);
     EXPECT_FALSE(fs::exists(socket)) << "the socket goes with the program";
+}
+
+}  // namespace
+
+namespace {
+
+// The program on an X server and a private session bus of its own.
+class DesktopRun {
+public:
+    DesktopRun(const std::map<std::string, std::string>& settings) {
+        if (x_.Display().empty() || bus_.Address().empty()) return;
+        auto all = settings;
+        all["WWWPortListener"] = std::to_string(FreePort());
+        run_.WriteSettings(all);
+        run_.SetEnv("QT_QPA_PLATFORM", "xcb");
+        run_.SetEnv("DISPLAY", x_.Display());
+        run_.SetEnv("DBUS_SESSION_BUS_ADDRESS", bus_.Address());
+        started_ = run_.Start();
+    }
+    bool Started() const { return started_; }
+    bool Visible() const { return !x_.Run("xdotool search --onlyvisible --class vistrel 2>/dev/null").empty(); }
+    // gdbus call to the program's item (or menu) object.
+    std::string Item(const std::string& path, const std::string& method) const {
+        return bus_.Call("--dest '" + item_ + "' --object-path " + path + " --method " + method);
+    }
+    std::string ItemProperty(const char* name) const {
+        return Item("/StatusNotifierItem", std::string("org.freedesktop.DBus.Properties.Get org.kde.StatusNotifierItem ") + name);
+    }
+
+    Xvfb x_;
+    PrivateBus bus_;
+    ProgramRun run_;
+    std::string item_;
+
+private:
+    bool started_ = false;
+};
+
+TEST(DesktopProgram, TheTrayIconComesWithALateHostFollowsTheStateAndRunsTheMenu) {
+    if (!Installed("Xvfb") || !Installed("xdotool") || !Installed("gdbus")) GTEST_SKIP() << "needs Xvfb, xdotool, gdbus";
+    DesktopRun desktop({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "2"}, {"ModeActivation", "0"}});
+    ASSERT_TRUE(desktop.Started());
+    ASSERT_TRUE(WaitUntil([&] { return desktop.Visible(); }, 30000)) << "the window never showed";
+    // The tray host comes five seconds after the program.
+    usleep(5000000);
+    desktop.bus_.StartMock({"--template", VISTREL_SOURCE_DIR "/tests/desktop/status_notifier_watcher.py"}, false);
+    const std::string calls = "--dest org.kde.StatusNotifierWatcher --object-path /StatusNotifierWatcher "
+                              "--method org.freedesktop.DBus.Mock.GetCalls";
+    ASSERT_TRUE(WaitUntil([&] { return !desktop.bus_.Call(calls).empty(); }, 20000)) << "no tray host";
+    const auto hostUp = std::chrono::steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return desktop.bus_.Call(calls).find("RegisterStatusNotifierItem") != std::string::npos; },
+                          3000));
+    const auto registeredMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - hostUp).count();
+    EXPECT_LT(registeredMs, 1500) << "the item came " << registeredMs << " ms after the host";
+    std::printf("tray item registered %lld ms after the host\n", static_cast<long long>(registeredMs));
+    const std::string call = desktop.bus_.Call(calls);
+    const auto quote = call.find("<'") + 2;
+    desktop.item_ = call.substr(quote, call.find('\'', quote) - quote);
+
+    // Off: the tool tip is the status line.
+    EXPECT_TRUE(WaitUntil([&] { return desktop.ItemProperty("ToolTip").find("Not recording: recording is off") != std::string::npos; },
+                          1000)) << desktop.ItemProperty("ToolTip");
+    const std::string offIcon = desktop.ItemProperty("IconPixmap");
+    const std::string layout = desktop.Item("/MenuBar", "com.canonical.dbusmenu.GetLayout 0 -- -1 '[]'");
+    for (const char* label : {"'Hide the window'", "'Record now'", "'Motion detector on'", "'Take a photo'",
+                              "'Open the live page'", "'Exit'"})
+        EXPECT_NE(layout.find(label), std::string::npos) << label << " missing from " << layout;
+    auto click = [&](const char* label) {
+        const std::string now = desktop.Item("/MenuBar", "com.canonical.dbusmenu.GetLayout 0 -- -1 '[]'");
+        const auto at = now.find(std::string("'label': <'") + label + "'>");
+        ASSERT_NE(at, std::string::npos) << label << " not in " << now;
+        const auto open = now.rfind("<(", at) + 2;
+        const std::string id = now.substr(open, now.find(',', open) - open);
+        desktop.Item("/MenuBar", "com.canonical.dbusmenu.Event " + id + " clicked '<0>' 0");
+    };
+
+    // Record now: recording, with the recording icon; stop goes back to the mode before.
+    click("Record now");
+    EXPECT_TRUE(WaitUntil([&] { return desktop.ItemProperty("ToolTip").find("'Recording ") != std::string::npos; }, 1000))
+        << desktop.ItemProperty("ToolTip");
+    EXPECT_TRUE(WaitUntil([&] { return desktop.ItemProperty("IconPixmap") != offIcon; }, 1000));
+    EXPECT_EQ(desktop.run_.ReadSettings()["ModeActivation"], "1");
+    click("Stop recording");
+    EXPECT_TRUE(WaitUntil([&] { return desktop.run_.ReadSettings()["ModeActivation"] == "0"; }, 2000));
+
+    // A click on the icon hides the window and shows it again.
+    desktop.Item("/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate 0 0");
+    EXPECT_TRUE(WaitUntil([&] { return !desktop.Visible(); }, 2000)) << "the click did not hide the window";
+    desktop.Item("/StatusNotifierItem", "org.kde.StatusNotifierItem.Activate 0 0");
+    EXPECT_TRUE(WaitUntil([&] { return desktop.Visible(); }, 2000)) << "the click did not show the window";
+    EXPECT_EQ(desktop.run_.Stop(SIGTERM), 0);
 }
 
 }  // namespace
