@@ -1,5 +1,7 @@
 #include "desktop/desktop_session.h"
 
+#include <QGuiApplication>
+
 #include "desktop/desktop_host.h"
 #include "desktop/sleep_inhibitor.h"
 #include "desktop/tray_icon.h"
@@ -10,6 +12,16 @@ DesktopSession::DesktopSession(DesktopHost& host, bool trayWanted, QObject* pare
 }
 
 DesktopSession::~DesktopSession() = default;
+
+bool DesktopSession::MayHide(bool hotKeyWorks) {
+    const QString platform = QGuiApplication::platformName();
+    const bool desktop = platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+    if (hotKeyWorks || (tray_ && tray_->Shown()) || !desktop) return true;
+    host_.MinimiseWindow();
+    if (!minimiseSaid_) host_.Say(host_.Text("HideMinimised"));
+    minimiseSaid_ = true;
+    return false;
+}
 
 // Any activation mode but "off" watches: the detector is armed, or a timer
 // waits for its window, which a sleeping computer would miss.

@@ -19,6 +19,11 @@ public:
     // Follows the window and the recording state: tray icon and inhibitor.
     void Tick();
 
+    // True when the window may hide: the hot key works, the tray shows the
+    // icon, or the session is no desktop (offscreen). Otherwise minimises
+    // the window, says once how to get it back, and returns false.
+    bool MayHide(bool hotKeyWorks);
+
     // True while the recording or the detector needs the computer awake.
     bool Watching() const;
     SleepInhibitor& Inhibitor() { return *inhibitor_; }
@@ -29,4 +34,5 @@ private:
     DesktopHost& host_;
     std::unique_ptr<SleepInhibitor> inhibitor_;
     std::unique_ptr<TrayIcon> tray_;
+    bool minimiseSaid_ = false;
 };

@@ -169,10 +169,12 @@ void MainWindow::DestroyModules() {
 
 void MainWindow::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) { messages_.Post(message, wParam, lParam); }
 
-void MainWindow::OnMessage(uint32_t message, uintptr_t, intptr_t lParam) {
+void MainWindow::OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (message == kVideoDataMessage) {
         OnFrameMessage(lParam);
     } else if (message == hot_key::kHotKeyMessage) {
+        // The hide at start (wParam 0) has no key press behind it that could undo it.
+        if (wParam == 0 && desktop_ && !desktop_->Session().MayHide(hotKey_ && hotKey_->Registered())) return;
         ToggleVisibility();
     } else if (message == VideoCapture::kSettledMessage && capture_) {
         // Unchanged or Pending: a late message of an attempt since stopped.
@@ -471,7 +473,7 @@ void MainWindow::UpdateStateIcon() {
 }
 
 void MainWindow::ToggleVisibility() {
-    if (isVisible()) {
+    if (isVisible() && !isMinimized()) {
         MainMenu::CancelOpenDialogs();
         hide();
         return;

@@ -159,3 +159,48 @@ TEST(DesktopProgram, TheTrayIconComesWithALateHostFollowsTheStateAndRunsTheMenu)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DesktopProgram, HideAtStartHidesOnlyWhereAKeyOrTheTrayBringsTheWindowBack) {
+    if (!Installed("Xvfb") || !Installed("xdotool") || !Installed("gdbus")) GTEST_SKIP() << "needs Xvfb, xdotool, gdbus";
+    const struct {
+        const char* hotKey;
+        const char* trayIcon;
+        bool hidden;
+    } cases[] = {{"0", "0", false}, {"458826", "0", true}, {"0", "1", true}};
+    for (const auto& c : cases) {
+        Xvfb x;
+        PrivateBus bus;
+        ASSERT_FALSE(x.Display().empty() || bus.Address().empty());
+        bus.StartMock({"--template", VISTREL_SOURCE_DIR "/tests/desktop/status_notifier_watcher.py"}, false);
+        ASSERT_TRUE(WaitUntil([&] { return !bus.Call("--dest org.kde.StatusNotifierWatcher --object-path "
+                                                     "/StatusNotifierWatcher --method org.freedesktop.DBus.Mock.GetCalls")
+                                                .empty(); }, 20000));
+        ProgramRun run;
+        run.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}, {"HideStart", "1"}, {"HotKey", c.hotKey},
+                           {"TrayIcon", c.trayIcon}});
+        const std::string folder = run.Folder().string();
+        const std::string pid = Shell("cd '" + folder + "' && QT_QPA_PLATFORM=xcb DISPLAY=" + x.Display() + " DBUS_SESSION_BUS_ADDRESS='" +
+              bus.Address() + "' HOME='" + folder + "/home' XDG_RUNTIME_DIR='" + folder +
+              "/run' timeout 30 ./vistrel 2>err >/dev/null & echo $!");
+        auto mapped = [&] { return !x.Run("xdotool search --onlyvisible --class vistrel 2>/dev/null").empty(); };
+        // The window is shown first and hidden right after its first paint, or kept.
+        ASSERT_TRUE(WaitUntil([&] { return fs::exists(run.Folder() / "run" / "VistrelKarvexCom.sock"); }, 30000));
+        usleep(3000000);
+        EXPECT_EQ(!mapped(), c.hidden) << "hot key " << c.hotKey << ", tray " << c.trayIcon;
+        const std::string said = Shell("grep -c 'desktop: Nothing on this desktop could show a hidden window again, "
+                                       "so it was minimised' '" + folder + "/err'");
+        EXPECT_EQ(said, c.hidden ? "0\n" : "1\n") << Shell("cat '" + folder + "/err'");
+        // Whichever way, --toggle reaches it.
+        EXPECT_EQ(Again(run, "QT_QPA_PLATFORM=xcb DISPLAY=" + x.Display(), "--toggle"), "exit 0\n");
+        if (c.hidden) {
+            EXPECT_TRUE(WaitUntil(mapped, 5000));
+        }
+        // timeout hands the signal on to the program.
+        kill(std::stoi(pid), SIGTERM);
+        ASSERT_TRUE(WaitUntil([&] { return !fs::exists(run.Folder() / "run" / "VistrelKarvexCom.sock"); }, 20000));
+    }
+}
+
+}  // namespace
