@@ -43,6 +43,7 @@ constexpr DefaultText kDefaults[] = {
     {"HotKeyLabelSet", "The HotKey operates visibility of a window of the program. Set HotKey:"},
     {"HotKeyLabelStart", "To hide a  programm after launch."},
     {"HotKeyNone", "no global hot key on this desktop"},
+    {"HotKeyPortalName", "Show or hide the Vistrel window"},
     {"HotKeyWindow", "HotKey."},
     {"IntervalSetting", "Interval Setting"},
     {"ItemReflectNo", "no"},

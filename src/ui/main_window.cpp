@@ -143,6 +143,9 @@ void MainWindow::CreateModules() {
            menuBar()->sizeHint().height() + kFirstPictureSize.height());
     FitMenuBar();
     desktop_ = std::make_unique<WindowDesktop>(*this, registry);
+    hotKey_->OnChanged([this] {
+        if (menu_) menu_->Rebuild();
+    });
     worker_->StartWorker();
     timerBusy_ = false;
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);

@@ -10,6 +10,7 @@
 #include <map>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "desktop/private_bus.h"
 #include "e2e/program_run.h"
@@ -200,6 +201,69 @@ TEST(DesktopProgram, HideAtStartHidesOnlyWhereAKeyOrTheTrayBringsTheWindowBack) 
         // timeout hands the signal on to the program.
         kill(std::stoi(pid), SIGTERM);
         ASSERT_TRUE(WaitUntil([&] { return !fs::exists(run.Folder() / "run" / "VistrelKarvexCom.sock"); }, 20000));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// A headless Wayland compositor on a socket of its own.
+class Weston {
+public:
+    explicit Weston(const fs::path& runtime) : runtime_(runtime) {
+        pid_ = std::stoi(Shell("XDG_RUNTIME_DIR='" + runtime.string() +
+                               "' weston --backend=headless-backend.so --socket=wl-test --idle-time=0 "
+                               ">/dev/null 2>&1 & echo $!"));
+        WaitUntil([&] { return fs::exists(runtime / "wl-test"); }, 20000);
+    }
+    ~Weston() { kill(pid_, SIGTERM); }
+    bool Running() const { return fs::exists(runtime_ / "wl-test"); }
+
+private:
+    fs::path runtime_;
+    pid_t pid_ = -1;
+};
+
+TEST(DesktopProgram, OnWaylandThePortalIsAskedForTheHotKeyOnlyOnce) {
+    if (!Installed("weston") || !Installed("gdbus")) GTEST_SKIP() << "needs weston and gdbus";
+    for (const bool refuse : {false, true}) {
+        PrivateBus bus;
+        ASSERT_FALSE(bus.Address().empty());
+        ProgramRun run;
+        fs::create_directories(run.Folder() / "run");
+        fs::permissions(run.Folder() / "run", fs::perms::owner_all);
+        Weston weston(run.Folder() / "run");
+        ASSERT_TRUE(weston.Running()) << "no compositor";
+        const std::string log = (run.Folder() / "portal.log").string();
+        std::vector<std::string> portal = {"--template", VISTREL_SOURCE_DIR "/tests/desktop/global_shortcuts_portal.py",
+                                           "-l", log};
+        if (refuse) portal.insert(portal.end(), {"--parameters", "{\"refuse\": true}"});
+        bus.StartMock(portal, false);
+        bus.StartMock({"--template", VISTREL_SOURCE_DIR "/tests/desktop/status_notifier_watcher.py"}, false);
+        run.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}, {"VideoDeviceId", "TestPattern"}});
+        run.SetEnv("QT_QPA_PLATFORM", "wayland");
+        run.SetEnv("WAYLAND_DISPLAY", "wl-test");
+        run.SetEnv("DBUS_SESSION_BUS_ADDRESS", bus.Address());
+        ASSERT_TRUE(WaitUntil([&] { return fs::exists(log); }, 20000));
+        auto binds = [&] { return Shell("grep -c '^[0-9.]* BindShortcuts show-hide' '" + log + "'"); };
+        for (int start = 0; start < 2; ++start) {
+            ASSERT_TRUE(run.Start());
+            if (refuse) {
+                EXPECT_TRUE(WaitUntil([&] { return binds() == "1\n"; }, 30000));
+                usleep(500000);
+                EXPECT_TRUE(run.Running()) << "a refused key ends nothing";
+                EXPECT_EQ(run.Stop(SIGTERM), 0);
+                break;
+            }
+            // Bound at the first start only; the second finds it listed.
+            EXPECT_TRUE(WaitUntil([&] { return Shell("grep -c ' ListShortcuts ' '" + log + "'") == std::to_string(start + 1) + "\n"; },
+                                  30000));
+            usleep(500000);
+            EXPECT_EQ(binds(), "1\n") << "start " << start;
+            EXPECT_TRUE(run.Running());
+            EXPECT_EQ(run.Stop(SIGTERM), 0);
+        }
     }
 }
 

@@ -44,7 +44,7 @@ public:
             std::vector<char*> argv;
             for (auto& a : all) argv.push_back(a.data());
             argv.push_back(nullptr);
-            freopen("/dev/null", "w", stdout);
+            if (!freopen("/dev/null", "w", stdout)) _exit(127);
             execv(argv[0], argv.data());
             _exit(127);
         }
