@@ -8,3 +8,7 @@
 // the usage on err and gives 2. Qt's own "-session NAME", which a session
 // manager adds when it restores the program, starts it as usual.
 int HandleCommandLine(int argc, const char* const* argv, std::FILE* out, std::FILE* err);
+
+// "toggle" or "show" for --toggle and --show, the words the running copy
+// answers; nullptr for any other command line.
+const char* RemoteWord(int argc, const char* const* argv);

@@ -9,14 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
-InstanceLock::InstanceLock(const char* name) {
+std::string InstanceLock::PathFor(const char* name) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    if (runtime && runtime[0] == '/') {
-        path_ = std::string(runtime) + "/" + name + ".lock";
-    } else {
-        // /tmp is shared by every user: the name is this user's alone.
-        path_ = std::string("/tmp/") + name + "-" + std::to_string(geteuid()) + ".lock";
-    }
+    if (runtime && runtime[0] == '/') return std::string(runtime) + "/" + name + ".lock";
+    // /tmp is shared by every user: the name is this user's alone.
+    return std::string("/tmp/") + name + "-" + std::to_string(geteuid()) + ".lock";
+}
+
+InstanceLock::InstanceLock(const char* name) : path_(PathFor(name)) {
     // No link is followed: in /tmp another user could plant one.
     const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {

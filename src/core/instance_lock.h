@@ -11,6 +11,8 @@ public:
     enum class State { Acquired, HeldByOther, Failed };
 
     explicit InstanceLock(const char* name);
+    // Where the lock of that name lives, without taking it.
+    static std::string PathFor(const char* name);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;

@@ -1,6 +1,7 @@
 #include "ui/hot_key.h"
 
 #include <QCheckBox>
+#include <QGuiApplication>
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include "core/message_poster.h"
 #include "core/registry.h"
 #include "core/save_request.h"
+#include "desktop/portal_shortcut.h"
 #include "ui/dialog_units.h"
 #include "ui/global_hot_key.h"
 #include "ui/main_menu.h"
@@ -206,7 +208,8 @@ HotKeyDialog::HotKeyDialog(HotKey& owner, QWidget* parent)
     auto Units = [&units](int x, int y, int w, int h) { return units.Rect(x, y, w, h); };
     setFixedSize(units.Size(249, 116));
 
-    auto* memo = new QLabel(UiMemo(registry, 5), this);
+    const QString note = owner_.Note();
+    auto* memo = new QLabel(note.isEmpty() ? UiMemo(registry, 5) : UiMemo(registry, 5) + QStringLiteral("\n") + note, this);
     memo->setObjectName(QStringLiteral("id103"));
     memo->setWordWrap(true);
     memo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -274,16 +277,48 @@ HotKey::HotKey(Registry& registry) : registry_(registry) {
     window_ = registry_.Find<MessagePoster>("_MainHwnd");
     // A key taken by another program, or no X11 at all, leaves no hot key.
     if (window_) global_ = GlobalHotKey::Register(value_, window_);
+    // A Wayland session grants its keys through the desktop portal.
+    if (window_ && !global_ && QGuiApplication::platformName().startsWith(QLatin1String("wayland"))) {
+        portal_ = std::make_unique<PortalShortcut>(
+            UiText(registry_, "HotKeyPortalName"), PortalShortcut::TriggerOf(value_),
+            [this] { window_->Post(hot_key::kHotKeyMessage, hot_key::kHotKeyId, 0); },
+            [this] {
+                if (changed_) changed_();
+            });
+    }
+}
+
+namespace {
+// Only a desktop session can say that no hot key works; other platforms never grab keys.
+bool DesktopPlatform() {
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland"));
+}
+}  // namespace
+
+QString HotKey::Note() const {
+    if (hot_key::Decode(value_).key == 0) return QString();
+    if (portal_ && portal_->Current() == PortalShortcut::State::Granted) return UiText(registry_, "HotKeyByDesktop");
+    if (!Registered() && DesktopPlatform() && !(portal_ && portal_->Current() == PortalShortcut::State::Asking))
+        return UiText(registry_, "HotKeyNone");
+    return QString();
 }
 
 HotKey::~HotKey() = default;
 
-bool HotKey::Registered() const { return static_cast<bool>(global_); }
+bool HotKey::Registered() const {
+    return global_ || (portal_ && portal_->Current() == PortalShortcut::State::Granted);
+}
 
 const char* HotKey::MenuText() {
     menuText_ = UiText(registry_, "MenuHotKey").toStdString();
     menuText_ += "  ";
-    menuText_ += hot_key::HotKeyText(value_);
+    if (portal_ && portal_->Current() == PortalShortcut::State::Granted)
+        menuText_ += portal_->Trigger().toStdString();
+    else if (!Note().isEmpty())
+        menuText_ += Note().toStdString();
+    else
+        menuText_ += hot_key::HotKeyText(value_);
     if (menuText_.size() > 511) menuText_.resize(511);
     return menuText_.c_str();
 }

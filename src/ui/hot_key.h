@@ -3,11 +3,13 @@
 #include <QLineEdit>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 class GlobalHotKey;
 class MessagePoster;
+class PortalShortcut;
 class QKeyEvent;
 class QWidget;
 class Registry;
@@ -97,8 +99,12 @@ public:
 
     int32_t Value() const { return value_; }
     int32_t HideStart() const { return hideStart_; }
-    // True when the platform accepted the key (X11 only).
+    // True when the X11 grab holds the key or the desktop portal granted one.
     bool Registered() const;
+    // What the dialog adds about the key: granted by the desktop, or none works; "" otherwise.
+    QString Note() const;
+    // Called when the portal's answer changes the key's name.
+    void OnChanged(std::function<void()> changed) { changed_ = std::move(changed); }
 
 private:
     friend class HotKeyDialog;
@@ -109,4 +115,6 @@ private:
     int32_t hideStart_ = 0;
     std::string menuText_;
     std::unique_ptr<GlobalHotKey> global_;
+    std::unique_ptr<PortalShortcut> portal_;
+    std::function<void()> changed_;
 };

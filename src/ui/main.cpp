@@ -5,11 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <string>
 
 #include "core/command_line.h"
 #include "core/instance_lock.h"
 #include "core/settings_file.h"
 #include "core/shutdown_signals.h"
+#include "desktop/instance_channel.h"
 #include "ui/main_window.h"
 
 namespace {
@@ -35,9 +38,21 @@ int main(int argc, char** argv) {
     // --help and --version answer without a display; other arguments are refused.
     if (const int code = HandleCommandLine(argc, argv, stdout, stderr); code >= 0) return code;
 
-    // One copy per user at a time; a second start ends at once and quietly.
-    InstanceLock instance("VistrelKarvexCom");
-    if (instance.Result() == InstanceLock::State::HeldByOther) return 0;
+    constexpr const char* kLockName = "VistrelKarvexCom";
+    const std::string socketPath = InstanceChannel::SocketPathFor(InstanceLock::PathFor(kLockName));
+    if (const char* word = RemoteWord(argc, argv)) {
+        if (InstanceChannel::Send(socketPath, word)) return 0;
+        std::fprintf(stderr, "vistrel: no running copy of Vistrel to %s\n",
+                     std::strcmp(word, InstanceChannel::kShow) == 0 ? "show" : "show or hide");
+        return 1;
+    }
+
+    // One copy per user at a time; a second start shows the running copy's window and ends quietly.
+    InstanceLock instance(kLockName);
+    if (instance.Result() == InstanceLock::State::HeldByOther) {
+        InstanceChannel::Send(socketPath, InstanceChannel::kShow);
+        return 0;
+    }
     if (instance.Result() == InstanceLock::State::Failed)
         std::fprintf(stderr, "vistrel: running without the single-instance lock: %s\n",
                      instance.Error().c_str());
@@ -52,6 +67,15 @@ int main(int argc, char** argv) {
     {
         MainWindow window;
         window.WatchShutdownSignals(shutdownFd);
+        std::unique_ptr<InstanceChannel> channel;
+        if (instance.Acquired()) {
+            channel = std::make_unique<InstanceChannel>(socketPath, [&window](const std::string& word) {
+                if (word == InstanceChannel::kToggle) window.ToggleVisibility();
+                else window.ShowAndRaise();
+            });
+            if (!channel->Listening())
+                std::fprintf(stderr, "vistrel: a second start cannot reach this copy: %s\n", channel->Error().c_str());
+        }
         // The desktop session ending: keep the settings, then close as the close box does.
         QObject::connect(&app, &QGuiApplication::commitDataRequest, &window, [&window](QSessionManager&) {
             if (window.Settings()) window.Settings()->Save();

@@ -28,6 +28,8 @@
 #include "ui/mask_editor.h"
 #include "ui/state_pictures.h"
 #include "ui/status_line.h"
+#include "ui/window_desktop.h"
+#include "desktop/desktop_session.h"
 #include "video/date_stamp.h"
 #include "video/frame_exchange.h"
 #include "web/web_server.h"
@@ -70,6 +72,10 @@ void MainWindow::CreateModules() {
     resize(std::max(kFirstPictureSize.width(), menuBar()->sizeHint().width()),
            menuBar()->sizeHint().height() + kFirstPictureSize.height());
     FitMenuBar();
+    desktop_ = std::make_unique<WindowDesktop>(*this, registry);
+    modules_.hotKey->OnChanged([this] {
+        if (menu_) menu_->Rebuild();
+    });
     modules_.worker->StartWorker();
     timerBusy_ = false;
     timerId_ = startTimer(kTimerPeriodMs, Qt::PreciseTimer);
@@ -79,6 +85,7 @@ void MainWindow::DestroyModules() {
     closed_ = true;
     if (timerId_) killTimer(timerId_);
     timerId_ = 0;
+    desktop_.reset();
     modules_.Stop();
 }
 
@@ -86,10 +93,12 @@ void MainWindow::Post(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     messages_.Post(message, wParam, lParam);
 }
 
-void MainWindow::OnMessage(uint32_t message, uintptr_t, intptr_t lParam) {
+void MainWindow::OnMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (message == kVideoDataMessage) {
         OnFrameMessage(lParam);
     } else if (message == hot_key::kHotKeyMessage) {
+        // The hide at start (wParam 0) has no key press behind it that could undo it.
+        if (wParam == 0 && desktop_ && !desktop_->Session().MayHide(modules_.hotKey && modules_.hotKey->Registered())) return;
         ToggleVisibility();
     } else if (message == VideoCapture::kSettledMessage && modules_.capture) {
         // Unchanged or Pending: a late message of an attempt since stopped.
@@ -249,6 +258,7 @@ void MainWindow::Tick() {
     TickRecording();
     UpdateStateIcon();
     RefreshStatusLine();
+    if (desktop_) desktop_->Session().Tick();
     SaveAskedSettings();
     PublishWebStatus();
 }
@@ -330,11 +340,15 @@ void MainWindow::UpdateStateIcon() {
 }
 
 void MainWindow::ToggleVisibility() {
-    if (isVisible()) {
+    if (isVisible() && !isMinimized()) {
         MainMenu::CancelOpenDialogs();
         hide();
         return;
     }
+    ShowAndRaise();
+}
+
+void MainWindow::ShowAndRaise() {
     showNormal();
     raise();
     activateWindow();

@@ -15,6 +15,7 @@
 
 class QSocketNotifier;
 class StatusLine;
+class WindowDesktop;
 
 // The program's main window. It creates every module when it starts and
 // destroys them, saving the settings, when it closes. Frames arrive as posted
@@ -65,6 +66,8 @@ public:
 
     // Hides the window after ending open dialogs as cancelled, or shows it.
     void ToggleVisibility();
+    // Shows the window, raised and active, whether hidden or minimised.
+    void ShowAndRaise();
 
     // Modules, for the menu's neighbours and for tests; null once destroyed.
     SettingsFile* Settings() const { return modules_.settings.get(); }
@@ -77,6 +80,7 @@ public:
     MainMenu* Menu() const { return menu_.get(); }
     QWidget* PictureArea() const { return picture_; }
     StatusLine* Status() const { return statusLine_; }
+    WindowDesktop* Desktop() const { return desktop_.get(); }
 
     // Watchdog and icon state.
     int DeviceCheckCountdown() const { return watchdog_.DeviceCheckCountdown(); }
@@ -129,6 +133,8 @@ private:
     // Declared before the menu, which goes first.
     AppModules modules_;
     std::unique_ptr<MainMenu> menu_;
+    // Tray icon, sleep inhibitor and the way back to a hidden window.
+    std::unique_ptr<WindowDesktop> desktop_;
     PictureView* picture_ = nullptr;
     StatusLine* statusLine_ = nullptr;
     CameraWatchdog watchdog_;
