@@ -10,12 +10,14 @@
 // The picture block between the window (producer), the output worker and
 // the web server; registered as "_MYSHOTDATA". Buffers are allocated once.
 struct ShotData {
-    static constexpr int32_t kBufferBytes = 640 * 480 * 3;
+    // The largest picture (1920 x 1080 x 3 bytes); left unwritten, so that
+    // only the pages a picture uses are given memory.
+    static constexpr int32_t kBufferBytes = 1920 * 1080 * 3;
 
     ShotData()
-        : picture(new uint8_t[kBufferBytes]()),
-          jpeg(new uint8_t[kBufferBytes]()),
-          published(new uint8_t[kBufferBytes]()),
+        : picture(new uint8_t[kBufferBytes]),
+          jpeg(new uint8_t[kBufferBytes]),
+          published(new uint8_t[kBufferBytes]),
           wake(std::make_unique<AutoResetEvent>()) {}
 
     // Written by the producer while pending is 0.

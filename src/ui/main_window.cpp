@@ -214,7 +214,7 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         PaintNow();
         return;
     }
-    std::memset(display, 0, kFrameBytes);
+    std::memset(display, 0, static_cast<std::size_t>(frames_->Width()) * frames_->Height() * kFrameBytesPerPixel);
     PaintNow();
 }
 

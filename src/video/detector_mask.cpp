@@ -41,10 +41,10 @@ bool BlankEntry(std::string_view entry) { return entry.find_first_not_of(' ') ==
 }  // namespace
 
 // Left unwritten: a band's row is filled before it is used, so unused pages stay untouched.
-DetectorMask::DetectorMask() : rowMasks_(new uint8_t[kFrameBytes]) { Rebuild(); }
+DetectorMask::DetectorMask() : rowMasks_(new uint8_t[kFrameCapacityBytes]) { Rebuild(); }
 
 void DetectorMask::Load(const char* text, int32_t width, int32_t height) {
-    const bool fits = width > 0 && height > 0 && int64_t{width} * height * kFrameBytesPerPixel <= kFrameBytes;
+    const bool fits = width > 0 && height > 0 && int64_t{width} * height * kFrameBytesPerPixel <= kFrameCapacityBytes;
     width_ = fits ? width : 0;
     height_ = fits ? height : 0;
     count_ = 0;
