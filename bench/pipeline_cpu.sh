@@ -7,7 +7,10 @@
 # Then the situations of a watcher at rest (each with its own bare pipeline
 # of the same source at the same time): detector armed on a still picture
 # with the window hidden and shown, recording always at SpeedRec 500, and one
-# web client polling wwwcam.jpg 10 times a second.
+# web client polling wwwcam.jpg 10 times a second. Then the detector at rest
+# with a camera-like Motion-JPEG source (a still picture encoded as JPEG for
+# every frame, decoded by the program's own pipeline) at 640 x 480, 1280 x 720
+# and 1920 x 1080, each with the program's memory (RSS) beside it.
 # Usage: bench/pipeline_cpu.sh [seconds=60] [soak-seconds=0] [situation-seconds=30]
 #   situation-seconds 0 skips the situations; ONLY_SITUATIONS=1 runs only them.
 set -euo pipefail
@@ -35,9 +38,20 @@ threads() {  # one line per thread: id, name, CPU ticks
 pattern='videotestsrc is-live=true pattern=ball ! video/x-raw,width=640,height=480,framerate=30/1 ! clockoverlay halignment=right valignment=top shaded-background=true'
 still='videotestsrc pattern=smpte num-buffers=1 ! video/x-raw,format=YUY2,width=640,height=480,framerate=30/1 ! imagefreeze is-live=true'
 
-# situation label goal source(pattern|still) client(0|1) ini-lines...: one row of the table.
+# A still picture as a camera gives it in Motion-JPEG, at width x height.
+mjpeg_still() {
+  echo "videotestsrc pattern=smpte num-buffers=1 ! video/x-raw,format=I420,width=$1,height=$2,framerate=30/1 ! imagefreeze is-live=true ! jpegenc quality=85"
+}
+
+# situation label goal source(pattern|still|mjpeg-WxH) client(0|1) ini-lines...: one row of the table.
 situation() {
   local label=$1 goal=$2 kind=$3 client=$4; shift 4
+  local resolution=1 still=$still
+  case "$kind" in
+    mjpeg-640x480) still=$(mjpeg_still 640 480); kind=still ;;
+    mjpeg-1280x720) still=$(mjpeg_still 1280 720); kind=still; resolution=4 ;;
+    mjpeg-1920x1080) still=$(mjpeg_still 1920 1080); kind=still; resolution=5 ;;
+  esac
   local dir="$work/$label" source bare
   mkdir -p "$dir/run" && chmod 700 "$dir/run"
   cp "$build/vistrel" "$dir/"
@@ -53,7 +67,7 @@ VideoDeviceId $(printf '%s' "$still" | md5sum | cut -c1-32)"
     source="VideoDeviceId TestPattern"
     bare="$pattern"
   fi
-  printf '%s\nVideoResolution 1\nWWWStartAfterLaunch 1\nWWWPortListener %s\n' "$source" "$port" > "$dir/vistrel.ini"
+  printf '%s\nVideoResolution %s\nWWWStartAfterLaunch 1\nWWWPortListener %s\n' "$source" "$resolution" "$port" > "$dir/vistrel.ini"
   printf '%s\n' "$@" >> "$dir/vistrel.ini"
   # shellcheck disable=SC2086
   gst-launch-1.0 -q $bare ! videoconvert ! video/x-raw,format=BGR ! fakesink sync=true >/dev/null 2>&1 &
@@ -87,11 +101,13 @@ while True:
   g0=$(cpu_seconds $g); a0=$(cpu_seconds "$app")
   sleep "$situation_seconds"
   g1=$(cpu_seconds $g); a1=$(cpu_seconds "$app")
+  local rss
+  rss=$(rss_kib "$app")
   [ -n "$c" ] && kill "$c"
   kill $g; kill -TERM "$app"; wait $g $a 2>/dev/null || true
   [ -n "$c" ] && { wait "$c" 2>/dev/null || true; }
-  awk -v l="$label" -v goal="$goal" -v g0="$g0" -v g1="$g1" -v a0="$a0" -v a1="$a1" -v f=$((situation_seconds * 30)) 'BEGIN {
-    printf "%-44s %8.3f %8.3f %8.3f   <= %s\n", l, 1000 * (g1 - g0) / f, 1000 * (a1 - a0) / f, 1000 * ((a1 - a0) - (g1 - g0)) / f, goal }'
+  awk -v l="$label" -v goal="$goal" -v g0="$g0" -v g1="$g1" -v a0="$a0" -v a1="$a1" -v f=$((situation_seconds * 30)) -v rss="$rss" 'BEGIN {
+    printf "%-44s %8.3f %8.3f %8.3f %9d   <= %s\n", l, 1000 * (g1 - g0) / f, 1000 * (a1 - a0) / f, 1000 * ((a1 - a0) - (g1 - g0)) / f, rss, goal }'
 }
 
 # ROWS="1 3" runs only those rows of the table.
@@ -103,11 +119,18 @@ row() {
 
 situations() {
   echo "== situations, ${situation_seconds}s each (ms per frame; own = program - bare, same run)"
-  printf '%-44s %8s %8s %8s   %s\n' situation bare program own goal
+  printf '%-44s %8s %8s %8s %9s   %s\n' situation bare program own "RSS KiB" goal
   row 1 "armed, still, no client, window hidden" 0.35 still 0 "ModeActivation 2" "HideStart 1"
   row 2 "armed, still, no client, window shown" 0.6 still 0 "ModeActivation 2" "HideStart 0"
   row 3 "always, SpeedRec 500, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" "HideStart 0"
   row 4 "armed, still, client 10/s, shown" 1.4 still 1 "ModeActivation 2" "HideStart 0"
+  # The larger sizes' goals are ratios to the 640 x 480 row of the same run.
+  row 5 "armed, MJPEG 640x480, hidden" 0.35 mjpeg-640x480 0 "ModeActivation 2" "HideStart 1"
+  row 6 "armed, MJPEG 1280x720, hidden" "1.5 x row 5" mjpeg-1280x720 0 "ModeActivation 2" "HideStart 1"
+  row 7 "armed, MJPEG 1920x1080, hidden" "2.5 x row 5" mjpeg-1920x1080 0 "ModeActivation 2" "HideStart 1"
+  row 8 "armed, MJPEG 640x480, shown" 0.6 mjpeg-640x480 0 "ModeActivation 2" "HideStart 0"
+  row 9 "armed, MJPEG 1280x720, shown" "2 x row 8" mjpeg-1280x720 0 "ModeActivation 2" "HideStart 0"
+  row 10 "armed, MJPEG 1920x1080, shown" "3 x row 8" mjpeg-1920x1080 0 "ModeActivation 2" "HideStart 0"
 }
 
 if [ "${ONLY_SITUATIONS:-0}" = 1 ]; then

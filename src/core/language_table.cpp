@@ -53,6 +53,8 @@ constexpr DefaultText kDefaults[] = {
     {"ItemRotate270", "an angle 270"},
     {"ItemRotate90", "an angle 90"},
     {"ItemRotateNo", "no"},
+    {"ItemSize1280x720", "1280 x 720 (HD)"},
+    {"ItemSize1920x1080", "1920 x 1080 (Full HD)"},
     {"JpegQuality", "JPEG Quality"},
     {"Label1KeepDays", "Delete recordings older than"},
     {"Label1KeepFree", "Delete the oldest recordings to keep free"},

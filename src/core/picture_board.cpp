@@ -4,7 +4,7 @@
 #include <cstring>
 
 PictureBoard::PictureBoard(int32_t capacity)
-    : capacity_(capacity > 0 ? capacity : 0), picture_(new uint8_t[static_cast<std::size_t>(capacity_)]()) {}
+    : capacity_(capacity > 0 ? capacity : 0), picture_(new uint8_t[static_cast<std::size_t>(capacity_)]) {}
 
 void PictureBoard::Publish(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height) {
     if (!jpeg || bytes <= 0 || bytes > capacity_) return;

@@ -83,7 +83,7 @@ struct JpegEncoder::State {
     bool failing = false;  // Reports a run of failures once.
 };
 
-JpegEncoder::JpegEncoder() : state_(new State) {
+JpegEncoder::JpegEncoder() : state_(new State), capacity_(ShotData::kBufferBytes) {
     State& s = *state_;
     s.cinfo.err = jpeg_std_error(&s.errors.pub);
     s.errors.pub.error_exit = ErrorExit;
@@ -123,10 +123,10 @@ bool JpegEncoder::EncodePicture(const uint8_t* pixels, int width, int height, in
         s.failing = true;
         return false;
     }
-    if (s.sink.Overflowed() || s.sink.Length() == 0 || s.sink.Length() > static_cast<std::size_t>(ShotData::kBufferBytes)) {
+    if (s.sink.Overflowed() || s.sink.Length() == 0 || s.sink.Length() > static_cast<std::size_t>(capacity_)) {
         if (!s.failing && s.sink.Length() > 0) {
             std::fprintf(stderr, "recording: JPEG picture of %dx%d is larger than %d bytes, dropped\n", width,
-                         height, ShotData::kBufferBytes);
+                         height, capacity_);
         }
         s.failing = true;
         return false;

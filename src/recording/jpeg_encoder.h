@@ -33,9 +33,13 @@ public:
     // Encodes a bottom-up blue-green-red picture into the sink. True when the
     // sink holds the whole JPEG; false on a libjpeg error or a lost part.
     bool EncodePicture(const uint8_t* pixels, int width, int height, int quality);
+    // The largest JPEG kept (the picture block's size); tests lower it to reach
+    // a picture whose JPEG does not fit.
+    void SetCapacity(int32_t bytes) { capacity_ = bytes; }
     const MemorySink& Sink() const;
 
 private:
     struct State;
     std::unique_ptr<State> state_;
+    int32_t capacity_;
 };

@@ -18,7 +18,9 @@ class PreRecordRing {
 public:
     static constexpr int32_t kMaxSeconds = 30;
     static constexpr int32_t kDefaultSeconds = 3;
-    // 30 s at 5 pictures a second of 640 x 480 at quality 100 (about 200 KiB each) fit.
+    // The budget is in bytes, whatever the picture size: 30 s at 5 pictures a
+    // second of 640 x 480 at quality 100 (about 200 KiB each) fit; of larger
+    // pictures the same seconds are kept while they fit, else the newest that do.
     static constexpr std::size_t kBudgetBytes = std::size_t{32} << 20;
     static constexpr int kMaxPictures = 256;
 

@@ -14,11 +14,13 @@
 // registered as "_MYSHOTDATA", its board (the published picture the web
 // server reads) as "_MYPICTUREBOARD". Buffers are allocated once.
 struct ShotData {
-    static constexpr int32_t kBufferBytes = kFrameBytes;
+    // The largest picture; left unwritten, so that only the pages a picture
+    // uses are given memory.
+    static constexpr int32_t kBufferBytes = kFrameCapacityBytes;
 
     ShotData()
-        : picture(new uint8_t[kBufferBytes]()),
-          jpeg(new uint8_t[kBufferBytes]()),
+        : picture(new uint8_t[kBufferBytes]),
+          jpeg(new uint8_t[kBufferBytes]),
           wake(std::make_unique<AutoResetEvent>()) {}
 
     // Makes the block and its board known to the modules that find them.

@@ -93,8 +93,8 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
 
     // 5. Sizes.
     QListWidget* sizes = List("id204", units.Rect(160, 13, 75, 40));
-    for (int value = 0; value < 4; ++value) sizes->addItem(QString::fromUtf8(VideoCapture::ResolutionName(value)));
-    resolution_ = initialResolution_ = registry_.IntInRange("VideoResolution", 0, 0, 3);
+    for (int value = 0; value < 6; ++value) sizes->addItem(QString::fromUtf8(VideoCapture::ResolutionName(value)));
+    resolution_ = initialResolution_ = registry_.IntInRange("VideoResolution", 0, 0, 5);
     sizes->setCurrentRow(resolution_);
 
     // 6. The stored camera.
@@ -256,7 +256,7 @@ CameraDialog::CameraDialog(Registry& registry)
       capture_(registry.Find<VideoCapture>("_VideoCapture")),
       devices_(std::make_unique<DeviceList>()) {
     registry_.SetTextIfAbsent("VideoDeviceId", "Default");
-    registry_.IntInRange("VideoResolution", 0, 0, 3);
+    registry_.IntInRange("VideoResolution", 0, 0, 5);
     registry_.IntInRange("VideoReflect", 0, 0, 2);
     registry_.IntInRange("VideoRotate", 0, 0, 3);
     registry_.IntInRange("VideoDateTime", 1, 0, 1);

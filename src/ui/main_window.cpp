@@ -115,7 +115,8 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
         TakeFrame();
         return;
     }
-    std::memset(modules_.frames->Display(), 0, kFrameBytes);
+    std::memset(modules_.frames->Display(), 0,
+                static_cast<std::size_t>(modules_.frames->Width()) * modules_.frames->Height() * kFrameBytesPerPixel);
     picture_->PaintNow(isMinimized());
 }
 

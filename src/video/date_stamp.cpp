@@ -113,31 +113,38 @@ void DateStamp::RenderText(std::time_t now) {
 
 void DateStamp::DrawStamp(uint8_t* picture, int32_t width, int32_t height) {
     if (!ready_ || picture == nullptr) return;
-    if (height < glyphHeight_ + kMargin || width < glyphWidth_ * 17 + kMargin) return;
+    // Each font pixel becomes a square of scale pixels: the text is about 3 % of
+    // the picture's height, and never smaller than the font itself.
+    const int32_t scale = std::max(1, height * 3 / 100 / glyphHeight_);
+    const int32_t cellWidth = glyphWidth_ * scale;
+    const int32_t margin = kMargin * scale;
+    if (height < glyphHeight_ * scale + margin || width < cellWidth * 17 + margin) return;
     const std::time_t now = clock_.Now();
     if (now != lastTime_) {
         lastTime_ = now;
         RenderText(now);
     }
-    const int32_t left = width - (kGlyphs * glyphWidth_ + kRightReserve);
+    const int32_t left = width - (kGlyphs * cellWidth + kRightReserve * scale);
     // A longer text than the usual 17 characters is cut at the picture edge.
-    const int32_t characters = std::min(textLength_, (width - left) / glyphWidth_);
+    const int32_t characters = std::min(textLength_, (width - left) / cellWidth);
     const std::size_t rowBytes = static_cast<std::size_t>(width) * 3;
-    for (int32_t i = 0; i < glyphHeight_; ++i) {
-        const uint8_t* fontRow = fontPixels_ + static_cast<std::size_t>(fontRowBytes_) * i;
-        uint8_t* row = picture + rowBytes * (kMargin + i) + static_cast<std::size_t>(left) * 3;
+    for (int32_t i = 0; i < glyphHeight_ * scale; ++i) {
+        const uint8_t* fontRow = fontPixels_ + static_cast<std::size_t>(fontRowBytes_) * (i / scale);
+        uint8_t* row = picture + rowBytes * (margin + i) + static_cast<std::size_t>(left) * 3;
         for (int32_t j = 0; j < characters; ++j) {
             const int32_t glyph = glyphIndex_[j];
             if (glyph < 0) continue;
             const uint8_t* ink = fontRow + glyph * glyphWidth_ * 3;
-            uint8_t* cell = row + j * glyphWidth_ * 3;
+            uint8_t* cell = row + j * cellWidth * 3;
             for (int32_t k = 0; k < glyphWidth_; ++k) {
                 const int32_t v = ink[k * 3];
                 if (v == 0) continue;
-                uint8_t* p = cell + k * 3;
-                const int32_t a = (p[0] + p[1] + p[2]) / 3;
-                const uint8_t gray = static_cast<uint8_t>(a - v >= 0 ? a - v : a + v);
-                p[0] = p[1] = p[2] = gray;
+                uint8_t* p = cell + k * scale * 3;
+                for (int32_t copy = 0; copy < scale; ++copy, p += 3) {
+                    const int32_t a = (p[0] + p[1] + p[2]) / 3;
+                    const uint8_t gray = static_cast<uint8_t>(a - v >= 0 ? a - v : a + v);
+                    p[0] = p[1] = p[2] = gray;
+                }
             }
         }
     }

@@ -41,12 +41,18 @@ bool BlankEntry(std::string_view entry) { return entry.find_first_not_of(' ') ==
 }  // namespace
 
 // Left unwritten: a band's row is filled before it is used, so unused pages stay untouched.
-DetectorMask::DetectorMask() : rowMasks_(new uint8_t[kFrameBytes]) { Rebuild(); }
+DetectorMask::DetectorMask() : rowMasks_(new uint8_t[kFrameCapacityBytes]) { Rebuild(); }
 
 void DetectorMask::Load(const char* text, int32_t width, int32_t height) {
-    const bool fits = width > 0 && height > 0 && int64_t{width} * height * kFrameBytesPerPixel <= kFrameBytes;
+    const bool fits = width > 0 && height > 0 && int64_t{width} * height * kFrameBytesPerPixel <= kFrameCapacityBytes;
     width_ = fits ? width : 0;
     height_ = fits ? height : 0;
+    const bool upright = height_ > width_;
+    const int32_t longSide = std::max(kFrameMaxWidth, kFrameMaxHeight);
+    const int32_t shortSide = std::min(kFrameMaxWidth, kFrameMaxHeight);
+    const bool larger = upright ? width_ > shortSide || height_ > longSide : width_ > longSide || height_ > shortSide;
+    referenceWidth_ = larger ? (upright ? shortSide : longSide) : width_;
+    referenceHeight_ = larger ? (upright ? longSide : shortSide) : height_;
     count_ = 0;
     int entries = 0;
     int dropped = 0;
@@ -58,7 +64,11 @@ void DetectorMask::Load(const char* text, int32_t width, int32_t height) {
         if (BlankEntry(entry)) continue;
         ++entries;
         MaskRect rect;
-        if (!ParseRect(entry, rect) || !Add(rect)) ++dropped;
+        // Checked in the frame of reference, so the same text drops the same areas at every size.
+        const bool inside = ParseRect(entry, rect) && rect.width > 0 && rect.height > 0 && rect.x >= 0 &&
+                            rect.y >= 0 && rect.x + rect.width <= referenceWidth_ &&
+                            rect.y + rect.height <= referenceHeight_;
+        if (!inside || !Add(FromReference(rect))) ++dropped;
     }
     Rebuild();
     if (dropped == 0) return;
@@ -70,7 +80,7 @@ void DetectorMask::Load(const char* text, int32_t width, int32_t height) {
         stderr,
         "video: \"DetectorMask\": %d of %d areas dropped (malformed, not inside the %d x %d picture, or "
         "more than %d)\n",
-        dropped, entries, width, height, kMaxRects);
+        dropped, entries, fits ? referenceWidth_ : width, fits ? referenceHeight_ : height, kMaxRects);
 }
 
 bool DetectorMask::Add(const MaskRect& rect) {
@@ -99,6 +109,8 @@ void DetectorMask::CopyFrom(const DetectorMask& other) {
     count_ = other.count_;
     width_ = other.width_;
     height_ = other.height_;
+    referenceWidth_ = other.referenceWidth_;
+    referenceHeight_ = other.referenceHeight_;
     Rebuild();
 }
 
@@ -110,12 +122,35 @@ void DetectorMask::Clear() {
 std::string DetectorMask::Text() const {
     std::string text;
     for (int i = 0; i < count_; ++i) {
-        const MaskRect& r = rects_[i];
+        const MaskRect r = ToReference(rects_[i]);
         if (i > 0) text += ';';
         text += std::to_string(r.x) + ',' + std::to_string(r.y) + ',' + std::to_string(r.width) + ',' +
                 std::to_string(r.height);
     }
     return text;
+}
+
+MaskRect DetectorMask::FromReference(const MaskRect& rect) const {
+    if (referenceWidth_ == width_ && referenceHeight_ == height_) return rect;
+    // Edges scale down to whole pixels; the reference sides are never 0 here.
+    const auto x = [this](int64_t v) { return static_cast<int32_t>(v * width_ / referenceWidth_); };
+    const auto y = [this](int64_t v) { return static_cast<int32_t>(v * height_ / referenceHeight_); };
+    const int32_t left = x(rect.x);
+    const int32_t top = y(rect.y);
+    return {left, top, x(int64_t{rect.x} + rect.width) - left, y(int64_t{rect.y} + rect.height) - top};
+}
+
+MaskRect DetectorMask::ToReference(const MaskRect& rect) const {
+    if (referenceWidth_ == width_ && referenceHeight_ == height_) return rect;
+    // Rounded to the nearest: the picture's edges were scaled down from these, so a
+    // loaded area is saved as it was read.
+    const auto x = [this](int64_t v) { return static_cast<int32_t>((v * referenceWidth_ + width_ / 2) / width_); };
+    const auto y = [this](int64_t v) {
+        return static_cast<int32_t>((v * referenceHeight_ + height_ / 2) / height_);
+    };
+    const int32_t left = x(rect.x);
+    const int32_t top = y(rect.y);
+    return {left, top, x(int64_t{rect.x} + rect.width) - left, y(int64_t{rect.y} + rect.height) - top};
 }
 
 int DetectorMask::BandOfRow(int32_t row) const {

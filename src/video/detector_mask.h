@@ -43,7 +43,10 @@ public:
 
     // Reads the setting's text for a picture of width x height: entries that
     // are not four numbers, are empty, lie partly outside the picture or come
-    // after the 16th are dropped, with one line on stderr.
+    // after the 16th are dropped, with one line on stderr. A picture larger
+    // than 640 x 480 (480 x 640 upright) keeps the text in that frame of
+    // reference, scaled to the picture, so that the areas keep their place
+    // at every size; a smaller one keeps it in its own pixels.
     void Load(const char* text, int32_t width, int32_t height);
     // False when the rectangle is empty, not inside the picture, or 16 are held.
     bool Add(const MaskRect& rect);
@@ -52,7 +55,7 @@ public:
     void Clear();
     // Takes the rectangles and size of another mask; allocates nothing.
     void CopyFrom(const DetectorMask& other);
-    // The setting's text of the rectangles held.
+    // The setting's text of the rectangles held, in the frame of reference.
     std::string Text() const;
 
     bool Empty() const { return count_ == 0; }
@@ -72,11 +75,17 @@ private:
     static constexpr int kMaxBands = 2 * kMaxRects + 1;
     void Rebuild();
     void FillRowMask(int32_t firstRow, uint8_t* rowMask, int32_t& maskedColumns) const;
+    // The picture's rectangle for one of the frame of reference, and back.
+    MaskRect FromReference(const MaskRect& rect) const;
+    MaskRect ToReference(const MaskRect& rect) const;
 
     std::array<MaskRect, kMaxRects> rects_{};
     int count_ = 0;
     int32_t width_ = 0;
     int32_t height_ = 0;
+    // The frame of reference of the setting's text.
+    int32_t referenceWidth_ = 0;
+    int32_t referenceHeight_ = 0;
     int64_t maskedBytes_ = 0;
     std::array<Band, kMaxBands> bands_{};
     int bandCount_ = 0;

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
+
+#include <sys/mman.h>
 
 #include "core/message_poster.h"
 #include "core/registry.h"
@@ -20,11 +23,17 @@ constexpr int32_t kSlack = 16;
 constexpr std::size_t kCacheLine = 64;
 constexpr std::size_t kPageStagger = 5 * kCacheLine;
 constexpr std::size_t kPage = 4096;
+constexpr std::size_t kMappedBytes = kFrameCapacityBytes + kSlack + kPage;
 
 // Bytes of a camera frame of that size; -1 for a size no frame can have.
 int64_t SampleBytes(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0) return -1;
     return int64_t{width} * height * kFrameBytesPerPixel;
+}
+
+// The bytes a picture of that size uses in the buffers, at most all of them.
+std::size_t PictureBytes(int32_t width, int32_t height) {
+    return static_cast<std::size_t>(std::clamp<int64_t>(SampleBytes(width, height), 0, kFrameCapacityBytes));
 }
 
 // level = clamp(trunc(5 * sqrt(15 * S / N) - 10), 0, 100) with the
@@ -41,12 +50,17 @@ int32_t MotionLevel(uint64_t sum, int32_t count) {
 
 FrameExchange::PictureBuffer FrameExchange::NewBuffer(int index) {
     PictureBuffer buffer;
-    buffer.storage.reset(new uint8_t[kFrameBytes + kSlack + kPage]());
+    void* mapping = mmap(nullptr, kMappedBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED) throw std::bad_alloc();
+    // Zero until written, and given memory page by page as pictures are written.
+    buffer.storage.reset(static_cast<uint8_t*>(mapping));
     const auto start = reinterpret_cast<uintptr_t>(buffer.storage.get());
     const uintptr_t aligned = (start + kCacheLine - 1) & ~uintptr_t{kCacheLine - 1};
     buffer.data = reinterpret_cast<uint8_t*>(aligned + (index * kPageStagger) % (kPage - kCacheLine));
     return buffer;
 }
+
+void FrameExchange::Unmap::operator()(uint8_t* mapping) const { munmap(mapping, kMappedBytes); }
 
 FrameExchange::FrameExchange(Registry& registry)
     : registry_(&registry),
@@ -80,7 +94,7 @@ void FrameExchange::PutSampleRows(double sampleTime, const uint8_t* bottomRow, s
         height != sourceHeight_.load(std::memory_order_relaxed))
         return;
     const int64_t length = SampleBytes(width, height);
-    if (length <= 0 || length > kFrameBytes) return;
+    if (length <= 0 || length > kFrameCapacityBytes) return;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     if (static_cast<std::size_t>(stride < 0 ? -stride : stride) < rowBytes) return;
     if (pendingFlag_.load(std::memory_order_acquire) == 0) {
@@ -161,7 +175,7 @@ void FrameExchange::SetSourceSize(int32_t width, int32_t height) {
         // A picture of another size, measured or pending, is nothing to compare with.
         if (width != sourceWidth_.load(std::memory_order_relaxed) ||
             height != sourceHeight_.load(std::memory_order_relaxed))
-            std::memset(previous_.get(), 0, kFrameBytes);
+            std::memset(previous_.get(), 0, PictureBytes(width, height));
         sourceWidth_.store(width, std::memory_order_relaxed);
         sourceHeight_.store(height, std::memory_order_relaxed);
     }
@@ -198,6 +212,8 @@ void FrameExchange::MaskEdited() {
 
 void FrameExchange::ClearBuffers() {
     std::lock_guard guard(configLock_);
+    const std::size_t bytes =
+        PictureBytes(sourceWidth_.load(std::memory_order_relaxed), sourceHeight_.load(std::memory_order_relaxed));
     for (uint8_t* buffer : {blank_.get(), display_.get(), difference_.get(), pendingDifference_.get(), previous_.get()})
-        std::memset(buffer, 0, kFrameBytes);
+        std::memset(buffer, 0, bytes);
 }

@@ -20,7 +20,8 @@ class Registry;
 // level 0..100 over the bytes the detector mask leaves open, reading the
 // sample where it lies while it is still in the capture thread's cache; the
 // fetch copies out what the UI thread asks for. Registered as "_VideoDataCls".
-// All buffers are allocated once at kFrameBytes.
+// All buffers are reserved once at kFrameCapacityBytes; a smaller picture
+// only ever touches the pages it uses.
 class FrameExchange {
 public:
     explicit FrameExchange(Registry& registry);
@@ -50,7 +51,7 @@ public:
     // UI thread: false when no sample is pending.
     bool PeekMeasured(Measured& measured) const;
     // UI thread: takes the pending sample, copying the oriented picture into
-    // buffer (kFrameBytes) and the difference image into Difference(), and
+    // buffer (kFrameCapacityBytes) and the difference image into Difference(), and
     // returns the motion level; length is 0 when nothing was pending.
     int32_t FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length);
     // The same, copying only what writes names (kWriteOut, kWriteDifference):
@@ -59,10 +60,11 @@ public:
     // UI thread: whether the puts from now on make the difference image (at
     // first they do); a fetch copies it only from a put that made it.
     void SetDifferenceWanted(bool wanted) { differenceWanted_.store(wanted, std::memory_order_relaxed); }
-    // UI thread, while the capture graph is stopped.
+    // UI thread, while the capture graph is stopped; at most kFrameCapacityBytes.
     void SetSourceSize(int32_t width, int32_t height);
     // Rereads "VideoReflect", "VideoRotate" and "DetectorMask" and resizes the header.
     void ApplyOrientation();
+    // Blanks the pictures at the current size.
     void ClearBuffers();
 
     // Size of the oriented picture.
@@ -87,9 +89,13 @@ public:
     int64_t ChangedBytes() const { return changedBytes_; }
 
 private:
-    // A picture buffer of kFrameBytes plus slack, cache-line aligned.
+    // A picture buffer of kFrameCapacityBytes plus slack, cache-line aligned,
+    // mapped from the system so that pages never written take no memory.
+    struct Unmap {
+        void operator()(uint8_t* mapping) const;
+    };
     struct PictureBuffer {
-        std::unique_ptr<uint8_t[]> storage;
+        std::unique_ptr<uint8_t, Unmap> storage;
         uint8_t* data = nullptr;
         uint8_t* get() const { return data; }
     };

@@ -29,8 +29,14 @@ std::string RangeCaps(const char* media) {
 }
 
 // The camera is asked for the wanted size first, then for any format up to
-// 640 x 480, and only then for anything it has (scaled down afterwards).
+// 640 x 480, and only then for anything it has (scaled afterwards). Above
+// 640 x 480 Motion-JPEG comes first, as USB cameras give large raw pictures
+// only at a few frames a second, and a smaller format is never scaled up
+// while a larger one is there.
 std::string CameraCaps(int32_t width, int32_t height) {
+    if (width > kFrameMaxWidth || height > kFrameMaxHeight)
+        return SizeCaps("image/jpeg", width, height) + ";" + SizeCaps("video/x-raw", width, height) +
+               ";image/jpeg;video/x-raw";
     std::string caps;
     if (width > 0) {
         caps = SizeCaps("video/x-raw", width, height) + ";" + SizeCaps("image/jpeg", width, height) + ";";
@@ -114,6 +120,8 @@ void VideoCapture::ResolutionSize(intptr_t value, int32_t& width, int32_t& heigh
         case 1: width = 640, height = 480; break;
         case 2: width = 320, height = 240; break;
         case 3: width = 160, height = 120; break;
+        case 4: width = 1280, height = 720; break;
+        case 5: width = 1920, height = 1080; break;
         default: width = 0, height = 0; break;
     }
 }
@@ -123,6 +131,8 @@ const char* VideoCapture::ResolutionName(intptr_t value) {
         case 1: return "640 x 480";
         case 2: return "320 x 240";
         case 3: return "160 x 120";
+        case 4: return "1280 x 720";
+        case 5: return "1920 x 1080";
         default: return "Default";
     }
 }
@@ -413,7 +423,7 @@ void VideoCapture::DeliverSample(GstAppSink* sink) {
     const int32_t rowBytes = width * kFrameBytesPerPixel;
     // A sample of another size than the one announced is never passed on.
     if (width != acceptedWidth_.load(std::memory_order_relaxed) ||
-        height != acceptedHeight_.load(std::memory_order_relaxed) || rowBytes * height > kFrameBytes)
+        height != acceptedHeight_.load(std::memory_order_relaxed) || int64_t{rowBytes} * height > kFrameCapacityBytes)
         return;
     const MappedFrame frame(cachedInfo_.get(), buffer);
     if (!frame.Mapped()) return;

@@ -67,7 +67,7 @@ WebServer::WebServer(Registry& registry) : registry_(registry) {
     board_ = registry_.Find<PictureBoard>("_MYPICTUREBOARD");
     // Without a registered board the server still serves what is published to its own.
     if (!board_) {
-        ownBoard_ = std::make_unique<PictureBoard>(kFrameBytes);
+        ownBoard_ = std::make_unique<PictureBoard>(kFrameCapacityBytes);
         board_ = ownBoard_.get();
     }
     LoadAccess();

@@ -243,17 +243,20 @@ TEST(JpegEncoderTest, LibjpegErrorFailsTheEncodeAndLeavesTheEncoderUsable) {
 // JPEG buffer (12 wide), or even more than the sink has room for (5 wide).
 TEST(JpegEncoderTest, PictureLargerThanTheJpegBufferIsAFailureNotATruncation) {
     JpegEncoder encoder;
+    // A block of 640 x 480 pictures: a JPEG of the largest pictures cannot be made larger than it.
+    constexpr int32_t kCapacity = kFrameBytes;
+    encoder.SetCapacity(kCapacity);
     ReferenceEncoder reference;
     auto shot = std::make_unique<ShotData>();
     Fill(*shot, jpegtest::PhotoLikePicture(640, 480), 640, 480, 50, 1.0);
     ASSERT_EQ(encoder.Encode(*shot), 0);
     const std::vector<uint8_t> previous = JpegOf(*shot);
     for (int width : {12, 5}) {
-        const int height = ShotData::kBufferBytes / 3 / width;
+        const int height = kCapacity / 3 / width;
         SCOPED_TRACE(width);
         const std::vector<uint8_t> noise = jpegtest::BinaryNoisePicture(width, height);
         const size_t whole = reference.Encode(noise, width, height, 100).size();
-        ASSERT_GT(whole, static_cast<size_t>(ShotData::kBufferBytes)) << "the picture must really be too large";
+        ASSERT_GT(whole, static_cast<size_t>(kCapacity)) << "the picture must really be too large";
         testing::internal::CaptureStderr();
         Fill(*shot, noise, width, height, 100, 2.0);
         EXPECT_EQ(encoder.Encode(*shot), 1);

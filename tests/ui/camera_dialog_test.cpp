@@ -89,7 +89,7 @@ TEST_F(CameraDialogTest, AcceptingWithoutChangesReturnsNothingAndSavesNothing) {
                   auto* list = Control<QListWidget>(dialog, "id201");
                   for (int row = 0; row < list->count(); ++row) cameras << list->item(row)->text();
                   EXPECT_EQ(list->currentRow(), 0);
-                  EXPECT_EQ(Control<QListWidget>(dialog, "id204")->count(), 4);
+                  EXPECT_EQ(Control<QListWidget>(dialog, "id204")->count(), 6);
                   EXPECT_EQ(Control<QListWidget>(dialog, "id130")->count(), 3);
                   EXPECT_EQ(Control<QListWidget>(dialog, "id131")->count(), 4);
                   EXPECT_EQ(Control<QLineEdit>(dialog, "id409")->text(), "50");

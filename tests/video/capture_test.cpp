@@ -168,7 +168,7 @@ TEST(CaptureIdentifier, IsTheRfc1321DigestOfTheFirst255Bytes) {
 }
 
 TEST(CaptureResolution, UnknownValuesMeanDefault) {
-    for (intptr_t value : {-1, 0, 4, 1000}) {
+    for (intptr_t value : {-1, 0, 6, 1000}) {
         int32_t w = -1, h = -1;
         VideoCapture::ResolutionSize(value, w, h);
         EXPECT_EQ(w, 0);
@@ -180,6 +180,28 @@ TEST(CaptureResolution, UnknownValuesMeanDefault) {
     EXPECT_EQ(w, 320);
     EXPECT_EQ(h, 240);
     EXPECT_STREQ(VideoCapture::ResolutionName(3), "160 x 120");
+}
+
+// The sizes above 640 x 480 reach the picture whole, and a quarter turn of
+// the largest gives it upright.
+TEST_F(CaptureTest, TestPatternGivesTheChosenSizeUpToFullHd) {
+    struct Case {
+        int resolution;
+        int rotate;
+        int32_t width;
+        int32_t height;
+    };
+    picture.assign(kFrameCapacityBytes, 0);
+    for (const Case c : {Case{4, 0, 1280, 720}, Case{5, 0, 1920, 1080}, Case{5, 1, 1080, 1920}}) {
+        SCOPED_TRACE(::testing::Message() << "resolution " << c.resolution << " rotate " << c.rotate);
+        registry.SetInt("VideoRotate", c.rotate);
+        Select(VideoCapture::kTestPatternId, c.resolution);
+        ASSERT_TRUE(capture->Connect());
+        EXPECT_EQ(exchange->Width(), c.width);
+        EXPECT_EQ(exchange->Height(), c.height);
+        EXPECT_EQ(FetchNext(), c.width * c.height * kFrameBytesPerPixel);
+        capture->StopGraph();
+    }
 }
 
 TEST_F(CaptureTest, ListHoldsDefaultSourcesAndTestPatternAndPresenceFollowsTheSetting) {

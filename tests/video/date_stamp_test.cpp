@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -118,6 +119,28 @@ TEST_F(DateStampTest, StampStaysInsideItsBoxAndSkipsTheSpace) {
     }
     EXPECT_TRUE(firstCell);
     EXPECT_TRUE(lastCell);
+}
+
+// Above 640 x 480 the stamp grows to about 3 % of the height in whole pixels,
+// at the same corner: each square of a large stamp is one pixel of the small one.
+TEST_F(DateStampTest, StampGrowsWithThePictureInWholePixels) {
+    Picture small(640, 480, 255);
+    stamp.DrawStamp(small.bytes.data(), 640, 480);
+    const auto inked = [](const Picture& p) { return std::count(p.bytes.begin(), p.bytes.end(), uint8_t{128}); };
+    struct Case {
+        int width, height, scale;
+    };
+    for (const Case c : {Case{1280, 720, 2}, Case{1920, 1080, 4}}) {
+        SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height);
+        Picture large(c.width, c.height, 255);
+        stamp.DrawStamp(large.bytes.data(), c.width, c.height);
+        for (int y = 0; y < 18 * c.scale; ++y)
+            for (int x = 0; x < 146 * c.scale; ++x)
+                ASSERT_EQ(large.Pixel(c.width - 146 * c.scale + x, y)[0],
+                          small.Pixel(640 - 146 + x / c.scale, y / c.scale)[0])
+                    << x << "," << y;
+        EXPECT_EQ(inked(large), inked(small) * c.scale * c.scale) << "nothing is drawn outside the box";
+    }
 }
 
 TEST_F(DateStampTest, PicturesBelow146x18AreLeftAlone) {

@@ -216,6 +216,44 @@ TEST_F(DetectorMaskTest, AMaskedChangeIsNotMotionAndAllMaskedIsLevelZero) {
         << "the difference picture still shows the change";
 }
 
+// Above 640 x 480 the areas are read in that frame of reference and scaled:
+// they cover the same part of the picture at every size, a change there is
+// no motion, and the text is saved as it was read.
+TEST_F(DetectorMaskTest, AnAreaKeepsItsPlaceAtEverySize) {
+    registry.SetText("DetectorMask", "160,120,320,240");
+    FrameExchange exchange(registry);
+    out.assign(kFrameCapacityBytes, 0);
+    for (const Size size : {Size{640, 480}, Size{1280, 720}, Size{1920, 1080}}) {
+        SCOPED_TRACE(::testing::Message() << size.width << "x" << size.height);
+        exchange.SetSourceSize(size.width, size.height);
+        const MaskRect area = exchange.Mask().Rect(0);
+        EXPECT_EQ(area.x * 4, size.width);
+        EXPECT_EQ(area.y * 4, size.height);
+        EXPECT_EQ(area.width * 2, size.width);
+        EXPECT_EQ(area.height * 2, size.height);
+        EXPECT_EQ(exchange.Mask().Text(), "160,120,320,240");
+        const std::size_t bytes = static_cast<std::size_t>(size.width) * size.height * 3;
+        const std::vector<uint8_t> dark(bytes, 40);
+        std::vector<uint8_t> lit = dark;
+        for (int row = size.height / 4; row < size.height * 3 / 4; ++row)
+            std::memset(&lit[(static_cast<std::size_t>(row) * size.width + size.width / 4) * 3], 220,
+                        static_cast<std::size_t>(size.width) / 2 * 3);
+        Fetch(exchange, dark);
+        EXPECT_EQ(Fetch(exchange, lit), 0);
+        EXPECT_EQ(exchange.ChangedBytes(), 0);
+        EXPECT_EQ(exchange.CountedBytes(), static_cast<int64_t>(bytes) * 3 / 4);
+    }
+    // Upright, the text is read in the 480 x 640 frame.
+    registry.SetText("DetectorMask", "120,160,240,320");
+    registry.SetInt("VideoRotate", 1);
+    exchange.ApplyOrientation();
+    const MaskRect upright = exchange.Mask().Rect(0);
+    EXPECT_EQ(upright.x, 270);
+    EXPECT_EQ(upright.y, 480);
+    EXPECT_EQ(upright.width, 540);
+    EXPECT_EQ(upright.height, 960);
+}
+
 TEST_F(DetectorMaskTest, TheMaskFollowsTheOrientedPicture) {
     registry.SetText("DetectorMask", "500,10,100,50;10,500,50,100");
     testing::internal::CaptureStderr();

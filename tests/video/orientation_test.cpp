@@ -19,8 +19,8 @@ struct PlainExchange {
     int height;
     int reflect;
     int rotate;
-    std::vector<uint8_t> previous = std::vector<uint8_t>(kFrameBytes, 0);
-    std::vector<uint8_t> difference = std::vector<uint8_t>(kFrameBytes, 0);
+    std::vector<uint8_t> previous = std::vector<uint8_t>(kFrameCapacityBytes, 0);
+    std::vector<uint8_t> difference = std::vector<uint8_t>(kFrameCapacityBytes, 0);
 
     int Fetch(const std::vector<uint8_t>& pending, std::vector<uint8_t>& buffer) {
         const int W = width, H = height;
@@ -79,8 +79,8 @@ TEST_P(OrientationTest, EveryTurnAndReflectionMatchesThePlainAlgorithm) {
             FrameExchange exchange(registry);
             exchange.SetSourceSize(size.width, size.height);
             PlainExchange plain{size.width, size.height, reflect, rotate};
-            std::vector<uint8_t> fast(kFrameBytes, 0);
-            std::vector<uint8_t> slow(kFrameBytes, 0);
+            std::vector<uint8_t> fast(kFrameCapacityBytes, 0);
+            std::vector<uint8_t> slow(kFrameCapacityBytes, 0);
             // Random pictures, then one close to the last so that noise and
             // counted differences mix.
             std::vector<uint8_t> picture = RandomPicture(bytes, seed++);
@@ -111,7 +111,7 @@ INSTANTIATE_TEST_SUITE_P(Sizes, OrientationTest,
                          ::testing::Combine(::testing::Values(Size{640, 480}, Size{320, 240}, Size{160, 120},
                                                               Size{480, 640}, Size{33, 17}, Size{17, 33}, Size{1, 1},
                                                               Size{1, 7}, Size{7, 1}, Size{5, 16}, Size{6, 21},
-                                                              Size{12, 44}),
+                                                              Size{12, 44}, Size{1920, 1080}),
                                             ::testing::Values(0, 1, 2)),
                          [](const auto& info) {
                              const Size size = std::get<0>(info.param);
