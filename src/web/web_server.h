@@ -116,6 +116,12 @@ public:
     static std::string LivePageAddress(const std::string& bindAddress, int32_t port);
 
 private:
+    // The registry names of the settings.
+    static constexpr const char* kPortKey = "WWWPortListener";
+    static constexpr const char* kStartKey = "WWWStartAfterLaunch";
+    static constexpr const char* kUserKey = "WWWUser";
+    static constexpr const char* kHashKey = "WWWPasswordHash";
+    static constexpr const char* kBindKey = "WWWBindAddress";
     struct Slot {
         bool inUse = false;
         int socket = -1;
