@@ -21,6 +21,7 @@ RecordingStatus::Snapshot RecordingStatus::Read() const {
     snapshot.failure = Failure();
     snapshot.frames = frames_.load(std::memory_order_acquire);
     snapshot.freeBytes = freeBytes_.load(std::memory_order_acquire);
+    snapshot.dropped = dropped_.load(std::memory_order_acquire);
     std::lock_guard guard(textLock_);
     snapshot.failureFolder = failureFolder_;
     snapshot.fileName = fileName_;

@@ -23,6 +23,7 @@
 #include "core/language_table.h"
 #include "core/settings_file.h"
 #include "recording/avi_recorder.h"
+#include "recording/mp4_encoder_gst.h"
 #include "recording/picture_demand.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
@@ -119,6 +120,10 @@ void MainWindow::CreateModules() {
     picture_->overlay = [this](QPainter& painter) {
         if (viewMode_ == 2 && maskEditor_) maskEditor_->Paint(painter);
     };
+    h264_ = CreateGstH264Encoder();
+    if (h264_) registry.SetHandle("_CL_H264Encoder", h264_.get());
+    std::fprintf(stderr, "recording: H.264 encoder for MP4: %s\n",
+                 h264_ ? h264_->Name() : "none (x264enc, openh264enc or a VA-API encoder is needed; AVI is recorded)");
     recorder_ = std::make_unique<AviRecorder>(registry);
     web_ = std::make_unique<WebServer>(registry);
     shutter_ = std::make_unique<ShutterSound>();
@@ -444,6 +449,7 @@ void MainWindow::PublishWebStatus() {
         std::snprintf(status.file, sizeof status.file, "%s", recording.fileName.c_str());
         status.frames = recording.fileName.empty() ? -1 : recording.frames;
         status.freeBytes = recording.freeBytes;
+        status.dropped = recording.dropped;
     }
     if (status.freeBytes < 0 && settings_)
         status.freeBytes = WebStatusBoard::FreeBytes(settings_->GetString("MoveFilesPath").c_str());

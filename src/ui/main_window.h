@@ -20,6 +20,7 @@
 
 class AboutDialog;
 class AviRecorder;
+class H264FileEncoder;
 class CameraDialog;
 class DateStamp;
 class EventCommands;
@@ -179,6 +180,7 @@ private:
     std::array<QPixmap, 3> statusBitmaps_;
     std::unique_ptr<RecordingOptions> options_;
     std::unique_ptr<FrameExchange> frames_;
+    std::unique_ptr<H264FileEncoder> h264_;  // outlives the recorder that uses it
     std::unique_ptr<AviRecorder> recorder_;
     std::unique_ptr<WebServer> web_;
     std::unique_ptr<ShutterSound> shutter_;

@@ -100,6 +100,9 @@ void StatusLine::ReportFailureChange(const RecordingStatus::Snapshot& status) {
             case RecordingFailure::kWriteFailed:
                 failure = Text("StatusWriteFailed").arg(folder);
                 break;
+            case RecordingFailure::kEncoderFailed:
+                failure = Text("StatusEncoderFailed").arg(folder);
+                break;
             case RecordingFailure::kNone:
                 break;
         }

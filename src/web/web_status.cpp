@@ -99,6 +99,7 @@ int WebStatusBoard::FormatJson(const WebStatus& s, char* out, std::size_t size) 
                     (s.frames >= 0 ? AppendNumber(p, end, s.frames) : AppendRaw(p, end, "null")) &&
                     AppendRaw(p, end, ",\"free_bytes\":") &&
                     (s.freeBytes >= 0 ? AppendNumber(p, end, s.freeBytes) : AppendRaw(p, end, "null")) &&
+                    AppendRaw(p, end, ",\"dropped\":") && AppendNumber(p, end, s.dropped) &&
                     AppendRaw(p, end, ",\"camera_connected\":") &&
                     AppendRaw(p, end, flag(s.cameraConnected)) && AppendRaw(p, end, ",\"camera\":") &&
                     AppendString(p, end, s.camera) && AppendRaw(p, end, "}\n");
