@@ -16,7 +16,7 @@ public:
     // The longest file (media time, the seconds before motion included) that
     // the index room kept at the front of the file is sized for; the recorder
     // starts a new file before an open one is this long.
-    static constexpr int32_t kMaxSeconds = 15 * 60;
+    static constexpr int32_t kMaxSeconds = 10 * 60;
 
     // Starts a file at path (which exists and is empty) for width x height
     // pictures that come at least intervalMs apart; false, with the cause in
