@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <atomic>
 
-#include "video/frame_exchange.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -159,7 +158,7 @@ __attribute__((target("avx2"))) ByteChanges CompareWide(const uint8_t* picture, 
 #endif
 
 template <bool kCopyOut, bool kMasked, bool kDifference>
-ByteChanges CompareRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+ByteChanges CompareWithWidestLoop(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
                         uint8_t* difference, std::size_t rowBytes, int32_t rows, const uint8_t* mask) {
 #if defined(VISTREL_WIDE_VECTORS)
     if (HasWideVectors())
@@ -187,31 +186,19 @@ ByteChanges CompareRowsFor(const uint8_t* picture, std::ptrdiff_t pictureStride,
     const bool copyOut = (writes & kWriteOut) != 0;
     if ((writes & kWriteDifference) != 0) {
         if (copyOut)
-            return CompareRows<true, kMasked, true>(picture, pictureStride, out, previous, difference, rowBytes,
+            return CompareWithWidestLoop<true, kMasked, true>(picture, pictureStride, out, previous, difference, rowBytes,
                                                     rows, mask);
-        return CompareRows<false, kMasked, true>(picture, pictureStride, out, previous, difference, rowBytes, rows,
+        return CompareWithWidestLoop<false, kMasked, true>(picture, pictureStride, out, previous, difference, rowBytes, rows,
                                                  mask);
     }
     if (copyOut)
-        return CompareRows<true, kMasked, false>(picture, pictureStride, out, previous, difference, rowBytes, rows,
+        return CompareWithWidestLoop<true, kMasked, false>(picture, pictureStride, out, previous, difference, rowBytes, rows,
                                                  mask);
-    return CompareRows<false, kMasked, false>(picture, pictureStride, out, previous, difference, rowBytes, rows,
+    return CompareWithWidestLoop<false, kMasked, false>(picture, pictureStride, out, previous, difference, rowBytes, rows,
                                               mask);
 }
 
 }  // namespace
-
-ByteChanges CompareBytes(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                         std::size_t count, bool copyOut) {
-    return CompareRowsFor<false>(picture, 0, out, previous, difference, count, 1, nullptr,
-                                 kWriteDifference | (copyOut ? kWriteOut : 0u));
-}
-
-ByteChanges CompareMaskedRows(const uint8_t* picture, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                              std::size_t rowBytes, int32_t rows, const uint8_t* rowMask, bool copyOut) {
-    return CompareRowsFor<true>(picture, static_cast<std::ptrdiff_t>(rowBytes), out, previous, difference, rowBytes,
-                                rows, rowMask, kWriteDifference | (copyOut ? kWriteOut : 0u));
-}
 
 ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
                                uint8_t* difference, std::size_t rowBytes, int32_t rows, const uint8_t* rowMask,
@@ -220,6 +207,38 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
         return CompareRowsFor<true>(picture, pictureStride, out, previous, difference, rowBytes, rows, rowMask,
                                     writes);
     return CompareRowsFor<false>(picture, pictureStride, out, previous, difference, rowBytes, rows, nullptr, writes);
+}
+
+ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
+                               const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+                               uint8_t* difference, unsigned writes) {
+    // Rows that follow each other in memory are compared as one run.
+    const bool endToEnd = pictureStride == static_cast<std::ptrdiff_t>(rowBytes);
+    if (!mask) {
+        if (endToEnd)
+            return ComparePictureRows(picture, 0, out, previous, difference, rowBytes * rows, 1, nullptr, writes);
+        return ComparePictureRows(picture, pictureStride, out, previous, difference, rowBytes, rows, nullptr, writes);
+    }
+    ByteChanges counted;
+    for (int32_t row = first; row < first + rows;) {
+        const DetectorMask::Band& band = mask->BandAt(mask->BandOfRow(row));
+        const int32_t run = std::min(first + rows, band.firstRow + band.rows) - row;
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row - first);
+        const uint8_t* from = picture + pictureStride * (row - first);
+        if (band.kind == DetectorMask::BandKind::kMixed) {
+            counted += ComparePictureRows(from, pictureStride, out + at, previous + at, difference + at, rowBytes,
+                                          run, band.rowMask, writes);
+        } else {
+            const ByteChanges found =
+                endToEnd ? ComparePictureRows(from, 0, out + at, previous + at, difference + at, rowBytes * run, 1,
+                                              nullptr, writes)
+                         : ComparePictureRows(from, pictureStride, out + at, previous + at, difference + at, rowBytes,
+                                              run, nullptr, writes);
+            if (band.kind == DetectorMask::BandKind::kOpen) counted += found;
+        }
+        row += run;
+    }
+    return counted;
 }
 
 int FrameVectorLimit() { return vectorLimit.load(std::memory_order_relaxed); }

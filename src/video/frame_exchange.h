@@ -7,8 +7,8 @@
 #include <mutex>
 
 #include "video/detector_mask.h"
-#include "video/frame_compare.h"
 #include "video/frame.h"
+#include "video/orientation.h"
 
 class MessagePoster;
 class Registry;
@@ -75,8 +75,8 @@ public:
     const uint8_t* Difference() const { return difference_.get(); }
     // The last picture measured; the capture thread's while the slot is free.
     const uint8_t* Previous() const { return previous_.get(); }
-    int32_t Reflect() const { return reflect_; }
-    int32_t Rotate() const { return rotate_; }
+    ::Reflect Reflect() const { return reflect_; }
+    ::Rotate Rotate() const { return rotate_; }
     // The areas the level ignores, in coordinates of the oriented picture;
     // the UI thread edits them and then calls MaskEdited.
     DetectorMask& Mask() { return mask_; }
@@ -130,15 +130,11 @@ private:
     // reads are never a data race.
     std::atomic<int32_t> sourceWidth_{0};
     std::atomic<int32_t> sourceHeight_{0};
-    int32_t reflect_ = 0;
-    int32_t rotate_ = 0;
+    ::Reflect reflect_ = ::Reflect::kNone;
+    ::Rotate rotate_ = ::Rotate::kNone;
     // The UI thread's mask, and the copy the capture thread measures with.
     DetectorMask mask_;
     DetectorMask measureMask_;
     int64_t countedBytes_ = 0;
     int64_t changedBytes_ = 0;
 };
-
-// Tests run the plain (0), 16-byte (1) and 32-byte (2, the default) picture
-// loops on one machine; each level is used only where the processor has it.
-void LimitFrameVectorsForTest(int level);

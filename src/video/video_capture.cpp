@@ -4,66 +4,20 @@
 #include <gst/gst.h>
 #include <gst/video/video.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 
 #include "core/message_poster.h"
 #include "core/registry.h"
+#include "video/capture_sources.h"
 #include "video/frame.h"
 #include "video/frame_exchange.h"
 
 namespace {
 
 constexpr const char* kSinkName = "vistrel_sink";
-
-// Copies at most limit bytes of src without splitting a UTF-8 sequence.
-void CopyCut(char* dst, const char* src, std::size_t limit) {
-    std::size_t length = std::strlen(src);
-    if (length > limit) {
-        length = limit;
-        while (length > 0 && (static_cast<unsigned char>(src[length]) & 0xC0) == 0x80) --length;
-    }
-    std::memcpy(dst, src, length);
-    dst[length] = '\0';
-}
-
-// "name|pipeline" of one "VideoSourceN" setting; false when it names no pipeline.
-bool ParseSourceSetting(const std::string& value, int index, std::string& name, std::string& pipeline) {
-    const std::size_t bar = value.find('|');
-    if (bar == std::string::npos) {
-        name = "VideoSource" + std::to_string(index);
-        pipeline = value;
-    } else {
-        name = value.substr(0, bar);
-        pipeline = value.substr(bar + 1);
-    }
-    if (pipeline.find_first_not_of(" \t") == std::string::npos) return false;
-    if (name.empty()) name = "VideoSource" + std::to_string(index);
-    return true;
-}
-
-// The text that stays the same for a camera across replugs into the same
-// port and across /dev/videoN renumbering: the udev bus path first.
-std::string CameraText(GstDevice* device) {
-    std::string text;
-    if (GstStructure* props = gst_device_get_properties(device)) {
-        for (const char* key : {"device.bus_path", "v4l2.device.bus_info", "device.serial", "device.path"}) {
-            const char* value = gst_structure_get_string(props, key);
-            if (value && *value) {
-                text = value;
-                break;
-            }
-        }
-        gst_structure_free(props);
-    }
-    if (text.empty()) {
-        gchar* name = gst_device_get_display_name(device);
-        if (name) text = name;
-        g_free(name);
-    }
-    return text;
-}
 
 std::string SizeCaps(const char* media, int32_t width, int32_t height) {
     return std::string(media) + ",width=(int)" + std::to_string(width) + ",height=(int)" + std::to_string(height);
@@ -94,6 +48,24 @@ std::string Tail(int32_t width, int32_t height) {
            " caps=\"video/x-raw,format=BGR\" max-buffers=1 drop=true enable-last-sample=false";
 }
 
+// A buffer mapped for reading as a video frame while this is in scope.
+class MappedFrame {
+public:
+    MappedFrame(GstVideoInfo* info, GstBuffer* buffer)
+        : mapped_(gst_video_frame_map(&frame_, info, buffer, GST_MAP_READ)) {}
+    ~MappedFrame() {
+        if (mapped_) gst_video_frame_unmap(&frame_);
+    }
+    MappedFrame(const MappedFrame&) = delete;
+    MappedFrame& operator=(const MappedFrame&) = delete;
+    bool Mapped() const { return mapped_; }
+    const GstVideoFrame* Get() const { return &frame_; }
+
+private:
+    GstVideoFrame frame_{};
+    bool mapped_;
+};
+
 }  // namespace
 
 // Trampolines with the signatures GStreamer calls, on its streaming threads.
@@ -107,10 +79,9 @@ struct VideoCapture::Callbacks {
 
     static GstBusSyncReply BusMessage(GstBus*, GstMessage* message, gpointer self) {
         if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
-            GError* error = nullptr;
-            gst_message_parse_error(message, &error, nullptr);
-            static_cast<VideoCapture*>(self)->OnEnd(error && error->message ? error->message : "stream error");
-            g_clear_error(&error);
+            GlibError error;
+            gst_message_parse_error(message, error.Out(), nullptr);
+            static_cast<VideoCapture*>(self)->OnEnd(error.Message("stream error"));
         } else if (GST_MESSAGE_TYPE(message) == GST_MESSAGE_EOS) {
             static_cast<VideoCapture*>(self)->OnEnd(nullptr);
         }
@@ -125,23 +96,18 @@ VideoCapture::VideoCapture(Registry& registry) : registry_(&registry) {
     registry.SetHandle("_VideoCapture", this);
     exchange_ = registry.Find<FrameExchange>("_VideoDataCls");
     window_ = registry.Find<MessagePoster>("_MainHwnd");
-    GError* error = nullptr;
-    initialised_ = gst_init_check(nullptr, nullptr, &error);
+    GlibError error;
+    initialised_ = gst_init_check(nullptr, nullptr, error.Out());
     if (!initialised_) {
-        std::fprintf(stderr, "capture: cannot start GStreamer: %s\n", error ? error->message : "unknown error");
-        g_clear_error(&error);
+        std::fprintf(stderr, "capture: cannot start GStreamer: %s\n", error.Message("unknown error"));
         return;
     }
-    cachedInfo_ = gst_video_info_new();
-    monitor_ = gst_device_monitor_new();
-    gst_device_monitor_add_filter(monitor_, "Video/Source", nullptr);
+    cachedInfo_.reset(gst_video_info_new());
+    monitor_.reset(gst_device_monitor_new());
+    gst_device_monitor_add_filter(monitor_.get(), "Video/Source", nullptr);
 }
 
-VideoCapture::~VideoCapture() {
-    StopGraph();
-    if (monitor_) gst_object_unref(monitor_);
-    if (cachedInfo_) gst_video_info_free(cachedInfo_);
-}
+VideoCapture::~VideoCapture() { StopGraph(); }
 
 void VideoCapture::ResolutionSize(intptr_t value, int32_t& width, int32_t& height) {
     switch (value) {
@@ -163,53 +129,17 @@ const char* VideoCapture::ResolutionName(intptr_t value) {
 
 void VideoCapture::DeviceIdentifier(const char* text, char* out) {
     const std::size_t length = std::min<std::size_t>(std::strlen(text), Registry::kMaxValue);
-    gchar* digest = g_compute_checksum_for_string(G_CHECKSUM_MD5, text, static_cast<gssize>(length));
-    CopyCut(out, digest ? digest : "", 32);
-    g_free(digest);
+    const GlibText digest(g_compute_checksum_for_string(G_CHECKSUM_MD5, text, static_cast<gssize>(length)));
+    CopyCut(out, digest ? digest.get() : "", 32);
 }
 
-void VideoCapture::ListDevices(DeviceList& list) { FillList(list); }
-
-int VideoCapture::FillList(DeviceList& list) {
-    std::memset(&list, 0, sizeof list);
-    std::strcpy(list.entries[0].name, kDefaultId);
-    std::strcpy(list.entries[0].identifier, kDefaultId);
-    int next = 1;
-    int cameras = 0;
-    if (monitor_) {
-        GList* devices = gst_device_monitor_get_devices(monitor_);
-        for (GList* item = devices; item && cameras < kMaxCameras; item = item->next) {
-            GstDevice* device = GST_DEVICE(item->data);
-            DeviceEntry& entry = list.entries[next++];
-            ++cameras;
-            if (gchar* name = gst_device_get_display_name(device)) {
-                CopyCut(entry.name, name, sizeof entry.name - 1);
-                g_free(name);
-            }
-            DeviceIdentifier(CameraText(device).c_str(), entry.identifier);
-        }
-        g_list_free_full(devices, gst_object_unref);
-    }
-    for (int i = 1; i <= kSourceSettings && next < DeviceList::kCapacity - 1; ++i) {
-        std::string name;
-        std::string pipeline;
-        const std::string key = "VideoSource" + std::to_string(i);
-        if (!ParseSourceSetting(registry_->GetString(key.c_str()), i, name, pipeline)) continue;
-        DeviceEntry& entry = list.entries[next++];
-        CopyCut(entry.name, name.c_str(), sizeof entry.name - 1);
-        DeviceIdentifier(pipeline.c_str(), entry.identifier);
-    }
-    std::strcpy(list.entries[next].name, kTestPatternName);
-    std::strcpy(list.entries[next].identifier, kTestPatternId);
-    list.count = next + 1;
-    return cameras;
-}
+void VideoCapture::ListDevices(DeviceList& list) { FillDeviceList(monitor_.get(), *registry_, list); }
 
 bool VideoCapture::SelectedDevicePresent() {
     std::string wanted = registry_->GetString("VideoDeviceId");
     if (wanted.empty()) wanted = kDefaultId;
     DeviceList list;
-    const int cameras = FillList(list);
+    const int cameras = FillDeviceList(monitor_.get(), *registry_, list);
     if (wanted == kDefaultId) return cameras > 0;
     for (int i = 1; i < list.count; ++i) {
         if (wanted == list.entries[i].identifier) return true;
@@ -217,76 +147,22 @@ bool VideoCapture::SelectedDevicePresent() {
     return false;
 }
 
-bool VideoCapture::FindConfiguredSource(const char* wanted, Source& source) {
-    for (int i = 1; i <= kSourceSettings; ++i) {
-        std::string name;
-        std::string pipeline;
-        const std::string key = "VideoSource" + std::to_string(i);
-        if (!ParseSourceSetting(registry_->GetString(key.c_str()), i, name, pipeline)) continue;
-        char identifier[33];
-        DeviceIdentifier(pipeline.c_str(), identifier);
-        if (std::strcmp(identifier, wanted) != 0) continue;
-        source.kind = SourceKind::Configured;
-        source.description = pipeline;
-        CopyCut(source.name, name.c_str(), sizeof source.name - 1);
-        return true;
-    }
-    return false;
-}
-
-bool VideoCapture::FindSource(const char* wanted, Source& source) {
-    if (std::strcmp(wanted, kTestPatternId) == 0) {
-        source.kind = SourceKind::TestPattern;
-        std::strcpy(source.name, kTestPatternName);
-        return true;
-    }
-    const bool anyCamera = std::strcmp(wanted, kDefaultId) == 0;
-    if (!anyCamera && FindConfiguredSource(wanted, source)) return true;
-    if (!monitor_) return false;
-    GList* devices = gst_device_monitor_get_devices(monitor_);
-    bool found = false;
-    for (GList* item = devices; item && !found; item = item->next) {
-        GstDevice* device = GST_DEVICE(item->data);
-        if (!anyCamera) {
-            char identifier[33];
-            DeviceIdentifier(CameraText(device).c_str(), identifier);
-            if (std::strcmp(identifier, wanted) != 0) continue;
-        }
-        gchar* name = gst_device_get_display_name(device);
-        if (!name || !*name) {
-            g_free(name);
-            continue;
-        }
-        GstElement* element = gst_device_create_element(device, nullptr);
-        if (element) {
-            source.kind = SourceKind::Camera;
-            source.element = GST_ELEMENT(gst_object_ref_sink(element));
-            CopyCut(source.name, name, sizeof source.name - 1);
-            found = true;
-        }
-        g_free(name);
-    }
-    g_list_free_full(devices, gst_object_unref);
-    return found;
-}
-
-GstElement* VideoCapture::BuildPipeline(Source& source, int32_t width, int32_t height, std::string& error) {
-    GError* parseError = nullptr;
-    GstElement* pipeline = nullptr;
+GstObjectHolder<GstElement> VideoCapture::BuildPipeline(CaptureSource& source, int32_t width, int32_t height,
+                                                        std::string& error) {
+    GlibError parseError;
+    GstObjectHolder<GstElement> pipeline;
     const std::string tail = Tail(width, height);
     if (source.kind == SourceKind::Camera) {
         const std::string back = "capsfilter caps=\"" + CameraCaps(width, height) + "\" ! decodebin ! " + tail;
-        GstElement* bin =
-            gst_parse_bin_from_description_full(back.c_str(), TRUE, nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
+        GstElement* bin = gst_parse_bin_from_description_full(back.c_str(), TRUE, nullptr,
+                                                              GST_PARSE_FLAG_FATAL_ERRORS, parseError.Out());
         if (bin) {
-            pipeline = gst_pipeline_new("capture");
-            GstElement* camera = source.element;
-            source.element = nullptr;  // The pipeline owns it from here.
-            gst_bin_add_many(GST_BIN(pipeline), camera, bin, nullptr);
-            gst_object_unref(camera);
+            pipeline.reset(gst_pipeline_new("capture"));
+            GstElement* camera = source.element.get();
+            gst_bin_add_many(GST_BIN(pipeline.get()), camera, bin, nullptr);
+            source.element.reset();  // The pipeline holds it from here.
             if (!gst_element_link(camera, bin)) {
                 error = "the camera offers no usable picture format";
-                gst_object_unref(pipeline);
                 return nullptr;
             }
         }
@@ -297,42 +173,34 @@ GstElement* VideoCapture::BuildPipeline(Source& source, int32_t width, int32_t h
             const std::string size = width > 0 ? SizeCaps("video/x-raw", width, height)
                                                : SizeCaps("video/x-raw", kFrameMaxWidth, kFrameMaxHeight);
             // The clock comes from the Pango plugins; without them the ball still moves.
-            GstElementFactory* clock = gst_element_factory_find("clockoverlay");
+            const GstObjectHolder<GstElementFactory> clock(gst_element_factory_find("clockoverlay"));
             const char* overlay = clock ? "clockoverlay halignment=right valignment=top shaded-background=true ! " : "";
-            if (clock) gst_object_unref(clock);
             text = "videotestsrc is-live=true pattern=ball ! capsfilter caps=\"" + size + "\" ! " + overlay + tail;
         } else {
             text = source.description + " ! decodebin ! " + tail;
         }
-        pipeline = gst_parse_launch_full(text.c_str(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, &parseError);
-        if (pipeline && !GST_IS_PIPELINE(pipeline)) {
-            gst_object_unref(pipeline);
-            pipeline = nullptr;
+        pipeline.reset(gst_parse_launch_full(text.c_str(), nullptr, GST_PARSE_FLAG_FATAL_ERRORS, parseError.Out()));
+        if (pipeline && !GST_IS_PIPELINE(pipeline.get())) {
+            pipeline.reset();
             if (!parseError) error = "not a pipeline";
         }
     }
-    if (parseError) {
-        error = parseError->message;
-        g_clear_error(&parseError);
-    }
+    if (parseError) error = parseError.Message("");
     if (!pipeline) {
         if (error.empty()) error = "cannot build the pipeline";
         return nullptr;
     }
-    GstElement* sink = gst_bin_get_by_name(GST_BIN(pipeline), kSinkName);
+    const GstObjectHolder<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), kSinkName));
     if (!sink) {
         error = "the pipeline has no picture output";
-        gst_object_unref(pipeline);
         return nullptr;
     }
     GstAppSinkCallbacks callbacks{};
     callbacks.eos = &Callbacks::Eos;
     callbacks.new_sample = &Callbacks::NewSample;
-    gst_app_sink_set_callbacks(GST_APP_SINK(sink), &callbacks, this, nullptr);
-    gst_object_unref(sink);
-    GstBus* bus = gst_element_get_bus(pipeline);
-    gst_bus_set_sync_handler(bus, &Callbacks::BusMessage, this, nullptr);
-    gst_object_unref(bus);
+    gst_app_sink_set_callbacks(GST_APP_SINK(sink.get()), &callbacks, this, nullptr);
+    const GstObjectHolder<GstBus> bus(gst_element_get_bus(pipeline.get()));
+    gst_bus_set_sync_handler(bus.get(), &Callbacks::BusMessage, this, nullptr);
     return pipeline;
 }
 
@@ -360,8 +228,8 @@ VideoCapture::ConnectState VideoCapture::StartConnect() {
         Report(Failure::Build, wanted, "no GStreamer or no frame exchange");
         return ConnectState::Failed;
     }
-    Source source;
-    if (!FindSource(wanted.c_str(), source)) {
+    CaptureSource source;
+    if (!FindSource(monitor_.get(), *registry_, wanted.c_str(), source)) {
         Report(Failure::NotFound, wanted,
                wanted == kDefaultId ? "no camera found" : ("camera " + wanted + " not found").c_str());
         return ConnectState::Failed;
@@ -371,7 +239,6 @@ VideoCapture::ConnectState VideoCapture::StartConnect() {
     ResolutionSize(resolution, width, height);
     std::string error;
     pipeline_ = BuildPipeline(source, width, height, error);
-    if (source.element) gst_object_unref(source.element);
     if (!pipeline_) {
         Report(Failure::Build, wanted, ("\"" + std::string(source.name) + "\": " + error).c_str());
         return ConnectState::Failed;
@@ -382,7 +249,7 @@ VideoCapture::ConnectState VideoCapture::StartConnect() {
     if (width > 0) Accept(width, height);
     // Wanted before the pipeline runs, so no first offer or early end goes unposted.
     else settleWanted_.store(true, std::memory_order_release);
-    if (gst_element_set_state(pipeline_, GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
+    if (gst_element_set_state(pipeline_.get(), GST_STATE_PLAYING) == GST_STATE_CHANGE_FAILURE) {
         const std::string why = TakeError();
         settleWanted_.store(false, std::memory_order_release);
         ReleasePipeline(false);
@@ -480,13 +347,11 @@ void VideoCapture::ReleasePipeline(bool report) {
     if (!pipeline_) return;
     accepting_.store(false, std::memory_order_release);
     // Returns once every streaming thread of the pipeline has ended.
-    gst_element_set_state(pipeline_, GST_STATE_NULL);
-    GstBus* bus = gst_element_get_bus(pipeline_);
-    gst_bus_set_sync_handler(bus, nullptr, nullptr, nullptr);
-    gst_object_unref(bus);
-    gst_object_unref(pipeline_);
-    pipeline_ = nullptr;
-    gst_caps_replace(&cachedCaps_, nullptr);
+    gst_element_set_state(pipeline_.get(), GST_STATE_NULL);
+    gst_bus_set_sync_handler(GstObjectHolder<GstBus>(gst_element_get_bus(pipeline_.get())).get(), nullptr, nullptr,
+                             nullptr);
+    pipeline_.reset();
+    cachedCaps_.reset();
     if (report) {
         const bool ended = ended_.load(std::memory_order_acquire);
         const std::string why = TakeError();
@@ -524,21 +389,15 @@ void VideoCapture::OnEnd(const char* errorText) {
 }
 
 void VideoCapture::DeliverSample(GstAppSink* sink) {
-    GstSample* sample = gst_app_sink_pull_sample(sink);
+    const GstSampleHolder sample(gst_app_sink_pull_sample(sink));
     if (!sample) return;
-    GstCaps* caps = gst_sample_get_caps(sample);
-    GstBuffer* buffer = gst_sample_get_buffer(sample);
-    if (caps && caps != cachedCaps_) {
-        if (gst_video_info_from_caps(cachedInfo_, caps)) {
-            gst_caps_replace(&cachedCaps_, caps);
-        }
-    }
-    if (!buffer || !cachedCaps_ || caps != cachedCaps_) {
-        gst_sample_unref(sample);
-        return;
-    }
-    const int32_t width = GST_VIDEO_INFO_WIDTH(cachedInfo_);
-    const int32_t height = GST_VIDEO_INFO_HEIGHT(cachedInfo_);
+    GstCaps* caps = gst_sample_get_caps(sample.get());
+    GstBuffer* buffer = gst_sample_get_buffer(sample.get());
+    if (caps && caps != cachedCaps_.get() && gst_video_info_from_caps(cachedInfo_.get(), caps))
+        cachedCaps_.reset(gst_caps_ref(caps));
+    if (!buffer || !cachedCaps_ || caps != cachedCaps_.get()) return;
+    const int32_t width = GST_VIDEO_INFO_WIDTH(cachedInfo_.get());
+    const int32_t height = GST_VIDEO_INFO_HEIGHT(cachedInfo_.get());
     if (!accepting_.load(std::memory_order_acquire)) {
         {
             std::lock_guard guard(mutex_);
@@ -549,28 +408,22 @@ void VideoCapture::DeliverSample(GstAppSink* sink) {
         }
         changed_.notify_all();
         PostSettled();
-        gst_sample_unref(sample);
         return;
     }
     const int32_t rowBytes = width * kFrameBytesPerPixel;
     // A sample of another size than the one announced is never passed on.
     if (width != acceptedWidth_.load(std::memory_order_relaxed) ||
-        height != acceptedHeight_.load(std::memory_order_relaxed) || rowBytes * height > kFrameBytes) {
-        gst_sample_unref(sample);
+        height != acceptedHeight_.load(std::memory_order_relaxed) || rowBytes * height > kFrameBytes)
         return;
-    }
-    GstVideoFrame frame;
-    if (gst_video_frame_map(&frame, cachedInfo_, buffer, GST_MAP_READ)) {
-        const auto* plane = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(&frame, 0));
-        const int32_t stride = GST_VIDEO_FRAME_PLANE_STRIDE(&frame, 0);
-        const GstClockTime pts = GST_BUFFER_PTS(buffer);
-        const double seconds = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
-        // The pipeline delivers rows top-down, padded or not: walking them up
-        // from the last one gives the bottom-up picture, measured where it lies.
-        exchange_->PutSampleRows(seconds, plane + std::ptrdiff_t{stride} * (height - 1), -std::ptrdiff_t{stride},
-                                 width, height);
-        samplesDelivered_.fetch_add(1, std::memory_order_release);
-        gst_video_frame_unmap(&frame);
-    }
-    gst_sample_unref(sample);
+    const MappedFrame frame(cachedInfo_.get(), buffer);
+    if (!frame.Mapped()) return;
+    const auto* plane = static_cast<const uint8_t*>(GST_VIDEO_FRAME_PLANE_DATA(frame.Get(), 0));
+    const int32_t stride = GST_VIDEO_FRAME_PLANE_STRIDE(frame.Get(), 0);
+    const GstClockTime pts = GST_BUFFER_PTS(buffer);
+    const double seconds = GST_CLOCK_TIME_IS_VALID(pts) ? static_cast<double>(pts) / GST_SECOND : 0.0;
+    // The pipeline delivers rows top-down, padded or not: walking them up
+    // from the last one gives the bottom-up picture, measured where it lies.
+    exchange_->PutSampleRows(seconds, plane + std::ptrdiff_t{stride} * (height - 1), -std::ptrdiff_t{stride}, width,
+                             height);
+    samplesDelivered_.fetch_add(1, std::memory_order_release);
 }

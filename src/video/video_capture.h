@@ -7,9 +7,12 @@
 #include <mutex>
 #include <string>
 
+#include "video/gst_holders.h"
+
 class FrameExchange;
 class MessagePoster;
 class Registry;
+struct CaptureSource;
 
 typedef struct _GstAppSink GstAppSink;
 typedef struct _GstBus GstBus;
@@ -92,20 +95,10 @@ public:
 
 private:
     struct Callbacks;
-    enum class SourceKind { Camera, TestPattern, Configured };
     enum class Failure { None, NotFound, Build, Start, Negotiate, Stream, Ended };
-    struct Source {
-        SourceKind kind = SourceKind::Camera;
-        GstElement* element = nullptr;  // Owned reference to a camera's source element.
-        std::string description;        // Pipeline text of a configured source.
-        char name[128] = {};
-    };
 
-    // Fills list and returns how many real cameras it holds.
-    int FillList(DeviceList& list);
-    bool FindSource(const char* wanted, Source& source);
-    bool FindConfiguredSource(const char* wanted, Source& source);
-    GstElement* BuildPipeline(Source& source, int32_t width, int32_t height, std::string& error);
+    GstObjectHolder<GstElement> BuildPipeline(CaptureSource& source, int32_t width, int32_t height,
+                                              std::string& error);
     // Sizes the frame exchange, then lets samples of that size through.
     void Accept(int32_t width, int32_t height);
     bool WaitForFormat(int32_t& width, int32_t& height);
@@ -122,8 +115,8 @@ private:
     Registry* registry_;
     FrameExchange* exchange_ = nullptr;
     MessagePoster* window_ = nullptr;
-    GstDeviceMonitor* monitor_ = nullptr;
-    GstElement* pipeline_ = nullptr;
+    GstObjectHolder<GstDeviceMonitor> monitor_;
+    GstObjectHolder<GstElement> pipeline_;
     bool initialised_ = false;
     bool connected_ = false;
     bool pending_ = false;
@@ -142,8 +135,8 @@ private:
     std::atomic<int64_t> samplesDelivered_{0};
     // Set while a connection waits for its first offer; cleared by whoever posts.
     std::atomic<bool> settleWanted_{false};
-    GstCaps* cachedCaps_ = nullptr;
-    GstVideoInfo* cachedInfo_ = nullptr;
+    GstCapsHolder cachedCaps_;
+    GstVideoInfoHolder cachedInfo_;
 
     std::mutex mutex_;
     std::condition_variable changed_;

@@ -261,8 +261,8 @@ TEST_F(FrameExchangeTest, OrientationChoicesOutsideTheRangeMeanNone) {
     registry.SetInt("VideoRotate", 5);
     registry.SetInt("VideoReflect", 9);
     FrameExchange exchange(registry);
-    EXPECT_EQ(exchange.Rotate(), 0);
-    EXPECT_EQ(exchange.Reflect(), 0);
+    EXPECT_EQ(exchange.Rotate(), Rotate::kNone);
+    EXPECT_EQ(exchange.Reflect(), Reflect::kNone);
     EXPECT_EQ(exchange.Width(), 640);
     const std::vector<uint8_t> picture = RandomPicture(kFrameBytes, 5);
     PutAndFetch(exchange, picture);
