@@ -6,8 +6,8 @@
 # both see the same machine. The difference is the program's own cost.
 # Then the situations of a watcher at rest (each with its own bare pipeline
 # of the same source at the same time): detector armed on a still picture
-# with the window hidden and shown, recording always at SpeedRec 500, and one
-# web client polling wwwcam.jpg 10 times a second.
+# with the window hidden and shown, recording always at SpeedRec 500 (AVI,
+# and H.264 MP4), and one web client polling wwwcam.jpg 10 times a second.
 # Usage: bench/pipeline_cpu.sh [seconds=60] [soak-seconds=0] [situation-seconds=30]
 #   situation-seconds 0 skips the situations; ONLY_SITUATIONS=1 runs only them.
 set -euo pipefail
@@ -108,6 +108,8 @@ situations() {
   row 2 "armed, still, no client, window shown" 0.6 still 0 "ModeActivation 2" "HideStart 0"
   row 3 "always, SpeedRec 500, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" "HideStart 0"
   row 4 "armed, still, client 10/s, shown" 1.4 still 1 "ModeActivation 2" "HideStart 0"
+  row 5 "always, SpeedRec 500, MP4, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" \
+    "HideStart 0" "RecordingFormat 1"
 }
 
 if [ "${ONLY_SITUATIONS:-0}" = 1 ]; then
