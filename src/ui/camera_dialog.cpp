@@ -38,6 +38,10 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The groups of the constructor, in their order of creation.
+    void BuildQualityAndStamp(const DialogUnits& units);
+    void BuildOrientationLists(const DialogUnits& units);
+    void BuildCameraList(const DialogUnits& units);
     QListWidget* List(const char* id, QRect geometry);
     QLabel* Label(const char* id, const QString& text, QRect geometry);
     void Accept();
@@ -79,6 +83,40 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
     const DialogUnits units(*this);
     setFixedSize(units.Size(240, 213));
 
+    BuildQualityAndStamp(units);
+
+    // 4. Labels.
+    Label("id103", UiText(registry_, "Select"), units.Rect(8, 3, 135, 8));
+    Label("id104", UiText(registry_, "Resolution"), units.Rect(162, 3, 73, 8));
+    Label("id107", UiText(registry_, "GroupReflect"), units.Rect(8, 67, 123, 8));
+    Label("id132", UiText(registry_, "GroupRotate"), units.Rect(160, 67, 75, 8));
+
+    // 5. Sizes.
+    QListWidget* sizes = List("id204", units.Rect(160, 13, 75, 40));
+    for (int value = 0; value < 4; ++value) sizes->addItem(QString::fromUtf8(VideoCapture::ResolutionName(value)));
+    resolution_ = initialResolution_ = registry_.IntInRange("VideoResolution", 0, 0, 3);
+    sizes->setCurrentRow(resolution_);
+
+    // 6. The stored camera.
+    registry_.GetText("VideoDeviceId", selectedId_);
+
+    BuildOrientationLists(units);
+
+    BuildCameraList(units);
+
+    // 10, 11.
+    std::memcpy(initialId_, selectedId_, sizeof initialId_);
+    auto* memo = Label("id417", UiMemo(registry_, 6), units.Rect(9, 141, 226, 36));
+    memo->setWordWrap(true);
+    memo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    // Only a user's choice changes the working values, not the filling above.
+    connect(sizes, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0) resolution_ = row;
+    });
+}
+
+void CameraDialogWindow::BuildQualityAndStamp(const DialogUnits& units) {
     // 1. The quality being edited, from the shared recording values.
     quality_ = owner_.mjpegParams_ ? owner_.mjpegParams_->quality.load(std::memory_order_relaxed)
                                    : CameraDialog::kDefaultQuality;
@@ -114,22 +152,9 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
     stamp->setChecked(owner_.stampSwitch_ != 0);
     stampChecked_ = owner_.stampSwitch_;
     connect(stamp, &QCheckBox::toggled, this, [this](bool on) { stampChecked_ = on ? 1 : 0; });
+}
 
-    // 4. Labels.
-    Label("id103", UiText(registry_, "Select"), units.Rect(8, 3, 135, 8));
-    Label("id104", UiText(registry_, "Resolution"), units.Rect(162, 3, 73, 8));
-    Label("id107", UiText(registry_, "GroupReflect"), units.Rect(8, 67, 123, 8));
-    Label("id132", UiText(registry_, "GroupRotate"), units.Rect(160, 67, 75, 8));
-
-    // 5. Sizes.
-    QListWidget* sizes = List("id204", units.Rect(160, 13, 75, 40));
-    for (int value = 0; value < 4; ++value) sizes->addItem(QString::fromUtf8(VideoCapture::ResolutionName(value)));
-    resolution_ = initialResolution_ = registry_.IntInRange("VideoResolution", 0, 0, 3);
-    sizes->setCurrentRow(resolution_);
-
-    // 6. The stored camera.
-    registry_.GetText("VideoDeviceId", selectedId_);
-
+void CameraDialogWindow::BuildOrientationLists(const DialogUnits& units) {
     // 7, 8. Reflection and rotation.
     QListWidget* reflections = List("id130", units.Rect(2, 78, 121, 60));
     reflect_ = initialReflect_ = registry_.IntInRange("VideoReflect", 0, 0, 2);
@@ -140,7 +165,15 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
     for (const char* key : {"ItemRotateNo", "ItemRotate90", "ItemRotate180", "ItemRotate270"})
         rotations->addItem(UiText(registry_, key));
     rotations->setCurrentRow(rotate_);
+    connect(reflections, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0) reflect_ = row;
+    });
+    connect(rotations, &QListWidget::currentRowChanged, this, [this](int row) {
+        if (row >= 0) rotate_ = row;
+    });
+}
 
+void CameraDialogWindow::BuildCameraList(const DialogUnits& units) {
     // 9. The cameras; the stored one highlighted, or "Default" when it is absent.
     DeviceList& devices = *owner_.devices_;
     std::memset(&devices, 0, sizeof devices);
@@ -159,29 +192,12 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
         if (std::strcmp(devices.entries[i].identifier, selectedId_) == 0) devices.selected = i;
     }
     if (devices.count > 0) cameras->setCurrentRow(devices.selected);
-
-    // 10, 11.
-    std::memcpy(initialId_, selectedId_, sizeof initialId_);
-    auto* memo = Label("id417", UiMemo(registry_, 6), units.Rect(9, 141, 226, 36));
-    memo->setWordWrap(true);
-    memo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-
-    // Only a user's choice changes the working values, not the filling above.
     connect(cameras, &QListWidget::currentRowChanged, this, [this](int row) {
         DeviceList& list = *owner_.devices_;
         if (row < 0 || row >= list.count) return;
         list.selected = row;
         std::memcpy(selectedId_, list.entries[row].identifier, sizeof list.entries[row].identifier);
         selectedId_[sizeof list.entries[row].identifier - 1] = '\0';
-    });
-    connect(sizes, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) resolution_ = row;
-    });
-    connect(reflections, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) reflect_ = row;
-    });
-    connect(rotations, &QListWidget::currentRowChanged, this, [this](int row) {
-        if (row >= 0) rotate_ = row;
     });
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "ui/dialog_results.h"
 #include "video/video_capture.h"
 
 class QWidget;
@@ -16,10 +17,10 @@ struct MjpegParams;
 class CameraDialog {
 public:
     // Result bits of Run.
-    static constexpr int kDeviceChanged = 1;
-    static constexpr int kOrientationChanged = 2;
-    static constexpr int kQualityChanged = 4;
-    static constexpr int kStampChanged = 8;
+    static constexpr int kDeviceChanged = camera_result::kDeviceChanged;
+    static constexpr int kOrientationChanged = camera_result::kOrientationChanged;
+    static constexpr int kQualityChanged = camera_result::kQualityChanged;
+    static constexpr int kStampChanged = camera_result::kStampChanged;
     static constexpr int32_t kDefaultQuality = 50;
 
     // After "_MJPEG_PARAMS" and "_VideoCapture" are registered; a missing

@@ -13,30 +13,33 @@
 #include "ui/dialog_units.h"
 #include "ui/global_hot_key.h"
 #include "ui/main_menu.h"
+#include "ui/virtual_keys.h"
 
 namespace hot_key {
+
+namespace vk = virtual_key;
 
 std::string KeyName(int32_t code) {
     code &= 0xFFFF;
     if ((code >= '0' && code <= '9') || (code >= 'A' && code <= 'Z')) return std::string(" ") + static_cast<char>(code);
-    if (code >= 96 && code <= 105) return " Numpad " + std::to_string(code - 96);
-    if (code >= 112 && code <= 135) return " F" + std::to_string(code - 111);
+    if (code >= vk::kNumpad0 && code <= vk::kNumpad9) return " Numpad " + std::to_string(code - vk::kNumpad0);
+    if (code >= vk::kF1 && code <= vk::kF24) return " F" + std::to_string(code - vk::kF1 + 1);
     switch (code) {
-        case 8: return " Back";
-        case 13: return " Enter";
-        case 27: return " Esc";
-        case 32: return " Space";
-        case 33: return " PgUp";
-        case 34: return " PgDn";
-        case 35: return " End";
-        case 36: return " Home";
-        case 37: return " Left";
-        case 38: return " Up";
-        case 39: return " Right";
-        case 40: return " Down";
-        case 45: return " Insert";
-        case 46: return " Delete";
-        case 47: return " Help";
+        case vk::kBack: return " Back";
+        case vk::kReturn: return " Enter";
+        case vk::kEscape: return " Esc";
+        case vk::kSpace: return " Space";
+        case vk::kPageUp: return " PgUp";
+        case vk::kPageDown: return " PgDn";
+        case vk::kEnd: return " End";
+        case vk::kHome: return " Home";
+        case vk::kLeft: return " Left";
+        case vk::kUp: return " Up";
+        case vk::kRight: return " Right";
+        case vk::kDown: return " Down";
+        case vk::kInsert: return " Insert";
+        case vk::kDelete: return " Delete";
+        case vk::kHelp: return " Help";
         default: return "  ";
     }
 }
@@ -56,48 +59,48 @@ namespace {
 // Qt keys whose Windows code is not their own value.
 int32_t NamedKey(int key) {
     switch (key) {
-        case Qt::Key_Backspace: return 8;
-        case Qt::Key_Tab: case Qt::Key_Backtab: return 9;
-        case Qt::Key_Clear: return 12;
-        case Qt::Key_Return: case Qt::Key_Enter: return 13;
-        case Qt::Key_Shift: return 16;
-        case Qt::Key_Control: return 17;
-        case Qt::Key_Alt: case Qt::Key_AltGr: return 18;
-        case Qt::Key_Pause: return 19;
-        case Qt::Key_CapsLock: return 20;
-        case Qt::Key_Escape: return 27;
-        case Qt::Key_Space: return 32;
-        case Qt::Key_PageUp: return 33;
-        case Qt::Key_PageDown: return 34;
-        case Qt::Key_End: return 35;
-        case Qt::Key_Home: return 36;
-        case Qt::Key_Left: return 37;
-        case Qt::Key_Up: return 38;
-        case Qt::Key_Right: return 39;
-        case Qt::Key_Down: return 40;
-        case Qt::Key_Select: return 41;
-        case Qt::Key_Print: return 44;
-        case Qt::Key_Insert: return 45;
-        case Qt::Key_Delete: return 46;
-        case Qt::Key_Help: return 47;
-        case Qt::Key_Meta: case Qt::Key_Super_L: return 91;
-        case Qt::Key_Super_R: return 92;
-        case Qt::Key_Menu: return 93;
-        case Qt::Key_Sleep: return 95;
-        case Qt::Key_NumLock: return 144;
-        case Qt::Key_ScrollLock: return 145;
+        case Qt::Key_Backspace: return vk::kBack;
+        case Qt::Key_Tab: case Qt::Key_Backtab: return vk::kTab;
+        case Qt::Key_Clear: return vk::kClear;
+        case Qt::Key_Return: case Qt::Key_Enter: return vk::kReturn;
+        case Qt::Key_Shift: return vk::kShift;
+        case Qt::Key_Control: return vk::kControl;
+        case Qt::Key_Alt: case Qt::Key_AltGr: return vk::kAlt;
+        case Qt::Key_Pause: return vk::kPause;
+        case Qt::Key_CapsLock: return vk::kCapsLock;
+        case Qt::Key_Escape: return vk::kEscape;
+        case Qt::Key_Space: return vk::kSpace;
+        case Qt::Key_PageUp: return vk::kPageUp;
+        case Qt::Key_PageDown: return vk::kPageDown;
+        case Qt::Key_End: return vk::kEnd;
+        case Qt::Key_Home: return vk::kHome;
+        case Qt::Key_Left: return vk::kLeft;
+        case Qt::Key_Up: return vk::kUp;
+        case Qt::Key_Right: return vk::kRight;
+        case Qt::Key_Down: return vk::kDown;
+        case Qt::Key_Select: return vk::kSelect;
+        case Qt::Key_Print: return vk::kPrint;
+        case Qt::Key_Insert: return vk::kInsert;
+        case Qt::Key_Delete: return vk::kDelete;
+        case Qt::Key_Help: return vk::kHelp;
+        case Qt::Key_Meta: case Qt::Key_Super_L: return vk::kLeftWindows;
+        case Qt::Key_Super_R: return vk::kRightWindows;
+        case Qt::Key_Menu: return vk::kApplications;
+        case Qt::Key_Sleep: return vk::kSleep;
+        case Qt::Key_NumLock: return vk::kNumLock;
+        case Qt::Key_ScrollLock: return vk::kScrollLock;
         // Punctuation of the US layout, shifted or not, as its key.
-        case Qt::Key_Semicolon: case Qt::Key_Colon: return 186;
-        case Qt::Key_Equal: case Qt::Key_Plus: return 187;
-        case Qt::Key_Comma: case Qt::Key_Less: return 188;
-        case Qt::Key_Minus: case Qt::Key_Underscore: return 189;
-        case Qt::Key_Period: case Qt::Key_Greater: return 190;
-        case Qt::Key_Slash: case Qt::Key_Question: return 191;
-        case Qt::Key_QuoteLeft: case Qt::Key_AsciiTilde: return 192;
-        case Qt::Key_BracketLeft: case Qt::Key_BraceLeft: return 219;
-        case Qt::Key_Backslash: case Qt::Key_Bar: return 220;
-        case Qt::Key_BracketRight: case Qt::Key_BraceRight: return 221;
-        case Qt::Key_Apostrophe: case Qt::Key_QuoteDbl: return 222;
+        case Qt::Key_Semicolon: case Qt::Key_Colon: return vk::kSemicolon;
+        case Qt::Key_Equal: case Qt::Key_Plus: return vk::kEqual;
+        case Qt::Key_Comma: case Qt::Key_Less: return vk::kComma;
+        case Qt::Key_Minus: case Qt::Key_Underscore: return vk::kMinus;
+        case Qt::Key_Period: case Qt::Key_Greater: return vk::kPeriod;
+        case Qt::Key_Slash: case Qt::Key_Question: return vk::kSlash;
+        case Qt::Key_QuoteLeft: case Qt::Key_AsciiTilde: return vk::kGrave;
+        case Qt::Key_BracketLeft: case Qt::Key_BraceLeft: return vk::kBracketLeft;
+        case Qt::Key_Backslash: case Qt::Key_Bar: return vk::kBackslash;
+        case Qt::Key_BracketRight: case Qt::Key_BraceRight: return vk::kBracketRight;
+        case Qt::Key_Apostrophe: case Qt::Key_QuoteDbl: return vk::kApostrophe;
         // Shifted digits of the US layout.
         case Qt::Key_Exclam: return '1';
         case Qt::Key_At: return '2';
@@ -115,13 +118,13 @@ int32_t NamedKey(int key) {
 
 // Keypad keys with Num Lock off, and the keypad operators.
 int32_t KeypadKey(int key) {
-    if (key >= Qt::Key_0 && key <= Qt::Key_9) return 96 + (key - Qt::Key_0);
+    if (key >= Qt::Key_0 && key <= Qt::Key_9) return vk::kNumpad0 + (key - Qt::Key_0);
     switch (key) {
-        case Qt::Key_Asterisk: return 106;
-        case Qt::Key_Plus: return 107;
-        case Qt::Key_Minus: return 109;
-        case Qt::Key_Period: case Qt::Key_Comma: return 110;
-        case Qt::Key_Slash: return 111;
+        case Qt::Key_Asterisk: return vk::kMultiply;
+        case Qt::Key_Plus: return vk::kAdd;
+        case Qt::Key_Minus: return vk::kSubtract;
+        case Qt::Key_Period: case Qt::Key_Comma: return vk::kDecimal;
+        case Qt::Key_Slash: return vk::kDivide;
         default: return NamedKey(key);
     }
 }
@@ -144,7 +147,7 @@ int32_t VirtualKeyOf(const QKeyEvent& event) {
     const int key = event.key();
     if (event.modifiers() & Qt::KeypadModifier) return KeypadKey(key);
     if ((key >= Qt::Key_0 && key <= Qt::Key_9) || (key >= Qt::Key_A && key <= Qt::Key_Z)) return key;
-    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return 112 + (key - Qt::Key_F1);
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F24) return vk::kF1 + (key - Qt::Key_F1);
     if (const int32_t named = NamedKey(key)) return named;
     return KeyByPosition(event.nativeScanCode());
 }
@@ -251,12 +254,12 @@ void HotKeyDialog::Accept() {
     if (workingHide_ != owner_.hideStart_) {
         owner_.hideStart_ = workingHide_;
         registry.SetInt("HideStart", workingHide_);
-        result = 1;
+        result |= hot_key_result::kHideChanged;
     }
     owner_.value_ = hot_key::Encode(working_);
     if (owner_.value_ != valueAtOpening_) {
         registry.SetInt("HotKey", owner_.value_);
-        result += 2;
+        result |= hot_key_result::kKeyChanged;
     }
     if (result != 0) {
         SaveRequest::SaveNowFor(registry);

@@ -91,7 +91,7 @@ public:
     const char* MenuText();
     // Posts the hot key message to the window when "HideStart" is 1.
     void HideIfConfigured();
-    // The modal dialog: bit 0 the hide flag changed, bit 1 the key changed;
+    // The modal dialog: hot_key_result flags of what changed (main_menu.h);
     // 0 after Cancel. Saves the settings file when anything changed.
     int Run(QWidget* parent);
 

@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDialog>
+#include <QFileInfo>
 #include <QFileDialog>
 #include <QMenu>
 #include <QMenuBar>
@@ -174,7 +175,7 @@ void MainMenu::BuildMenu(QMenuBar* bar) {
     AddItem(view, "MenuViewNo", menu_id::kViewNo, views);
     AddItem(view, "MenuViewNormal", menu_id::kViewNormal, views);
     AddItem(view, "MenuViewDetectotGo", menu_id::kViewDetector, views);
-    SetViewMode(host_.ViewMode());
+    SetViewMode(host_.CurrentViewMode());
     AddItem(cam, "MenuMaskClear", menu_id::kClearMask);
     cam->addSeparator();
     AddItem(cam, "MenuOptions", menu_id::kCameraOptions);
@@ -235,9 +236,10 @@ void MainMenu::UpdateActivationChecks() {
     if (mode >= 0 && mode <= menu_id::kModeLast - menu_id::kModeFirst) Check(menu_id::kModeFirst + mode);
 }
 
-void MainMenu::SetViewMode(int mode) {
+void MainMenu::SetViewMode(ViewMode mode) {
     host_.SetViewMode(mode);
-    if (mode >= 0 && mode <= 2) Check(menu_id::kViewNo + mode);
+    const int index = static_cast<int>(mode);
+    if (index >= 0 && index <= 2) Check(menu_id::kViewNo + index);
 }
 
 void MainMenu::Command(int id) {
@@ -257,7 +259,7 @@ void MainMenu::Command(int id) {
         case kCameraOptions: CameraOptions(); break;
         case kViewNo:
         case kViewNormal:
-        case kViewDetector: SetViewMode(id - kViewNo); break;
+        case kViewDetector: SetViewMode(static_cast<ViewMode>(id - kViewNo)); break;
         case kClearMask: host_.ClearDetectorMask(); break;
         case kRecordingOptions: RecordingOptionsCommand(); break;
         case kSetVideoFolder: ChooseFolder("MoveFilesPath", kVideoFolderTitle); break;
@@ -271,7 +273,7 @@ void MainMenu::Command(int id) {
             break;
         case kNewFile: host_.RequestSplit(); break;
         case kHotKey:
-            if (host_.RunHotKeyDialog() & 2) Rebuild();
+            if (host_.RunHotKeyDialog() & hot_key_result::kKeyChanged) Rebuild();
             break;
         case kExit: host_.Exit(); break;
         case kServerStop:
@@ -289,8 +291,19 @@ void MainMenu::Command(int id) {
         case kServerOptions: WebOptions(); break;
         case kAbout: About(); break;
         case kAutostart: ToggleAutostart(); break;
-        default: break;  // kLink1 and unknown identifiers
+        case kLink1: OpenReadme(); break;
+        default: break;  // unknown identifiers
     }
+}
+
+void MainMenu::OpenReadme() {
+    // The package installs it beside the program, and the build copies it there.
+    const QString path = QString::fromStdString(GetProgramFolder()) + QStringLiteral("README.md");
+    if (!QFileInfo::exists(path)) {
+        std::fprintf(stderr, "ui: cannot open the README: %s is missing\n", path.toUtf8().constData());
+        return;
+    }
+    LinkLabel::OpenUrl(QUrl::fromLocalFile(path));
 }
 
 void MainMenu::CameraOptions() {
@@ -315,8 +328,8 @@ void MainMenu::RecordingOptionsCommand() {
         OptionsDialog dialog(registry_, *options, host_.DialogParent());
         result = dialog.Run();
     }
-    if (result & 2) host_.RequestSplit();
-    if (result & 4) Rebuild();
+    if (result & RecordingOptions::kSpeedChanged) host_.RequestSplit();
+    if (result & RecordingOptions::kModeChanged) Rebuild();
     host_.WakeWorker();
 }
 

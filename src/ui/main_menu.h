@@ -9,6 +9,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/dialog_results.h"
+#include "ui/view_mode.h"
+
 class QAction;
 class QActionGroup;
 class QDialog;
@@ -51,13 +54,6 @@ inline constexpr int kAbout = 32838;
 inline constexpr int kAutostart = 32845;
 }  // namespace menu_id
 
-// Camera dialog result flags.
-namespace camera_result {
-inline constexpr int kDeviceChanged = 1;
-inline constexpr int kOrientationChanged = 2;
-inline constexpr int kQualityChanged = 4;
-inline constexpr int kStampChanged = 8;
-}  // namespace camera_result
 
 // What only the main window can do; the MainWindow implements it.
 class MenuHost {
@@ -74,12 +70,12 @@ public:
     // The ShotWorker's RequestSplit and Wake (the window keeps the worker).
     virtual void RequestSplit() = 0;
     virtual void WakeWorker() = 0;
-    // Sets the painted picture: 0 none, 1 normal, 2 detector.
-    virtual void SetViewMode(int mode) = 0;
-    virtual int ViewMode() const = 0;
-    // Runs the camera settings dialog (through MainMenu::RunModal); returns its flags.
+    // Sets the painted picture.
+    virtual void SetViewMode(ViewMode mode) = 0;
+    virtual ViewMode CurrentViewMode() const = 0;
+    // Runs the camera settings dialog (through MainMenu::RunModal); returns its camera_result flags.
     virtual int RunCameraDialog() = 0;
-    // Runs the hot key dialog (through MainMenu::RunModal); bit 2 = the key changed.
+    // Runs the hot key dialog (through MainMenu::RunModal); returns its hot_key_result flags.
     virtual int RunHotKeyDialog() = 0;
     // "MenuHotKey", two blanks and the current key's name.
     virtual QString HotKeyMenuText() = 0;
@@ -121,7 +117,7 @@ public:
     // Reads "ModeActivation", gives it to the recording control, marks 32813 + mode.
     void UpdateActivationChecks();
     // Sets the window's view mode and marks 32774 + mode.
-    void SetViewMode(int mode);
+    void SetViewMode(ViewMode mode);
 
     // The action of a command identifier in the current tree, or nullptr.
     QAction* Action(int id) const;
@@ -157,6 +153,8 @@ private:
     void PhotoType(int type);
     void WebOptions();
     void About();
+    // Help's README entry: the copy beside the program, with the desktop's opener.
+    void OpenReadme();
     void ToggleAutostart();
 
     Registry& registry_;

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/registry.h"
+#include "core/save_request.h"
 #include "ui/main_menu.h"
 
 namespace {
@@ -115,6 +116,8 @@ void MaskEditor::Finish(const QPoint& point, const QPoint& global) {
 
 void MaskEditor::Store() {
     registry_.SetText("DetectorMask", mask_.Text().c_str());
+    // Reaches the file on the window's next tick, so a kill loses no area.
+    SaveRequest::AskFor(registry_);
     if (edited_) edited_();
     area_.update();
 }

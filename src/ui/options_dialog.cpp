@@ -62,104 +62,13 @@ OptionsDialog::~OptionsDialog() { options_.SetView(nullptr); }
 
 void OptionsDialog::BuildControls() {
     setWindowTitle(UiText(registry_, "CaptionOptionsRec"));
-
-    auto* interval = new QGroupBox(UiText(registry_, "IntervalSetting"), this);
-    interval->setObjectName("id412");
-    auto* intervalGrid = new QGridLayout(interval);
-    limits_[0] = {NumberEdit(interval, "id410"), kMjpegSpeedRec};
-    limits_[1] = {NumberEdit(interval, "id411"), kMjpegSpeedPlay};
-    intervalGrid->addWidget(NamedLabel(interval, "id419", UiText(registry_, "Label1SpeedRec")), 0, 0);
-    intervalGrid->addWidget(limits_[0].edit, 0, 1);
-    intervalGrid->addWidget(NamedLabel(interval, "id420", UiText(registry_, "Label2SpeedRec")), 0, 2);
-    intervalGrid->addWidget(NamedLabel(interval, "id421", UiText(registry_, "Label1SpeedPlay")), 1, 0);
-    intervalGrid->addWidget(limits_[1].edit, 1, 1);
-    intervalGrid->addWidget(NamedLabel(interval, "id422", UiText(registry_, "Label2SpeedPlay")), 1, 2);
-
-    auto* reopen = new QGroupBox(UiText(registry_, "ReopenFileIf"), this);
-    reopen->setObjectName("id413");
-    auto* reopenGrid = new QGridLayout(reopen);
-    static const struct {
-        const char* check;
-        const char* edit;
-        const char* unit;
-        const char* checkKey;
-        const char* unitKey;
-        int field;
-        int enableField;
-    } kLimits[] = {
-        {"id403", "id406", "id414", "Label1MaxSize", "Label2MaxSize", kMjpegFileMaxSize, kMjpegEnableFileMaxSize},
-        {"id404", "id407", "id415", "Label1MaxFrame", "Label2MaxFrame", kMjpegFileMaxPages,
-         kMjpegEnableFileMaxPages},
-        {"id405", "id408", "id416", "Label1MaxTime", "Label2MaxTime", kMjpegFileMaxTime, kMjpegEnableFileMaxTime},
-    };
-    for (int i = 0; i < 3; ++i) {
-        auto* check = new QCheckBox(UiText(registry_, kLimits[i].checkKey), reopen);
-        check->setObjectName(kLimits[i].check);
-        enables_[i] = check;
-        const int enableField = kLimits[i].enableField;
-        connect(check, &QCheckBox::clicked, this,
-                [this, enableField](bool checked) { options_.SetWorking(enableField, checked ? 1 : 0); });
-        limits_[2 + i] = {NumberEdit(reopen, kLimits[i].edit), kLimits[i].field};
-        reopenGrid->addWidget(check, i, 0);
-        reopenGrid->addWidget(limits_[2 + i].edit, i, 1);
-        reopenGrid->addWidget(NamedLabel(reopen, kLimits[i].unit, UiText(registry_, kLimits[i].unitKey)), i, 2);
-    }
+    QGroupBox* interval = BuildIntervalBox();
+    QGroupBox* reopen = BuildReopenBox();
     for (const LimitEdit& limit : limits_) {
         connect(limit.edit, &QLineEdit::editingFinished, this, [this, limit] { ReadEdit(limit); });
     }
-
-    auto* detector = new QGroupBox(UiText(registry_, "Detector"), this);
-    detector->setObjectName("id302");
-    auto* detectorGrid = new QGridLayout(detector);
-    indicators_[0] = NamedLabel(detector, "id125");
-    levelLabel_ = NamedLabel(detector, "id401");
-    levelBar_ = new QProgressBar(detector);
-    levelBar_->setObjectName("id216");
-    levelBar_->setRange(0, 100);
-    levelBar_->setTextVisible(false);
-    threshold_ = new QSlider(Qt::Horizontal, detector);
-    threshold_->setObjectName("id214");
-    threshold_->setRange(0, 100);
-    threshold_->setPageStep(10);
-    holdLabel_ = NamedLabel(detector, "id400");
-    sensitivityLabel_ = NamedLabel(detector, "id402");
-    detectorGrid->addWidget(indicators_[0], 0, 0);
-    detectorGrid->addWidget(levelLabel_, 0, 1);
-    detectorGrid->addWidget(holdLabel_, 0, 2);
-    detectorGrid->addWidget(levelBar_, 1, 0, 1, 3);
-    detectorGrid->addWidget(threshold_, 2, 0, 1, 3);
-    detectorGrid->addWidget(sensitivityLabel_, 3, 0, 1, 3);
-    connect(threshold_, &QSlider::valueChanged, this, &OptionsDialog::OnThreshold);
-    // Takes effect at once, as the threshold does.
-    lightGuard_ = new QCheckBox(UiText(registry_, "OptionLightGuard"), detector);
-    lightGuard_->setObjectName("lightGuard");
-    detectorGrid->addWidget(lightGuard_, 4, 0, 1, 3);
-    connect(lightGuard_, &QCheckBox::clicked, this,
-            [this](bool checked) { options_.Guard().SetEnabled(checked); });
-
-    auto* timer = new QGroupBox(UiText(registry_, "Timer"), this);
-    timer->setObjectName("id301");
-    auto* timerGrid = new QGridLayout(timer);
-    indicators_[1] = NamedLabel(timer, "id126");
-    clock_ = NamedLabel(timer, "id118");
-    windowStart_ = NamedLabel(timer, "id119");
-    windowStop_ = NamedLabel(timer, "id120");
-    auto* editStart = new QPushButton("...", timer);
-    editStart->setObjectName("id202");
-    auto* editStop = new QPushButton("...", timer);
-    editStop->setObjectName("id203");
-    editStart->setFixedWidth(32);
-    editStop->setFixedWidth(32);
-    timerGrid->addWidget(indicators_[1], 0, 0);
-    timerGrid->addWidget(clock_, 0, 1, 1, 2);
-    timerGrid->addWidget(NamedLabel(timer, "id121", UiText(registry_, "Start")), 1, 0);
-    timerGrid->addWidget(windowStart_, 1, 1);
-    timerGrid->addWidget(editStart, 1, 2);
-    timerGrid->addWidget(NamedLabel(timer, "id122", UiText(registry_, "Stop")), 2, 0);
-    timerGrid->addWidget(windowStop_, 2, 1);
-    timerGrid->addWidget(editStop, 2, 2);
-    connect(editStart, &QPushButton::clicked, this, [this] { EditWindow(true); });
-    connect(editStop, &QPushButton::clicked, this, [this] { EditWindow(false); });
+    QGroupBox* detector = BuildDetectorBox();
+    QGroupBox* timer = BuildTimerBox();
 
     auto* modeTitle = NamedLabel(this, "id300", UiText(registry_, "ModeActivationTitle"));
     indicators_[2] = NamedLabel(this, "id127");
@@ -195,6 +104,113 @@ void OptionsDialog::BuildControls() {
     layout->addWidget(watch_);
     layout->addWidget(modeTitle);
     layout->addLayout(modeRow);
+}
+
+QGroupBox* OptionsDialog::BuildIntervalBox() {
+    auto* interval = new QGroupBox(UiText(registry_, "IntervalSetting"), this);
+    interval->setObjectName("id412");
+    auto* intervalGrid = new QGridLayout(interval);
+    limits_[0] = {NumberEdit(interval, "id410"), kMjpegSpeedRec};
+    limits_[1] = {NumberEdit(interval, "id411"), kMjpegSpeedPlay};
+    intervalGrid->addWidget(NamedLabel(interval, "id419", UiText(registry_, "Label1SpeedRec")), 0, 0);
+    intervalGrid->addWidget(limits_[0].edit, 0, 1);
+    intervalGrid->addWidget(NamedLabel(interval, "id420", UiText(registry_, "Label2SpeedRec")), 0, 2);
+    intervalGrid->addWidget(NamedLabel(interval, "id421", UiText(registry_, "Label1SpeedPlay")), 1, 0);
+    intervalGrid->addWidget(limits_[1].edit, 1, 1);
+    intervalGrid->addWidget(NamedLabel(interval, "id422", UiText(registry_, "Label2SpeedPlay")), 1, 2);
+    return interval;
+}
+
+QGroupBox* OptionsDialog::BuildReopenBox() {
+    auto* reopen = new QGroupBox(UiText(registry_, "ReopenFileIf"), this);
+    reopen->setObjectName("id413");
+    auto* reopenGrid = new QGridLayout(reopen);
+    static const struct {
+        const char* check;
+        const char* edit;
+        const char* unit;
+        const char* checkKey;
+        const char* unitKey;
+        int field;
+        int enableField;
+    } kLimits[] = {
+        {"id403", "id406", "id414", "Label1MaxSize", "Label2MaxSize", kMjpegFileMaxSize, kMjpegEnableFileMaxSize},
+        {"id404", "id407", "id415", "Label1MaxFrame", "Label2MaxFrame", kMjpegFileMaxPages,
+         kMjpegEnableFileMaxPages},
+        {"id405", "id408", "id416", "Label1MaxTime", "Label2MaxTime", kMjpegFileMaxTime, kMjpegEnableFileMaxTime},
+    };
+    for (int i = 0; i < 3; ++i) {
+        auto* check = new QCheckBox(UiText(registry_, kLimits[i].checkKey), reopen);
+        check->setObjectName(kLimits[i].check);
+        enables_[i] = check;
+        const int enableField = kLimits[i].enableField;
+        connect(check, &QCheckBox::clicked, this,
+                [this, enableField](bool checked) { options_.SetWorking(enableField, checked ? 1 : 0); });
+        limits_[2 + i] = {NumberEdit(reopen, kLimits[i].edit), kLimits[i].field};
+        reopenGrid->addWidget(check, i, 0);
+        reopenGrid->addWidget(limits_[2 + i].edit, i, 1);
+        reopenGrid->addWidget(NamedLabel(reopen, kLimits[i].unit, UiText(registry_, kLimits[i].unitKey)), i, 2);
+    }
+    return reopen;
+}
+
+QGroupBox* OptionsDialog::BuildDetectorBox() {
+    auto* detector = new QGroupBox(UiText(registry_, "Detector"), this);
+    detector->setObjectName("id302");
+    auto* detectorGrid = new QGridLayout(detector);
+    indicators_[0] = NamedLabel(detector, "id125");
+    levelLabel_ = NamedLabel(detector, "id401");
+    levelBar_ = new QProgressBar(detector);
+    levelBar_->setObjectName("id216");
+    levelBar_->setRange(0, 100);
+    levelBar_->setTextVisible(false);
+    threshold_ = new QSlider(Qt::Horizontal, detector);
+    threshold_->setObjectName("id214");
+    threshold_->setRange(0, 100);
+    threshold_->setPageStep(10);
+    holdLabel_ = NamedLabel(detector, "id400");
+    sensitivityLabel_ = NamedLabel(detector, "id402");
+    detectorGrid->addWidget(indicators_[0], 0, 0);
+    detectorGrid->addWidget(levelLabel_, 0, 1);
+    detectorGrid->addWidget(holdLabel_, 0, 2);
+    detectorGrid->addWidget(levelBar_, 1, 0, 1, 3);
+    detectorGrid->addWidget(threshold_, 2, 0, 1, 3);
+    detectorGrid->addWidget(sensitivityLabel_, 3, 0, 1, 3);
+    connect(threshold_, &QSlider::valueChanged, this, &OptionsDialog::OnThreshold);
+    // Takes effect at once, as the threshold does.
+    lightGuard_ = new QCheckBox(UiText(registry_, "OptionLightGuard"), detector);
+    lightGuard_->setObjectName("lightGuard");
+    detectorGrid->addWidget(lightGuard_, 4, 0, 1, 3);
+    connect(lightGuard_, &QCheckBox::clicked, this,
+            [this](bool checked) { options_.Guard().SetEnabled(checked); });
+    return detector;
+}
+
+QGroupBox* OptionsDialog::BuildTimerBox() {
+    auto* timer = new QGroupBox(UiText(registry_, "Timer"), this);
+    timer->setObjectName("id301");
+    auto* timerGrid = new QGridLayout(timer);
+    indicators_[1] = NamedLabel(timer, "id126");
+    clock_ = NamedLabel(timer, "id118");
+    windowStart_ = NamedLabel(timer, "id119");
+    windowStop_ = NamedLabel(timer, "id120");
+    auto* editStart = new QPushButton("...", timer);
+    editStart->setObjectName("id202");
+    auto* editStop = new QPushButton("...", timer);
+    editStop->setObjectName("id203");
+    editStart->setFixedWidth(32);
+    editStop->setFixedWidth(32);
+    timerGrid->addWidget(indicators_[1], 0, 0);
+    timerGrid->addWidget(clock_, 0, 1, 1, 2);
+    timerGrid->addWidget(NamedLabel(timer, "id121", UiText(registry_, "Start")), 1, 0);
+    timerGrid->addWidget(windowStart_, 1, 1);
+    timerGrid->addWidget(editStart, 1, 2);
+    timerGrid->addWidget(NamedLabel(timer, "id122", UiText(registry_, "Stop")), 2, 0);
+    timerGrid->addWidget(windowStop_, 2, 1);
+    timerGrid->addWidget(editStop, 2, 2);
+    connect(editStart, &QPushButton::clicked, this, [this] { EditWindow(true); });
+    connect(editStop, &QPushButton::clicked, this, [this] { EditWindow(false); });
+    return timer;
 }
 
 void OptionsDialog::LoadValues() {

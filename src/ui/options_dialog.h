@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -47,7 +48,13 @@ private:
         int field;
     };
 
+    // The dialog's groups in their order of creation: intervals, file limits,
+    // detector, timer; then the mode row, the buttons and the watch box.
     void BuildControls();
+    QGroupBox* BuildIntervalBox();
+    QGroupBox* BuildReopenBox();
+    QGroupBox* BuildDetectorBox();
+    QGroupBox* BuildTimerBox();
     void LoadValues();
     void ReadEdit(const LimitEdit& limit);
     void OnThreshold(int position);

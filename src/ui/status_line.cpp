@@ -30,10 +30,28 @@ QString HostName() {
 
 }  // namespace
 
+void ElidedLabel::SetWholeText(const QString& text) {
+    if (text == whole_) return;
+    whole_ = text;
+    Elide();
+}
+
+void ElidedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    Elide();
+}
+
+void ElidedLabel::Elide() {
+    const QString shown = fontMetrics().elidedText(whole_, Qt::ElideMiddle, contentsRect().width());
+    if (shown != text()) setText(shown);
+    const QString tip = shown == whole_ ? QString() : whole_;
+    if (tip != toolTip()) setToolTip(tip);
+}
+
 StatusLine::StatusLine(Registry& registry, QWidget* parent)
     : QStatusBar(parent),
       registry_(registry),
-      label_(new QLabel(this)),
+      label_(new ElidedLabel(this)),
       web_(registry.Find<WebServer>("_CL_WWWServer")) {
     if (auto* recorder = registry.Find<AviRecorder>("_CL_AviRecorder")) status_ = &recorder->Status();
     setObjectName(QStringLiteral("statusLine"));
@@ -68,7 +86,7 @@ void StatusLine::Refresh(int32_t photoFailures) {
         // A start at launch that failed is said here, where nobody asked for a message box.
         parts << web_start_failure::Text(registry_, web_->Port(), web_->StartError());
     const QString line = parts.join(kSeparator);
-    if (line != label_->text()) label_->setText(line);
+    label_->SetWholeText(line);
 }
 
 QString StatusLine::ActivityText(const RecordingStatus::Snapshot& status) {

@@ -10,6 +10,23 @@
 class Registry;
 class WebServer;
 
+// A one-line label that never cuts its text: what does not fit is elided in
+// the middle, and the whole text is its tool tip.
+class ElidedLabel final : public QLabel {
+public:
+    explicit ElidedLabel(QWidget* parent) : QLabel(parent) {}
+    void SetWholeText(const QString& text);
+    const QString& WholeText() const { return whole_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Elide();
+
+    QString whole_;
+};
+
 // The line under the picture: what is recorded now (file and frames) or why
 // nothing is, why pictures cannot be stored, the free space of the recording
 // folder's disk and the web server's address. It reads the modules' state on
@@ -23,7 +40,7 @@ public:
     void Refresh(int32_t photoFailures);
     // The failure text now shown, "" when recording can store its pictures.
     const QString& FailureText() const { return failureText_; }
-    QString Line() const { return label_->text(); }
+    QString Line() const { return label_->WholeText(); }
 
 private:
     QString ActivityText(const RecordingStatus::Snapshot& status);
@@ -31,7 +48,7 @@ private:
     void ReportFailureChange(const RecordingStatus::Snapshot& status);
 
     Registry& registry_;
-    QLabel* label_;
+    ElidedLabel* label_;
     RecordingStatus* status_ = nullptr;
     WebServer* web_ = nullptr;
     QString failureText_;

@@ -15,60 +15,63 @@
 #include "core/message_poster.h"
 #include "ui/global_hot_key.h"
 #include "ui/hot_key.h"
+#include "ui/virtual_keys.h"
 
 namespace {
+
+namespace vk = virtual_key;
 
 // X11 keysym of a Windows virtual-key code; 0 when there is none.
 uint32_t KeysymOf(int32_t code) {
     if (code >= 'A' && code <= 'Z') return XK_a + (code - 'A');
     if (code >= '0' && code <= '9') return XK_0 + (code - '0');
-    if (code >= 96 && code <= 105) return XK_KP_0 + (code - 96);
-    if (code >= 112 && code <= 135) return XK_F1 + (code - 112);
+    if (code >= vk::kNumpad0 && code <= vk::kNumpad9) return XK_KP_0 + (code - vk::kNumpad0);
+    if (code >= vk::kF1 && code <= vk::kF24) return XK_F1 + (code - vk::kF1);
     switch (code) {
-        case 8: return XK_BackSpace;
-        case 9: return XK_Tab;
-        case 12: return XK_Clear;
-        case 13: return XK_Return;
-        case 16: return XK_Shift_L;
-        case 17: return XK_Control_L;
-        case 18: return XK_Alt_L;
-        case 19: return XK_Pause;
-        case 20: return XK_Caps_Lock;
-        case 27: return XK_Escape;
-        case 32: return XK_space;
-        case 33: return XK_Prior;
-        case 34: return XK_Next;
-        case 35: return XK_End;
-        case 36: return XK_Home;
-        case 37: return XK_Left;
-        case 38: return XK_Up;
-        case 39: return XK_Right;
-        case 40: return XK_Down;
-        case 44: return XK_Print;
-        case 45: return XK_Insert;
-        case 46: return XK_Delete;
-        case 47: return XK_Help;
-        case 91: return XK_Super_L;
-        case 92: return XK_Super_R;
-        case 93: return XK_Menu;
-        case 106: return XK_KP_Multiply;
-        case 107: return XK_KP_Add;
-        case 109: return XK_KP_Subtract;
-        case 110: return XK_KP_Decimal;
-        case 111: return XK_KP_Divide;
-        case 144: return XK_Num_Lock;
-        case 145: return XK_Scroll_Lock;
-        case 186: return XK_semicolon;
-        case 187: return XK_equal;
-        case 188: return XK_comma;
-        case 189: return XK_minus;
-        case 190: return XK_period;
-        case 191: return XK_slash;
-        case 192: return XK_grave;
-        case 219: return XK_bracketleft;
-        case 220: return XK_backslash;
-        case 221: return XK_bracketright;
-        case 222: return XK_apostrophe;
+        case vk::kBack: return XK_BackSpace;
+        case vk::kTab: return XK_Tab;
+        case vk::kClear: return XK_Clear;
+        case vk::kReturn: return XK_Return;
+        case vk::kShift: return XK_Shift_L;
+        case vk::kControl: return XK_Control_L;
+        case vk::kAlt: return XK_Alt_L;
+        case vk::kPause: return XK_Pause;
+        case vk::kCapsLock: return XK_Caps_Lock;
+        case vk::kEscape: return XK_Escape;
+        case vk::kSpace: return XK_space;
+        case vk::kPageUp: return XK_Prior;
+        case vk::kPageDown: return XK_Next;
+        case vk::kEnd: return XK_End;
+        case vk::kHome: return XK_Home;
+        case vk::kLeft: return XK_Left;
+        case vk::kUp: return XK_Up;
+        case vk::kRight: return XK_Right;
+        case vk::kDown: return XK_Down;
+        case vk::kPrint: return XK_Print;
+        case vk::kInsert: return XK_Insert;
+        case vk::kDelete: return XK_Delete;
+        case vk::kHelp: return XK_Help;
+        case vk::kLeftWindows: return XK_Super_L;
+        case vk::kRightWindows: return XK_Super_R;
+        case vk::kApplications: return XK_Menu;
+        case vk::kMultiply: return XK_KP_Multiply;
+        case vk::kAdd: return XK_KP_Add;
+        case vk::kSubtract: return XK_KP_Subtract;
+        case vk::kDecimal: return XK_KP_Decimal;
+        case vk::kDivide: return XK_KP_Divide;
+        case vk::kNumLock: return XK_Num_Lock;
+        case vk::kScrollLock: return XK_Scroll_Lock;
+        case vk::kSemicolon: return XK_semicolon;
+        case vk::kEqual: return XK_equal;
+        case vk::kComma: return XK_comma;
+        case vk::kMinus: return XK_minus;
+        case vk::kPeriod: return XK_period;
+        case vk::kSlash: return XK_slash;
+        case vk::kGrave: return XK_grave;
+        case vk::kBracketLeft: return XK_bracketleft;
+        case vk::kBackslash: return XK_backslash;
+        case vk::kBracketRight: return XK_bracketright;
+        case vk::kApostrophe: return XK_apostrophe;
         default: return 0;
     }
 }

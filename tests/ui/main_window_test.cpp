@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QCheckBox>
+#include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QPushButton>
@@ -21,6 +22,7 @@
 #include "recording/shot_data.h"
 #include "ui/camera_dialog.h"
 #include "ui/hot_key.h"
+#include "ui/status_line.h"
 #include "ui/ui_test_support.h"
 #include "video/frame_exchange.h"
 #include "video/video_capture.h"
@@ -164,30 +166,6 @@ TEST_F(MainWindowTest, PaintsTheBottomUpPictureUprightFillingTheClientArea) {
     EXPECT_TRUE(AllBlack(Shown()));
 }
 
-TEST_F(MainWindowTest, AHandOverNeedsAFreeBlockAndAMatchingSize) {
-    ShotData shot;
-    const std::vector<uint8_t> picture(160 * 120 * 3, 7);
-    EXPECT_FALSE(HandOverPicture(shot, picture.data(), 160 * 120 * 3 - 3, 160, 120, 1.5, 60, 1));
-    EXPECT_EQ(shot.pending.load(), 0) << "a size that disagrees with width x height x 3 is not handed over";
-    EXPECT_EQ(shot.frameBytes, 160 * 120 * 3 - 3) << "but it is copied";
-    EXPECT_EQ(shot.picture[0], 7);
-    EXPECT_EQ(shot.captureTime, 1.5);
-
-    EXPECT_TRUE(HandOverPicture(shot, picture.data(), 160 * 120 * 3, 160, 120, 2.5, 60, 1));
-    EXPECT_EQ(shot.pending.load(), 1);
-    EXPECT_EQ(shot.quality, 60);
-    EXPECT_EQ(shot.recording.load(), 1);
-    EXPECT_EQ(shot.frameWidth, 160);
-    EXPECT_EQ(shot.frameHeight, 120);
-
-    // While the worker holds the block nothing is written into it.
-    const std::vector<uint8_t> other(320 * 240 * 3, 9);
-    EXPECT_FALSE(HandOverPicture(shot, other.data(), 320 * 240 * 3, 320, 240, 3.5, 70, 0));
-    EXPECT_EQ(shot.frameWidth, 160);
-    EXPECT_EQ(shot.picture[0], 7);
-    EXPECT_EQ(shot.captureTime, 2.5);
-}
-
 TEST_F(MainWindowTest, CaptionAndIconWithoutACamera) {
     Start({{"VideoDeviceId", "0123456789abcdef0123456789abcdef"}});
     EXPECT_EQ(window_->windowTitle(), "Vistrel. v1.1");
@@ -225,6 +203,30 @@ TEST_F(MainWindowTest, TheWebStatusSaysWhatTheWindowKnows) {
     EXPECT_EQ(status.find("\"free_bytes\":null"), std::string::npos) << status;
     EXPECT_NE(status.find("\"camera_connected\":false,\"camera\":\"Vistrel. v1.1\"}"), std::string::npos)
         << status;
+}
+
+TEST_F(MainWindowTest, TheStatusLineElidesALongLineInTheMiddleAndShowsItWholeAsTip) {
+    Start({{"WWWPortListener", std::to_string(FreePort())}, {"WWWStartAfterLaunch", "1"}});
+    Ticks(1);  // Starts the server: its address joins the line.
+    auto* label = window_->Status()->findChild<QLabel*>();
+    ASSERT_NE(label, nullptr);
+    const QString whole = window_->Status()->Line();
+    ASSERT_TRUE(whole.contains("http://")) << whole.toStdString();
+    window_->setMinimumWidth(0);
+    window_->resize(2000, window_->height());
+    QTest::qWait(50);
+    EXPECT_EQ(label->text(), whole);
+    EXPECT_EQ(label->toolTip(), "");
+
+    window_->resize(200, window_->height());
+    QTest::qWait(50);
+    ASSERT_GT(label->fontMetrics().horizontalAdvance(whole), label->contentsRect().width());
+    const QString shown = label->text();
+    ASSERT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+    EXPECT_TRUE(whole.startsWith(shown.section(QChar(0x2026), 0, 0))) << "the start is kept";
+    EXPECT_TRUE(whole.endsWith(shown.section(QChar(0x2026), 1))) << "and the end";
+    EXPECT_EQ(label->toolTip(), whole);
+    EXPECT_EQ(window_->Status()->Line(), whole);
 }
 
 TEST_F(MainWindowTest, TheWatchdogDisconnectsASilentCameraAndConnectsItAgain) {
@@ -282,7 +284,7 @@ TEST_F(MainWindowTest, ViewModeNonePaintsBlackWhileCaptureAndRecordingGoOn) {
     EXPECT_TRUE(AllBlack(Shown()));
     EXPECT_EQ(window_->StateIconIndex() >= 1, true) << "connected and recording";
 
-    window_->SetViewMode(1);
+    window_->SetViewMode(ViewMode::kPicture);
     EXPECT_FALSE(AllBlack(Shown())) << "the normal view shows the test pattern";
 }
 
@@ -371,13 +373,13 @@ TEST_F(MainWindowTest, OnlyAWantedPictureIsHandedOverAndOnlyASeenOneConverted) {
 
     window_->showNormal();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
-    window_->SetViewMode(0);
+    window_->SetViewMode(ViewMode::kNone);
     const int64_t none = window_->ScreenConversions();
     Feed(sample);
     Feed(sample);
     EXPECT_EQ(window_->ScreenConversions(), none) << "the view mode none shows nothing to convert";
     EXPECT_TRUE(AllBlack(Shown()));
-    window_->SetViewMode(1);
+    window_->SetViewMode(ViewMode::kPicture);
     Feed(sample);
     EXPECT_GT(window_->ScreenConversions(), none);
     EXPECT_FALSE(AllBlack(Shown()));

@@ -89,6 +89,17 @@ TEST_F(MaskEditorTest, DragsAddAreasOnlyInTheMotionViewAndRightClicksRemoveThem)
     EXPECT_EQ(Stored(), "");
 }
 
+TEST_F(MaskEditorTest, AnEditedAreaReachesTheSettingsFileOnTheNextTick) {
+    window_->Menu()->Command(menu_id::kViewDetector);
+    Drag({10, 20}, {110, 120});
+    EXPECT_NE(folder_.ReadSettings()["DetectorMask"], "10,20,100,100") << "not before the tick";
+    window_->TickForTest();
+    EXPECT_EQ(folder_.ReadSettings()["DetectorMask"], "10,20,100,100");
+    QTest::mouseClick(Area(), Qt::RightButton, Qt::NoModifier, {50, 50});
+    window_->TickForTest();
+    EXPECT_EQ(folder_.ReadSettings()["DetectorMask"], "");
+}
+
 TEST_F(MaskEditorTest, ASeventeenthAreaIsRefusedInWords) {
     window_->Menu()->Command(menu_id::kViewDetector);
     for (int i = 0; i < DetectorMask::kMaxRects; ++i) Drag({i * 20, 10}, {i * 20 + 10, 20});

@@ -79,8 +79,8 @@ public:
         if (onSplit) onSplit();
     }
     void WakeWorker() override { calls.push_back("wake"); }
-    void SetViewMode(int mode) override { viewMode = mode; }
-    int ViewMode() const override { return viewMode; }
+    void SetViewMode(ViewMode mode) override { viewMode = static_cast<int>(mode); }
+    ViewMode CurrentViewMode() const override { return static_cast<ViewMode>(viewMode); }
     int RunCameraDialog() override {
         calls.push_back("camera dialog");
         return cameraResult;

@@ -379,6 +379,14 @@ TEST_F(MenuTest, SimpleCommands) {
     EXPECT_EQ(menu->Action(menu_id::kHotKey)->text(), "Show/Hide. HotKey:  Ctrl+F9");
 }
 
+TEST_F(MenuTest, HelpsReadmeEntryOpensTheReadmeBesideTheProgram) {
+    folder.WriteFile("README.md", "# Vistrel\n");
+    menu->Action(menu_id::kLink1)->trigger();  // Queued, as the menu posts its commands.
+    ASSERT_TRUE(QTest::qWaitFor([] { return !OpenedUrls().empty(); }, 5000));
+    ASSERT_EQ(OpenedUrls().size(), 1u);
+    EXPECT_EQ(OpenedUrls()[0], QUrl::fromLocalFile(QString::fromStdString(folder.Path() + "README.md")));
+}
+
 TEST_F(MenuTest, RecordingOptionsResultDrivesSplitRebuildAndWake) {
     WhenModal([](QDialog* d) { Click(d, "id2"); });
     menu->Command(menu_id::kRecordingOptions);

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QImage>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+
+#include "ui/view_mode.h"
+
+class FrameExchange;
+
+// The client area: paints the chosen picture of the frame exchange (the
+// camera's or the motion difference), scaled to its size, or black; until a
+// first picture came, a hint that says how to get one.
+class PictureView final : public QWidget {
+public:
+    explicit PictureView(QWidget* parent);
+
+    // The frames to show; null once they are gone.
+    void SetFrames(FrameExchange* frames) { frames_ = frames; }
+    void SetMode(ViewMode mode);
+    ViewMode Mode() const { return mode_; }
+    // A picture was fetched into the display buffer.
+    void NotePictureArrived() { pictureArrived_ = true; }
+    // Paints at once, not on the next pass of the loop, so the picture keeps
+    // pace with the camera; skipped when nobody would see a change.
+    void PaintNow(bool minimised);
+
+    // Runs before the first paint.
+    std::function<void()> firstPaint;
+    // The hint's text while no picture came.
+    std::function<QString()> hint;
+    // Drawn over the picture on the screen only.
+    std::function<void(QPainter&)> overlay;
+
+    // Pictures painted at their arrival, paints that converted a picture for
+    // the screen, and those that wrote it straight into the backing store.
+    int64_t FramesPainted() const { return framesPainted_; }
+    int64_t ScreenConversions() const { return screenConversions_; }
+    int64_t DirectPaints() const { return directPaints_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void Paint(QPainter& painter);
+    bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
+    void PaintHint(QPainter& painter);
+
+    FrameExchange* frames_ = nullptr;
+    ViewMode mode_ = ViewMode::kPicture;
+    // The shown buffer in the screen's pixel format, rows top-down; allocated
+    // again only when the picture size changes.
+    QImage screenImage_;
+    bool firstPaintDone_ = false;
+    bool pictureArrived_ = false;
+    // The last paint showed the black picture of the view mode "none".
+    bool blackShown_ = false;
+    int64_t framesPainted_ = 0;
+    int64_t screenConversions_ = 0;
+    int64_t directPaints_ = 0;
+};
