@@ -6,8 +6,8 @@
 # both see the same machine. The difference is the program's own cost.
 # Then the situations of a watcher at rest (each with its own bare pipeline
 # of the same source at the same time): detector armed on a still picture
-# with the window hidden and shown, recording always at SpeedRec 500, and one
-# web client polling wwwcam.jpg 10 times a second. Then the detector at rest
+# with the window hidden and shown, recording always at SpeedRec 500 (AVI,
+# and H.264 MP4), and one web client polling wwwcam.jpg 10 times a second. Then the detector at rest
 # with a camera-like Motion-JPEG source (a still picture encoded as JPEG for
 # every frame, decoded by the program's own pipeline) at 640 x 480, 1280 x 720
 # and 1920 x 1080, each with the program's memory (RSS) beside it.
@@ -131,6 +131,8 @@ situations() {
   row 8 "armed, MJPEG 640x480, shown" 0.6 mjpeg-640x480 0 "ModeActivation 2" "HideStart 0"
   row 9 "armed, MJPEG 1280x720, shown" "2 x row 8" mjpeg-1280x720 0 "ModeActivation 2" "HideStart 0"
   row 10 "armed, MJPEG 1920x1080, shown" "3 x row 8" mjpeg-1920x1080 0 "ModeActivation 2" "HideStart 0"
+  row 11 "always, SpeedRec 500, MP4, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" \
+    "HideStart 0" "RecordingFormat 1"
 }
 
 if [ "${ONLY_SITUATIONS:-0}" = 1 ]; then

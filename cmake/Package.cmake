@@ -13,10 +13,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # v4l2src and jpegdec (good); videotestsrc, videoconvert, videoscale, decodebin, appsink (base).
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "gstreamer1.0-plugins-base, gstreamer1.0-plugins-good")
-# clockoverlay, the test pattern's clock; the pattern runs without it.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-x")
-# Decoders for network cameras and files that send H.264 and the like.
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gstreamer1.0-libav, gstreamer1.0-plugins-bad")
+# clockoverlay, the test pattern's clock (x); the H.264 encoders for MP4 recordings, x264enc
+# (ugly) or openh264enc (bad). Without them the pattern runs and AVI is recorded.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gstreamer1.0-x, gstreamer1.0-plugins-ugly, gstreamer1.0-plugins-bad")
+# Decoders for network cameras that send H.264 and the like (libav; bad is recommended above).
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "gstreamer1.0-libav")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "desktop recorder for one video camera")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Vistrel watches a room or a door with one camera. It shows the live
 picture, measures motion, stamps the date and time into the picture and

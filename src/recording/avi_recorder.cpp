@@ -12,6 +12,10 @@
 #include "core/registry.h"
 #include "recording/avi_format.h"
 #include "recording/avi_recovery.h"
+#include "recording/h264_file_encoder.h"
+#include "recording/jpeg_decoder.h"
+#include "recording/mp4_recovery.h"
+#include "recording/pre_record_ring.h"
 #include "recording/mjpeg_params.h"
 #include "recording/shot_data.h"
 
@@ -48,6 +52,7 @@ AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSp
     finalPath_.reserve(512);
     folder_.reserve(512);
     registry_.SetHandle("_CL_AviRecorder", this);
+    h264_ = registry_.Find<H264FileEncoder>("_CL_H264Encoder");
     RecoverLeftovers();
 }
 
@@ -67,7 +72,12 @@ void AviRecorder::WriteFrame(ShotData& shot) {
     if (!PictureDue(shot)) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
-    if (!WritePicture(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight)) return;
+    // The picture the JPEG was made from goes to an MP4 as it is.
+    const bool pixels = shot.frameWidth == shot.jpegWidth && shot.frameHeight == shot.jpegHeight &&
+                        static_cast<int64_t>(shot.frameBytes) >= int64_t{3} * shot.frameWidth * shot.frameHeight;
+    if (!WritePicture(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight, shot.captureTime,
+                      pixels ? shot.picture.get() : nullptr))
+        return;
     NoteWritten(shot);
 }
 
@@ -85,10 +95,12 @@ void AviRecorder::NoteWritten(ShotData& shot) const {
     shot.lastWrittenTime = NextSlot(shot.lastWrittenTime, shot.captureTime, Param(params_.speedRec));
 }
 
-bool AviRecorder::WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height) {
+bool AviRecorder::WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time,
+                               const uint8_t* pixels) {
     if (width != width_ || height != height_) CloseFile();
     if (!IsOpen() && !StartFile(width, height)) return false;
-    if (AppendFrame(jpeg, bytes)) status_.SetFailure(RecordingFailure::kNone, "");
+    if (mp4_ ? AppendMp4(jpeg, bytes, time, pixels) : AppendFrame(jpeg, bytes))
+        status_.SetFailure(RecordingFailure::kNone, "");
     return true;
 }
 
@@ -154,7 +166,8 @@ bool AviRecorder::StartFile(int32_t width, int32_t height) {
     retention_.Sweep(folder_);  // old recordings make room before the new one takes any
     temporaryPath_ = folder_;
     temporaryPath_ += name;
-    if (!SpaceForNewFile()) {
+    const bool mp4 = h264_ != nullptr && Param(params_.recordingFormat) == 1;
+    if (!SpaceForNewFile() || (mp4 && openedAt_ < encoderRetryAt_)) {
         width_ = height_ = 0;
         return false;
     }
@@ -165,6 +178,11 @@ bool AviRecorder::StartFile(int32_t width, int32_t height) {
         Fail(FailureOf(errno, RecordingFailure::kNotWritable));
         width_ = height_ = 0;
         return false;
+    }
+    if (mp4) {
+        if (!StartMp4(width, height)) return false;
+        status_.SetOpenFile(name);
+        return true;
     }
     uint8_t head[avi::kHeadBytes];
     avi::BuildEmptyHead(head);
@@ -219,6 +237,17 @@ bool AviRecorder::AppendFrame(const uint8_t* bytes, int32_t n) {
 }
 
 bool AviRecorder::NeedsNewFile() {
+    if (mp4_) {
+        std::string cause;
+        if (h264_->Failed(cause)) {
+            status_.SetFailure(RecordingFailure::kEncoderFailed, cause);
+            encoderRetryAt_ = clock_.Now() + kEncoderRetrySeconds;
+            return true;
+        }
+        dataBytes_ = h264_->Bytes();
+        // Its index room holds that long; the seconds before motion count too.
+        if (clock_.Now() - openedAt_ > H264FileEncoder::kMaxSeconds - PreRecordRing::kMaxSeconds - 5) return true;
+    }
     const int64_t limitMiB = Param(params_.enableFileMaxSize) != 0 ? Param(params_.fileMaxSize) : kDefaultMaxMiB;
     if (dataBytes_ > limitMiB * kMiB) return true;
     if (Param(params_.enableFileMaxPages) != 0 && frames_ > Param(params_.fileMaxPages)) return true;
@@ -241,6 +270,10 @@ bool AviRecorder::NeedsNewFile() {
 
 void AviRecorder::CloseFile() {
     if (!IsOpen()) return;
+    if (mp4_) {
+        CloseMp4();
+        return;
+    }
     finalPath_ = avi::FinalName(temporaryPath_, frames_);
     const bool keep = frames_ >= 2;
     const avi::FinishResult finished =
@@ -261,6 +294,10 @@ void AviRecorder::CloseFile() {
     } else if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) {
         events->Fire("OnFileClosed", finalPath_.c_str());
     }
+    ForgetFile();
+}
+
+void AviRecorder::ForgetFile() {
     frames_ = 0;
     dataBytes_ = 0;
     indexEntries_ = 0;
@@ -268,4 +305,64 @@ void AviRecorder::CloseFile() {
     width_ = height_ = 0;
     status_.SetFrames(0);
     status_.SetOpenFile("");
+}
+
+bool AviRecorder::StartMp4(int32_t width, int32_t height) {
+    std::string cause;
+    if (!h264_->Open(temporaryPath_, width, height, Param(params_.speedRec), cause)) {
+        std::fprintf(stderr, "recording: cannot start %s with %s: %s\n", temporaryPath_.c_str(), h264_->Name(),
+                     cause.c_str());
+        close(fd_);
+        fd_ = -1;
+        unlink(temporaryPath_.c_str());
+        width_ = height_ = 0;
+        status_.SetFailure(RecordingFailure::kEncoderFailed, cause);
+        encoderRetryAt_ = clock_.Now() + kEncoderRetrySeconds;
+        return false;
+    }
+    mp4_ = true;
+    return true;
+}
+
+bool AviRecorder::AppendMp4(const uint8_t* jpeg, int32_t bytes, double time, const uint8_t* pixels) {
+    // A picture kept from before the motion comes as a JPEG only; it waits for its place in the queue.
+    const bool kept = pixels == nullptr;
+    if (kept) {
+        if (!decoder_) decoder_ = std::make_unique<JpegDecoder>(ShotData::kBufferBytes);
+        pixels = decoder_->Decode(jpeg, bytes, width_, height_);
+        if (pixels == nullptr) return false;
+    }
+    if (!h264_->Push(pixels, width_, height_, time, kept)) {
+        status_.AddDropped();
+        return false;
+    }
+    ++frames_;
+    status_.SetFrames(frames_);
+    return true;
+}
+
+void AviRecorder::CloseMp4() {
+    const bool whole = h264_->Close();
+    close(fd_);
+    fd_ = -1;
+    mp4_ = false;
+    bool named = false;
+    if (!whole) {
+        // What the file's index held at its last rewrite plays; it is named with that count.
+        const RecoveryOutcome outcome = RecoverMp4File(temporaryPath_);
+        finalPath_ = outcome.finalPath;
+        named = outcome.result == RecoveryResult::kRecovered;
+    } else if (frames_ < 2) {
+        unlink(temporaryPath_.c_str());
+    } else {
+        finalPath_ = Mp4FinalName(temporaryPath_, frames_);
+        named = avi::MoveNoReplace(temporaryPath_.c_str(), finalPath_.c_str());
+        if (!named)
+            std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(),
+                         finalPath_.c_str(), std::strerror(errno));
+    }
+    if (named)
+        if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands"))
+            events->Fire("OnFileClosed", finalPath_.c_str());
+    ForgetFile();
 }

@@ -11,6 +11,8 @@
 #include "recording/recording_status.h"
 #include "recording/recording_retention.h"
 
+class H264FileEncoder;
+class JpegDecoder;
 class Registry;
 struct ShotData;
 
@@ -20,13 +22,17 @@ void SetFreeSpaceQueryForTest(FreeSpaceQuery query);
 
 // Writes the worker's JPEG pictures into Motion-JPEG AVI files in the folder
 // "MoveFilesPath": YYMMDD_HHMMSS.tmp while open, YYMMDD_HHMMSS_NNNN.avi once
-// closed. Registers itself as "_CL_AviRecorder"; needs "_MJPEG_PARAMS".
+// closed. Registers itself as "_CL_AviRecorder"; needs "_MJPEG_PARAMS". With
+// "RecordingFormat" 1 and an encoder registered as "_CL_H264Encoder", the
+// files are H.264 MP4 instead (YYMMDD_HHMMSS_NNNN.mp4) under the same rules.
 // All calls run on the worker thread (or after it has ended).
 class AviRecorder {
 public:
     static constexpr int32_t kMaxFrames = 200000;          // room in the index
     static constexpr int32_t kFirstChunkOffset = 2560;     // first "00db" chunk
     static constexpr int64_t kLowFreeBytes = 100LL * 1048576;  // free space that closes the file
+    // The pause after an H.264 encoder failure before the next file is tried.
+    static constexpr std::time_t kEncoderRetrySeconds = 2;
 
     // Rebuilds the .tmp files an interrupted run left in the recording folder.
     explicit AviRecorder(Registry& registry, Clock& clock = SystemClock::Instance(),
@@ -51,7 +57,10 @@ public:
     // Counts the block's picture as written: the next one is due a SpeedRec later.
     void NoteWritten(ShotData& shot) const;
     // Appends a picture kept earlier; opens a file when none is open, closes on a size change.
-    bool WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height);
+    // pixels (bottom-up blue-green-red), when given, are the JPEG's picture for an MP4 file;
+    // without them an MP4 gets the JPEG decoded. time is the picture's capture time.
+    bool WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time = 0.0,
+                      const uint8_t* pixels = nullptr);
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.
@@ -62,6 +71,8 @@ public:
 
     // State, for the worker, the window and tests.
     bool IsOpen() const { return fd_ >= 0; }
+    // Whether the open file is an MP4.
+    bool IsMp4() const { return mp4_; }
     int32_t Frames() const { return frames_; }
     int64_t DataBytes() const { return dataBytes_; }
     int32_t Width() const { return width_; }
@@ -75,6 +86,11 @@ public:
 private:
     bool StartFile(int32_t width, int32_t height);
     bool AppendFrame(const uint8_t* bytes, int32_t n);
+    bool StartMp4(int32_t width, int32_t height);
+    bool AppendMp4(const uint8_t* jpeg, int32_t bytes, double time, const uint8_t* pixels);
+    void CloseMp4();
+    // Back to no file open: the counts cleared, the names kept.
+    void ForgetFile();
     void RecoverLeftovers();
     void PauseRecording();
     void Fail(RecordingFailure failure);
@@ -110,4 +126,8 @@ private:
     bool diskFull_ = false;
     int64_t fullAtBytes_ = -1;  // the free-space figure when the disk took no more
     RecordingStatus status_;
+    H264FileEncoder* h264_ = nullptr;
+    std::unique_ptr<JpegDecoder> decoder_;  // made with the first MP4 file
+    bool mp4_ = false;
+    std::time_t encoderRetryAt_ = 0;
 };

@@ -14,6 +14,7 @@
 
 #include "recording/avi_format.h"
 #include "recording/avi_recorder.h"
+#include "recording/mp4_recovery.h"
 
 namespace {
 
@@ -38,6 +39,15 @@ private:
     int fd_;
     int64_t size_;
 };
+
+bool IsMp4Path(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat info;
+    const bool mp4 = fstat(fd, &info) == 0 && IsMp4File(FileByteSource(fd, info.st_size));
+    close(fd);
+    return mp4;
+}
 
 bool IsStartOfFrame(uint8_t marker) {
     return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
@@ -177,7 +187,8 @@ int RecoverTemporaryFiles(const std::string& folder, int32_t speedPlay) {
 
     int recovered = 0;
     for (const std::string& name : names) {
-        const RecoveryOutcome outcome = RecoverTemporaryFile(folder + name, speedPlay);
+        const RecoveryOutcome outcome = IsMp4Path(folder + name) ? RecoverMp4File(folder + name)
+                                                                 : RecoverTemporaryFile(folder + name, speedPlay);
         if (outcome.result == RecoveryResult::kRecovered) {
             ++recovered;
             std::fprintf(stderr, "recording: recovered %s%s with %i frames\n", folder.c_str(), name.c_str(),

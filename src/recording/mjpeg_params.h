@@ -17,6 +17,8 @@ struct MjpegParams {
     std::atomic<int32_t> enableFileMaxSize{0};   // 0 or 1
     std::atomic<int32_t> enableFileMaxPages{0};  // 0 or 1
     std::atomic<int32_t> enableFileMaxTime{0};   // 0 or 1
+    // Not one of the shared nine: 0 Motion-JPEG AVI, 1 H.264 MP4, from the next file on.
+    std::atomic<int32_t> recordingFormat{0};
 
     static constexpr int kCount = 9;
     static_assert(std::atomic<int32_t>::is_always_lock_free, "the worker reads these without a lock");

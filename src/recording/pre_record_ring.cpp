@@ -34,7 +34,7 @@ void PreRecordRing::WriteKept(ShotData& shot, AviRecorder& recorder) {
         const Picture& picture = Oldest();
         if (Seconds() > 0 && picture.time >= from && picture.time <= shot.captureTime)
             recorder.WritePicture(bytes_.get() + picture.offset, picture.bytes, picture.width,
-                                  picture.height);
+                                  picture.height, picture.time);
         DropOldest();
     }
 }

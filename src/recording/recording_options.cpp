@@ -32,6 +32,7 @@ constexpr IntSetting kTimerStart = {"TimerStart", 0, 0, 86399};
 constexpr IntSetting kTimerStop = {"TimerStop", 0, 0, 86399};
 constexpr IntSetting kModeActivation = {"ModeActivation", 0, 0, 5};
 constexpr IntSetting kPreRecordSeconds = {"PreRecordSeconds", 3, 0, 30};
+constexpr IntSetting kRecordingFormat = {"RecordingFormat", 0, 0, 1};
 
 int32_t Load(Registry& registry, const IntSetting& setting) {
     return registry.IntInRange(setting.key, setting.def, setting.min, setting.max);
@@ -64,6 +65,7 @@ RecordingOptions::RecordingOptions(Registry& registry, Clock& clock)
     windowStop_ = Load(registry_, kTimerStop);
     mode_ = Load(registry_, kModeActivation);
     preRecordSeconds_ = Load(registry_, kPreRecordSeconds);
+    params_.recordingFormat.store(Load(registry_, kRecordingFormat), std::memory_order_relaxed);
 }
 
 void RecordingOptions::SetLevel(int32_t level) { SetLevel(level, 0, 0); }
@@ -123,6 +125,12 @@ int32_t RecordingOptions::PreRecordSeconds() const { return IsDetectorMode(mode_
 void RecordingOptions::SetPreRecordSeconds(int32_t seconds) {
     preRecordSeconds_ = ClampTo(kPreRecordSeconds, seconds);
     registry_.SetInt(kPreRecordSeconds.key, preRecordSeconds_);
+}
+
+void RecordingOptions::SetRecordingFormat(int32_t format) {
+    format = ClampTo(kRecordingFormat, format);
+    params_.recordingFormat.store(format, std::memory_order_relaxed);
+    registry_.SetInt(kRecordingFormat.key, format);
 }
 
 void RecordingOptions::NewSecond(std::time_t now) {

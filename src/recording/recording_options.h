@@ -103,6 +103,9 @@ public:
     int32_t PreRecordSetting() const { return preRecordSeconds_; }
     void SetPreRecordSeconds(int32_t seconds);
     static bool IsDetectorMode(int32_t mode);
+    // "RecordingFormat": 0 Motion-JPEG AVI, 1 H.264 MP4; the next file is made so.
+    int32_t RecordingFormat() const { return params_.recordingFormat.load(std::memory_order_relaxed); }
+    void SetRecordingFormat(int32_t format);
 
     void SetView(RecordingOptionsView* view) { view_ = view; }
     LightGuard& Guard() { return lightGuard_; }

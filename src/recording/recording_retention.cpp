@@ -61,10 +61,10 @@ int32_t RecordingRetention::KeepDays(Registry& registry) {
 }
 
 bool RecordingRetention::IsRecordingName(const char* name, std::time_t* when) {
-    // YYMMDD_HHMMSS_ then at least four digits of frame count, then ".avi".
+    // YYMMDD_HHMMSS_ then at least four digits of frame count, then ".avi" or ".mp4".
     const std::size_t length = std::strlen(name);
     if (length < 22 || length > 26 || name[6] != '_' || name[13] != '_') return false;
-    if (std::strcmp(name + length - 4, ".avi") != 0) return false;
+    if (std::strcmp(name + length - 4, ".avi") != 0 && std::strcmp(name + length - 4, ".mp4") != 0) return false;
     if (Digits(name + 14, static_cast<int>(length - 18)) < 0) return false;
     const int year = Digits(name, 2), month = Digits(name + 2, 2), day = Digits(name + 4, 2);
     const int hour = Digits(name + 7, 2), minute = Digits(name + 9, 2), second = Digits(name + 11, 2);

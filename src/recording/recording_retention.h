@@ -13,7 +13,7 @@ class Registry;
 // Deletes the program's own finished recordings in the recording folder,
 // oldest first by the time in their names, until the free space is at least
 // "KeepFreeMB" MiB and none is older than "KeepDays" days (each 0 = off).
-// Only regular files (never links) named exactly YYMMDD_HHMMSS_NNNN.avi
+// Only regular files (never links) named exactly YYMMDD_HHMMSS_NNNN.avi or .mp4
 // count; the open .tmp file, photos and any other file are never touched.
 // Each deletion goes to stderr and to "OnFileDeleted". Worker thread only.
 class RecordingRetention {

@@ -32,6 +32,8 @@ std::string RecordingStatus::ProblemText(const Snapshot& status, Registry& regis
             return Filled(registry, "StatusNotWritable", folder, "");
         case RecordingFailure::kWriteFailed:
             return Filled(registry, "StatusWriteFailed", folder, "");
+        case RecordingFailure::kEncoderFailed:
+            return Filled(registry, "StatusEncoderFailed", folder, "");
         case RecordingFailure::kNone:
             break;
     }
@@ -59,6 +61,7 @@ RecordingStatus::Snapshot RecordingStatus::Read() const {
     snapshot.failure = Failure();
     snapshot.frames = frames_.load(std::memory_order_acquire);
     snapshot.freeBytes = freeBytes_.load(std::memory_order_acquire);
+    snapshot.dropped = dropped_.load(std::memory_order_acquire);
     std::lock_guard guard(textLock_);
     snapshot.failureFolder = failureFolder_;
     snapshot.fileName = fileName_;

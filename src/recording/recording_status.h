@@ -13,6 +13,7 @@ enum class RecordingFailure : int32_t {
     kNoSpace = 1,      // free space under the limit, or the disk took no more
     kNotWritable = 2,  // the file cannot be created in the folder
     kWriteFailed = 3,  // a write failed for another reason
+    kEncoderFailed = 4,  // the H.264 encoder reported an error; the folder field holds its cause
 };
 
 // Why nothing is recorded while no failure stands in the way.
@@ -36,6 +37,7 @@ public:
         std::string fileName;       // open file, without its folder; "" when none
         int32_t frames = 0;         // frames in the open file
         int64_t freeBytes = -1;     // free space of the recording folder; -1 unknown
+        int32_t dropped = 0;        // pictures the MP4 encoder could not take in time, since start
     };
 
     // Recorder side.
@@ -43,6 +45,7 @@ public:
     void SetOpenFile(const std::string& name);
     void SetFrames(int32_t frames) { frames_.store(frames, std::memory_order_release); }
     void SetFreeBytes(int64_t bytes) { freeBytes_.store(bytes, std::memory_order_release); }
+    void AddDropped() { dropped_.fetch_add(1, std::memory_order_acq_rel); }
 
     // Window side, every tick.
     void SetActivity(bool active, RecordingIdle idle) {
@@ -71,6 +74,7 @@ private:
     std::atomic<int32_t> failure_{0};
     std::atomic<int32_t> frames_{0};
     std::atomic<int64_t> freeBytes_{-1};
+    std::atomic<int32_t> dropped_{0};
     std::atomic<int32_t> active_{0};
     std::atomic<int32_t> idle_{static_cast<int32_t>(RecordingIdle::kModeOff)};
 };

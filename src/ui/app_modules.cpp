@@ -1,12 +1,14 @@
 #include "ui/app_modules.h"
 
 #include <QWidget>
+#include <cstdio>
 
 #include "core/event_commands.h"
 #include "core/language_table.h"
 #include "core/message_poster.h"
 #include "core/settings_file.h"
 #include "recording/avi_recorder.h"
+#include "recording/mp4_encoder_gst.h"
 #include "recording/picture_handover.h"
 #include "recording/recording_options.h"
 #include "recording/shot_data.h"
@@ -55,6 +57,10 @@ void AppModules::Create(MessagePoster& window, const QFont& windowFont, QWidget&
     frames = std::make_unique<FrameExchange>(registry);
     maskEditor = std::make_unique<MaskEditor>(registry, frames->Mask(), pictureArea, std::move(maskShown),
                                               [this] { frames->MaskEdited(); });
+    h264 = CreateGstH264Encoder();
+    if (h264) registry.SetHandle("_CL_H264Encoder", h264.get());
+    std::fprintf(stderr, "recording: H.264 encoder for MP4: %s\n",
+                 h264 ? h264->Name() : "none (x264enc, openh264enc or a VA-API encoder is needed; AVI is recorded)");
     recorder = std::make_unique<AviRecorder>(registry);
     web = std::make_unique<WebServer>(registry);
     shutter = std::make_unique<BackgroundShutter>(std::make_unique<ShutterSound>());

@@ -12,6 +12,7 @@
 
 class AboutDialog;
 class AviRecorder;
+class H264FileEncoder;
 class CameraDialog;
 class DateStamp;
 class EventCommands;
@@ -65,6 +66,7 @@ struct AppModules {
     std::unique_ptr<FrameExchange> frames;
     // Draws the areas the detector ignores while the motion view is chosen.
     std::unique_ptr<MaskEditor> maskEditor;
+    std::unique_ptr<H264FileEncoder> h264;  // outlives the recorder that uses it
     std::unique_ptr<AviRecorder> recorder;
     std::unique_ptr<WebServer> web;
     std::unique_ptr<BackgroundShutter> shutter;

@@ -317,6 +317,7 @@ void MainWindow::PublishWebStatus() {
         status.freeBytes = recording.freeBytes;
         const std::string problem = RecordingStatus::ProblemText(recording, *modules_.settings, AviRecorder::kLowFreeBytes);
         std::snprintf(status.problem, sizeof status.problem, "%s", problem.c_str());
+        status.dropped = recording.dropped;
     }
     if (status.freeBytes < 0 && modules_.settings)
         status.freeBytes = AvailableSpace(modules_.settings->GetString("MoveFilesPath").c_str());

@@ -1,5 +1,6 @@
 #include "ui/watch_options_box.h"
 
+#include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "core/registry.h"
+#include "recording/h264_file_encoder.h"
 #include "recording/pre_record_ring.h"
 #include "recording/recording_options.h"
 #include "recording/recording_retention.h"
@@ -48,6 +50,21 @@ WatchOptionsBox::WatchOptionsBox(Registry& registry, RecordingOptions& options, 
          1, RecordingRetention::kMaxKeepDays, true},
     };
     int line = 0;
+    // The file format, and what the MP4 is made with (without an encoder, AVI is what gets recorded).
+    format_ = new QComboBox(this);
+    format_->setObjectName("RecordingFormat");
+    format_->addItem(UiText(registry_, "RecordingFormatAvi"));
+    format_->addItem(UiText(registry_, "RecordingFormatMp4"));
+    format_->setCurrentIndex(options_.RecordingFormat());
+    const auto* encoder = registry_.Find<H264FileEncoder>("_CL_H264Encoder");
+    auto* encoderNote = new QLabel(encoder ? UiText(registry_, "RecordingFormatEncoder").arg(encoder->Name())
+                                           : UiText(registry_, "RecordingFormatNoEncoder"),
+                                   this);
+    encoderNote->setObjectName("RecordingEncoder");
+    encoderNote->setWordWrap(true);
+    grid->addWidget(new QLabel(UiText(registry_, "LabelRecordingFormat"), this), line, 0);
+    grid->addWidget(format_, line++, 1, 1, 2);
+    grid->addWidget(encoderNote, line++, 0, 1, 3);
     for (const Row& row : rows) {
         QLineEdit* edit = NumberEdit(this, row.key);
         *row.edit = edit;
@@ -83,6 +100,7 @@ int WatchOptionsBox::ReadNumber(QLineEdit* edit, int min, int max, bool zeroMean
 }
 
 void WatchOptionsBox::Apply() {
+    options_.SetRecordingFormat(format_->currentIndex());
     options_.SetPreRecordSeconds(ReadNumber(preRecord_, 0, PreRecordRing::kMaxSeconds, false));
     registry_.SetInt("KeepFreeMB", ReadNumber(keepFree_, RecordingRetention::kMinKeepFreeMB,
                                               RecordingRetention::kMaxKeepFreeMB, true));

@@ -3,12 +3,13 @@
 #include <QGroupBox>
 #include <array>
 
+class QComboBox;
 class QLineEdit;
 class RecordingOptions;
 class Registry;
 
-// The recording options dialog's group for what a watcher uses: the seconds
-// before motion, the disk space and age limits of old recordings, and the
+// The recording options dialog's group for what a watcher uses: the file
+// format (with the H.264 encoder found), the seconds before motion, the disk space and age limits of old recordings, and the
 // commands run on events. Shows the stored values; Apply stores the edits.
 class WatchOptionsBox final : public QGroupBox {
 public:
@@ -19,7 +20,7 @@ public:
 
     WatchOptionsBox(Registry& registry, RecordingOptions& options, QWidget* parent);
 
-    // Stores the three numbers (each clamped into its range) and the command lines.
+    // Stores the file format, the three numbers (each clamped into its range) and the command lines.
     void Apply();
 
 private:
@@ -28,6 +29,7 @@ private:
 
     Registry& registry_;
     RecordingOptions& options_;
+    QComboBox* format_ = nullptr;
     QLineEdit* preRecord_ = nullptr;
     QLineEdit* keepFree_ = nullptr;
     QLineEdit* keepDays_ = nullptr;

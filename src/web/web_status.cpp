@@ -100,6 +100,7 @@ int WebStatusBoard::FormatJson(const WebStatus& s, char* out, std::size_t size) 
                     (s.freeBytes >= 0 ? AppendNumber(p, end, s.freeBytes) : AppendRaw(p, end, "null")) &&
                     AppendRaw(p, end, ",\"problem\":") &&
                     (s.problem[0] != '\0' ? AppendString(p, end, s.problem) : AppendRaw(p, end, "null")) &&
+                    AppendRaw(p, end, ",\"dropped\":") && AppendNumber(p, end, s.dropped) &&
                     AppendRaw(p, end, ",\"camera_connected\":") &&
                     AppendRaw(p, end, flag(s.cameraConnected)) && AppendRaw(p, end, ",\"camera\":") &&
                     AppendString(p, end, s.camera) && AppendRaw(p, end, "}\n");

@@ -22,6 +22,8 @@ struct WebStatus {
     // The open video file and its frames; empty and -1 when not known.
     char file[kTextSize] = {};
     int32_t frames = -1;
+    // Pictures the H.264 encoder could not take in time since start.
+    int32_t dropped = 0;
     // Free bytes where recordings go; -1 when not known.
     int64_t freeBytes = -1;
     // Why pictures to be recorded cannot be stored, as the status line says it; empty when they can.

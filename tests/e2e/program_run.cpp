@@ -1,6 +1,7 @@
 #include "e2e/program_run.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
@@ -71,7 +72,13 @@ bool ProgramRun::Start() {
     envp.push_back(nullptr);
     const std::string program = (folder_ / "vistrel").string();
     char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    return posix_spawn(&pid_, program.c_str(), nullptr, nullptr, argv, envp.data()) == 0;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (!log_.empty())
+        posix_spawn_file_actions_addopen(&actions, 2, log_.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    const bool started = posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv, envp.data()) == 0;
+    posix_spawn_file_actions_destroy(&actions);
+    return started;
 }
 
 bool ProgramRun::Running() {

@@ -22,6 +22,8 @@ public:
     std::map<std::string, std::string> ReadSettings() const;
 
     void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+    // Where the program's stderr goes from the next Start on (appended).
+    void LogTo(const std::filesystem::path& file) { log_ = file; }
     bool Start();
     bool Running();
     // Sends a signal and waits up to timeoutMs for the exit; returns the exit
@@ -32,6 +34,7 @@ public:
 private:
     std::filesystem::path folder_;
     std::map<std::string, std::string> env_;
+    std::filesystem::path log_;
     pid_t pid_ = -1;
 };
 

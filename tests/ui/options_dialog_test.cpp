@@ -11,6 +11,7 @@
 
 #include "menu_fixture.h"
 #include "recording/avi_recorder.h"
+#include "recording/h264_file_encoder.h"
 
 using namespace menu_test;
 
@@ -294,4 +295,34 @@ TEST_F(OptionsDialogTest, LightGuardBoxActsAtOnceAndIsStored) {
         EXPECT_TRUE(d->findChild<QCheckBox*>("lightGuard")->isChecked());
         Click(d, "id2");
     });
+}
+
+namespace {
+class NamedEncoder final : public H264FileEncoder {
+public:
+    const char* Name() const override { return "x264enc"; }
+    bool Open(const std::string&, int32_t, int32_t, int32_t, std::string&) override { return false; }
+    bool Push(const uint8_t*, int32_t, int32_t, double, bool) override { return false; }
+    bool Failed(std::string&) override { return false; }
+    int64_t Bytes() const override { return 0; }
+    bool Close() override { return false; }
+};
+}  // namespace
+
+TEST_F(OptionsDialogTest, TheFileFormatIsChosenOnAcceptAndTheEncoderIsNamedOrItsLackSaid) {
+    NamedEncoder encoder;
+    for (const bool installed : {false, true}) {
+        if (installed) modules.Settings().SetHandle("_CL_H264Encoder", static_cast<H264FileEncoder*>(&encoder));
+        Run([installed](QDialog* d) {
+            auto* format = d->findChild<QComboBox*>("RecordingFormat");
+            ASSERT_NE(format, nullptr);
+            EXPECT_EQ(format->currentIndex(), installed ? 1 : 0);
+            const QString note = d->findChild<QLabel*>("RecordingEncoder")->text();
+            EXPECT_TRUE(installed ? note.contains("x264enc") : note.contains("AVI is recorded")) << note.toStdString();
+            format->setCurrentIndex(1);
+            Click(d, "id1");
+        });
+        EXPECT_EQ(modules.options->RecordingFormat(), 1);
+        EXPECT_NE(folder.ReadFile("vistrel.ini").find("RecordingFormat 1"), std::string::npos);
+    }
 }

@@ -258,12 +258,13 @@ TEST_F(WebServerTest, StatusJsonReportsTheLatestStatus) {
     std::strcpy(status.file, "/video/move/a.avi");
     status.frames = 120;
     status.freeBytes = 1234567890123;
+    status.dropped = 3;
     server->Status().Update(status);
     const std::string body =
         "{\"recording\":true,\"reason\":\"motion\",\"mode\":\"detector\",\"motion_level\":42,\"threshold\":"
         "35,"
         "\"file\":\"/video/move/"
-        "a.avi\",\"frames\":120,\"free_bytes\":1234567890123,\"problem\":null,\"camera_connected\":true,"
+        "a.avi\",\"frames\":120,\"free_bytes\":1234567890123,\"problem\":null,\"dropped\":3,\"camera_connected\":true,"
         "\"camera\":\"Front \\\"door\\\"\"}\n";
     EXPECT_EQ(Exchange(port, Get("/status.json?t=5")).bytes,
               "HTTP/1.1 200 OK\r\nServer: Vistrel v" VISTREL_VERSION "\r\nCache-Control: no-cache\r\nConnection: close\r\n"
