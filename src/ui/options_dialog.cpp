@@ -20,11 +20,15 @@
 #include "core/save_request.h"
 #include "recording/mjpeg_params.h"
 #include "recording/recording_options.h"
+#include "ui/dialog_parts.h"
 #include "ui/main_menu.h"
 #include "ui/time_dialog.h"
 #include "ui/watch_options_box.h"
 
 namespace {
+
+// Width of the number fields.
+constexpr int kNumberWidth = 64;
 
 QString TimeText(int seconds) {
     return QString::asprintf("%02i:%02i:%02i", seconds / 3600, (seconds % 3600) / 60, seconds % 60);
@@ -38,14 +42,6 @@ QLabel* NamedLabel(QWidget* parent, const char* name, const QString& text = QStr
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
     return label;
-}
-
-QLineEdit* NumberEdit(QWidget* parent, const char* name) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-    edit->setFixedWidth(64);
-    return edit;
 }
 
 }  // namespace
@@ -76,13 +72,7 @@ void OptionsDialog::BuildControls() {
     mode_->setObjectName("id215");
     for (QLabel* indicator : indicators_) indicator->setFixedSize(12, 12);
 
-    auto* accept = new QPushButton(UiText(registry_, "Accept"), this);
-    accept->setObjectName("id1");
-    accept->setDefault(true);
-    auto* cancel = new QPushButton(UiText(registry_, "Cancel"), this);
-    cancel->setObjectName("id2");
-    connect(accept, &QPushButton::clicked, this, &OptionsDialog::OnAccept);
-    connect(cancel, &QPushButton::clicked, this, [this] { done(0); });
+    const auto [accept, cancel] = AcceptAndCancel(this, registry_, [this] { OnAccept(); });
 
     auto* left = new QVBoxLayout;
     left->addWidget(interval);
@@ -110,8 +100,8 @@ QGroupBox* OptionsDialog::BuildIntervalBox() {
     auto* interval = new QGroupBox(UiText(registry_, "IntervalSetting"), this);
     interval->setObjectName("id412");
     auto* intervalGrid = new QGridLayout(interval);
-    limits_[0] = {NumberEdit(interval, "id410"), kMjpegSpeedRec};
-    limits_[1] = {NumberEdit(interval, "id411"), kMjpegSpeedPlay};
+    limits_[0] = {NumberEdit(interval, "id410", kNumberWidth), kMjpegSpeedRec};
+    limits_[1] = {NumberEdit(interval, "id411", kNumberWidth), kMjpegSpeedPlay};
     intervalGrid->addWidget(NamedLabel(interval, "id419", UiText(registry_, "Label1SpeedRec")), 0, 0);
     intervalGrid->addWidget(limits_[0].edit, 0, 1);
     intervalGrid->addWidget(NamedLabel(interval, "id420", UiText(registry_, "Label2SpeedRec")), 0, 2);
@@ -146,7 +136,7 @@ QGroupBox* OptionsDialog::BuildReopenBox() {
         const int enableField = kLimits[i].enableField;
         connect(check, &QCheckBox::clicked, this,
                 [this, enableField](bool checked) { options_.SetWorking(enableField, checked ? 1 : 0); });
-        limits_[2 + i] = {NumberEdit(reopen, kLimits[i].edit), kLimits[i].field};
+        limits_[2 + i] = {NumberEdit(reopen, kLimits[i].edit, kNumberWidth), kLimits[i].field};
         reopenGrid->addWidget(check, i, 0);
         reopenGrid->addWidget(limits_[2 + i].edit, i, 1);
         reopenGrid->addWidget(NamedLabel(reopen, kLimits[i].unit, UiText(registry_, kLimits[i].unitKey)), i, 2);

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "core/registry.h"
+#include "ui/dialog_parts.h"
 #include "ui/main_menu.h"
 
 namespace {
@@ -58,13 +59,7 @@ TimeDialog::TimeDialog(Registry& registry, QWidget* parent) : QDialog(parent), r
     connect(secondsEdit_, &QLineEdit::textChanged, this,
             [this] { seconds_ = ClampField(secondsEdit_, 59); });
 
-    auto* accept = new QPushButton(UiText(registry_, "Accept"), this);
-    accept->setObjectName("id1");
-    accept->setDefault(true);
-    auto* cancel = new QPushButton(UiText(registry_, "Cancel"), this);
-    cancel->setObjectName("id2");
-    connect(accept, &QPushButton::clicked, this, &TimeDialog::OnAccept);
-    connect(cancel, &QPushButton::clicked, this, [this] { done(0); });
+    const auto [accept, cancel] = AcceptAndCancel(this, registry_, [this] { OnAccept(); });
 
     auto* fields = new QHBoxLayout;
     fields->addStretch();

@@ -12,19 +12,8 @@
 #include "recording/pre_record_ring.h"
 #include "recording/recording_options.h"
 #include "recording/recording_retention.h"
+#include "ui/dialog_parts.h"
 #include "ui/main_menu.h"
-
-namespace {
-
-QLineEdit* NumberEdit(QWidget* parent, const char* name) {
-    auto* edit = new QLineEdit(parent);
-    edit->setObjectName(name);
-    edit->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]*"), edit));
-    edit->setFixedWidth(72);
-    return edit;
-}
-
-}  // namespace
 
 WatchOptionsBox::WatchOptionsBox(Registry& registry, RecordingOptions& options, QWidget* parent)
     : QGroupBox(UiText(registry, "WatchOptions"), parent), registry_(registry), options_(options) {
@@ -66,7 +55,7 @@ WatchOptionsBox::WatchOptionsBox(Registry& registry, RecordingOptions& options, 
     grid->addWidget(format_, line++, 1, 1, 2);
     grid->addWidget(encoderNote, line++, 0, 1, 3);
     for (const Row& row : rows) {
-        QLineEdit* edit = NumberEdit(this, row.key);
+        QLineEdit* edit = NumberEdit(this, row.key, 72);
         *row.edit = edit;
         edit->setText(QString::number(row.value));
         connect(edit, &QLineEdit::editingFinished, this, [edit, row] {
