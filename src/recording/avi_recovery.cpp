@@ -128,27 +128,35 @@ RecordingScan ScanRecording(const ByteSource& source, uint8_t* index, int32_t ma
     return scan;
 }
 
-RecoveryOutcome RecoverTemporaryFile(const std::string& path, int32_t speedPlay) {
-    RecoveryOutcome outcome;
-    const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+int OpenLeftOver(const std::string& path, int flags, RecoveryOutcome& outcome, int64_t& size) {
+    const int fd = open(path.c_str(), flags | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         // A link is none of ours; anything else we could not open stays as it is.
         if (errno != ELOOP) outcome.result = RecoveryResult::kFailed;
-        return outcome;
+        return -1;
     }
     struct stat info;
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         close(fd);
-        return outcome;
+        return -1;
     }
+    size = info.st_size;
+    return fd;
+}
+
+RecoveryOutcome RecoverTemporaryFile(const std::string& path, int32_t speedPlay) {
+    RecoveryOutcome outcome;
+    int64_t fileSize = 0;
+    const int fd = OpenLeftOver(path, O_RDWR, outcome, fileSize);
+    if (fd < 0) return outcome;
     // Every frame chunk takes at least its 8-byte head, so a small file
     // needs only a small index.
-    const int64_t fitting = static_cast<int64_t>(info.st_size) / 8 + 1;
+    const int64_t fitting = fileSize / 8 + 1;
     const int32_t maxFrames = static_cast<int32_t>(std::min<int64_t>(AviRecorder::kMaxFrames, fitting));
     const std::size_t indexBytes =
         avi::kIndexHeadBytes + static_cast<std::size_t>(maxFrames) * avi::kIndexEntryBytes;
     std::unique_ptr<uint8_t[]> index(new uint8_t[indexBytes]);
-    const FileByteSource source(fd, info.st_size);
+    const FileByteSource source(fd, fileSize);
     const RecordingScan scan = ScanRecording(source, index.get(), maxFrames);
     outcome.frames = scan.frames;
     if (!scan.ours) {

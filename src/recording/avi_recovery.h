@@ -58,6 +58,10 @@ struct RecoveryOutcome {
     std::string finalPath;
 };
 
+// Opens a left-over file with flags; -1 (outcome says why) where it is a
+// link, is no regular file or cannot be opened. size is its length.
+int OpenLeftOver(const std::string& path, int flags, RecoveryOutcome& outcome, int64_t& size);
+
 // Rebuilds one temporary file; speedPlay is the header's frame rate.
 RecoveryOutcome RecoverTemporaryFile(const std::string& path, int32_t speedPlay);
 // Rebuilds every "*.tmp" in folder (which ends with "/"); returns how many became .avi files.

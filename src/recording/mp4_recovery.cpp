@@ -83,17 +83,10 @@ std::string Mp4FinalName(const std::string& temporaryPath, int32_t pictures) {
 
 RecoveryOutcome RecoverMp4File(const std::string& path) {
     RecoveryOutcome outcome;
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
-        if (errno != ELOOP) outcome.result = RecoveryResult::kFailed;
-        return outcome;
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        close(fd);
-        return outcome;
-    }
-    const FileSource source(fd, info.st_size);
+    int64_t fileSize = 0;
+    const int fd = OpenLeftOver(path, O_RDONLY, outcome, fileSize);
+    if (fd < 0) return outcome;
+    const FileSource source(fd, fileSize);
     const bool mp4 = IsMp4File(source);
     const int32_t pictures = mp4 ? Mp4PictureCount(source) : -1;
     close(fd);
