@@ -99,25 +99,16 @@ bool EventCommands::Fire(const char* settingKey, const char* file, int32_t level
     return true;
 }
 
-int64_t EventCommands::Started() const {
+template <typename T>
+T EventCommands::Read(const T& field) const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return started_;
+    return field;
 }
 
-int EventCommands::Running() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return running_;
-}
-
-int EventCommands::Waiting() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return queueCount_;
-}
-
-int64_t EventCommands::Dropped() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return dropped_;
-}
+int64_t EventCommands::Started() const { return Read(started_); }
+int EventCommands::Running() const { return Read(running_); }
+int EventCommands::Waiting() const { return Read(queueCount_); }
+int64_t EventCommands::Dropped() const { return Read(dropped_); }
 
 bool EventCommands::WaitIdle(int timeoutMs) {
     std::unique_lock<std::mutex> lock(mutex_);

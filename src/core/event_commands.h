@@ -63,6 +63,10 @@ public:
     bool WaitIdle(int timeoutMs);
 
 private:
+    // A counter's value, read under the lock.
+    template <typename T>
+    T Read(const T& field) const;
+
     struct Job {
         char command[256];
         char event[32];

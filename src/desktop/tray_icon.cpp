@@ -115,24 +115,13 @@ void TrayIcon::UpdateMenu() {
     set(quit_, host_.Text("MenuExit"));
 }
 
-void TrayIcon::RecordNow() {
+void TrayIcon::ToggleMode(int target) {
     const int mode = host_.ActivationMode();
-    if (mode == kModeAlways) {
-        host_.SetActivationMode(previousMode_ == kModeAlways ? 0 : previousMode_);
+    if (mode == target) {
+        host_.SetActivationMode(previousMode_ == target ? 0 : previousMode_);
     } else {
         previousMode_ = mode;
-        host_.SetActivationMode(kModeAlways);
-    }
-    UpdateMenu();
-}
-
-void TrayIcon::Detector() {
-    const int mode = host_.ActivationMode();
-    if (mode == kModeDetector) {
-        host_.SetActivationMode(previousMode_ == kModeDetector ? 0 : previousMode_);
-    } else {
-        previousMode_ = mode;
-        host_.SetActivationMode(kModeDetector);
+        host_.SetActivationMode(target);
     }
     UpdateMenu();
 }

@@ -33,8 +33,10 @@ private:
     void OnHostPresent(bool present);
     void Create();
     void UpdateMenu();
-    void RecordNow();
-    void Detector();
+    void RecordNow() { ToggleMode(1); }  // the "always" mode
+    void Detector() { ToggleMode(2); }   // the detector
+    // Switches to mode, or from it back to the mode before.
+    void ToggleMode(int mode);
 
     DesktopHost& host_;
     QTimer* watch_ = nullptr;

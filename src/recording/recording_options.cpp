@@ -44,6 +44,12 @@ int32_t ClampTo(const IntSetting& setting, int64_t value) {
     return static_cast<int32_t>(value);
 }
 
+// Keeps the value within the setting's range, in field and in the registry.
+void Store(Registry& registry, const IntSetting& setting, int32_t& field, int64_t value) {
+    field = ClampTo(setting, value);
+    registry.SetInt(setting.key, field);
+}
+
 bool InsideWindow(int32_t start, int32_t stop, int32_t timeOfDay) {
     if (start < stop) return start < timeOfDay && timeOfDay <= stop;
     if (start > stop) return timeOfDay > start || timeOfDay <= stop;  // crosses midnight
@@ -122,10 +128,7 @@ bool RecordingOptions::IsDetectorMode(int32_t mode) {
 
 int32_t RecordingOptions::PreRecordSeconds() const { return IsDetectorMode(mode_) ? preRecordSeconds_ : 0; }
 
-void RecordingOptions::SetPreRecordSeconds(int32_t seconds) {
-    preRecordSeconds_ = ClampTo(kPreRecordSeconds, seconds);
-    registry_.SetInt(kPreRecordSeconds.key, preRecordSeconds_);
-}
+void RecordingOptions::SetPreRecordSeconds(int32_t seconds) { Store(registry_, kPreRecordSeconds, preRecordSeconds_, seconds); }
 
 void RecordingOptions::SetRecordingFormat(int32_t format) {
     format = ClampTo(kRecordingFormat, format);
@@ -152,25 +155,13 @@ void RecordingOptions::UpdateIndicator(RecordingOptionsView::Indicator which, in
     if (view_) view_->IndicatorChanged(which, state);
 }
 
-void RecordingOptions::SetThreshold(int32_t threshold) {
-    threshold_ = ClampTo(kGoDetector, threshold);
-    registry_.SetInt(kGoDetector.key, threshold_);
-}
+void RecordingOptions::SetThreshold(int32_t threshold) { Store(registry_, kGoDetector, threshold_, threshold); }
 
-void RecordingOptions::SetWindowStart(int32_t secondsOfDay) {
-    windowStart_ = ClampTo(kTimerStart, secondsOfDay);
-    registry_.SetInt(kTimerStart.key, windowStart_);
-}
+void RecordingOptions::SetWindowStart(int32_t secondsOfDay) { Store(registry_, kTimerStart, windowStart_, secondsOfDay); }
 
-void RecordingOptions::SetWindowStop(int32_t secondsOfDay) {
-    windowStop_ = ClampTo(kTimerStop, secondsOfDay);
-    registry_.SetInt(kTimerStop.key, windowStop_);
-}
+void RecordingOptions::SetWindowStop(int32_t secondsOfDay) { Store(registry_, kTimerStop, windowStop_, secondsOfDay); }
 
-void RecordingOptions::SetMode(int32_t mode) {
-    mode_ = ClampTo(kModeActivation, mode);
-    registry_.SetInt(kModeActivation.key, mode_);
-}
+void RecordingOptions::SetMode(int32_t mode) { Store(registry_, kModeActivation, mode_, mode); }
 
 void RecordingOptions::OpenDialog() {
     for (int field = 0; field < MjpegParams::kCount; ++field) working_[field] = params_.Get(field);
