@@ -14,39 +14,29 @@ typedef struct _GstStructure GstStructure;
 typedef struct _GstVideoInfo GstVideoInfo;
 
 namespace gst_holders {
-struct ObjectUnref {
-    void operator()(void* object) const;
-};
-struct SampleUnref {
+// Gives back whatever GStreamer or GLib object it is handed, each the way its
+// kind is released.
+struct Release {
+    void operator()(void* object) const;  // any GstObject
     void operator()(GstSample* sample) const;
-};
-struct CapsUnref {
     void operator()(GstCaps* caps) const;
-};
-struct StructureFree {
     void operator()(GstStructure* structure) const;
-};
-struct VideoInfoFree {
     void operator()(GstVideoInfo* info) const;
-};
-struct TextFree {
     void operator()(char* text) const;
-};
-// A list of devices from a device monitor, each element a reference.
-struct DeviceListFree {
+    // A list of devices from a device monitor, each element a reference.
     void operator()(GList* devices) const;
 };
 }  // namespace gst_holders
 
 // Any GstObject (element, bus, monitor, device, factory).
 template <typename T>
-using GstObjectHolder = std::unique_ptr<T, gst_holders::ObjectUnref>;
-using GstSampleHolder = std::unique_ptr<GstSample, gst_holders::SampleUnref>;
-using GstCapsHolder = std::unique_ptr<GstCaps, gst_holders::CapsUnref>;
-using GstStructureHolder = std::unique_ptr<GstStructure, gst_holders::StructureFree>;
-using GstVideoInfoHolder = std::unique_ptr<GstVideoInfo, gst_holders::VideoInfoFree>;
-using GlibText = std::unique_ptr<char, gst_holders::TextFree>;
-using DeviceListHolder = std::unique_ptr<GList, gst_holders::DeviceListFree>;
+using GstObjectHolder = std::unique_ptr<T, gst_holders::Release>;
+using GstSampleHolder = std::unique_ptr<GstSample, gst_holders::Release>;
+using GstCapsHolder = std::unique_ptr<GstCaps, gst_holders::Release>;
+using GstStructureHolder = std::unique_ptr<GstStructure, gst_holders::Release>;
+using GstVideoInfoHolder = std::unique_ptr<GstVideoInfo, gst_holders::Release>;
+using GlibText = std::unique_ptr<char, gst_holders::Release>;
+using DeviceListHolder = std::unique_ptr<GList, gst_holders::Release>;
 
 // Where a GLib call reports its error; freed when it goes out of scope.
 class GlibError {

@@ -102,6 +102,17 @@ __attribute__((always_inline)) inline void PrefetchAhead(const uint8_t* source, 
     }
 }
 
+// Finds the 4 source rows of the block column at dx and asks for those a few
+// blocks ahead; true when the output row has room for a 16-byte store.
+__attribute__((always_inline)) inline bool StartBlock(const uint8_t* (&row)[4], const uint8_t* source, int32_t width,
+                                                      int32_t height, bool reverseColumns, bool reverseRows,
+                                                      int32_t top, int32_t rows, int32_t dx, int32_t columns) {
+    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    for (int32_t j = 0; j < 4; ++j) row[j] = source + inRowBytes * (reverseRows ? height - 1 - (dx + j) : dx + j);
+    PrefetchAhead(source, width, height, reverseColumns, reverseRows, top, rows, dx, columns);
+    return dx + 5 < height;  // the output row is height pixels wide
+}
+
 __attribute__((target("ssse3"))) inline __m128i Pick(__m128i v, int o, int r) {
     return _mm_shuffle_epi8(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(kReverse.bytes[o][r])));
 }
@@ -146,7 +157,6 @@ __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, 
                                                          uint8_t* strip, int32_t top, int32_t rows,
                                                          int32_t columns) {
     const int32_t outWidth = height;
-    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     const __m128i spread = reverseColumns
                                ? _mm_setr_epi8(9, 10, 11, -128, 6, 7, 8, -128, 3, 4, 5, -128, 0, 1, 2, -128)
@@ -154,10 +164,7 @@ __attribute__((target("ssse3"))) void TurnBlocksShuffled(const uint8_t* source, 
     const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128);
     for (int32_t dx = 0; dx < columns; dx += 4) {
         const uint8_t* row[4];
-        for (int32_t j = 0; j < 4; ++j)
-            row[j] = source + inRowBytes * (reverseRows ? height - 1 - (dx + j) : dx + j);
-        const bool wideStore = dx + 5 < outWidth;
-        PrefetchAhead(source, width, height, reverseColumns, reverseRows, top, rows, dx, columns);
+        const bool wideStore = StartBlock(row, source, width, height, reverseColumns, reverseRows, top, rows, dx, columns);
         for (int32_t dy = top; dy < top + rows; dy += 4) {
             const std::size_t column = static_cast<std::size_t>(reverseColumns ? width - 4 - dy : dy) * 3;
             const __m128i r0 = SpreadQuad(row[0] + column, spread);
@@ -210,7 +217,6 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
                                                     bool reverseColumns, bool reverseRows, uint8_t* strip,
                                                     int32_t top, int32_t rows, int32_t columns) {
     const int32_t outWidth = height;
-    const std::size_t inRowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
     // Pixels 0-3 of the 8 loaded go to one half, pixels 4-7 to the other.
     const __m256i halves = reverseColumns ? _mm256_setr_epi32(3, 4, 5, 0, 0, 1, 2, 0)
@@ -223,10 +229,7 @@ __attribute__((target("avx2"))) void TurnBlocksWide(const uint8_t* source, int32
         _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -128, -128, -128, -128));
     for (int32_t dx = 0; dx < columns; dx += 4) {
         const uint8_t* row[4];
-        for (int32_t j = 0; j < 4; ++j)
-            row[j] = source + inRowBytes * (reverseRows ? height - 1 - (dx + j) : dx + j);
-        const bool wideStore = dx + 5 < outWidth;
-        PrefetchAhead(source, width, height, reverseColumns, reverseRows, top, rows, dx, columns);
+        const bool wideStore = StartBlock(row, source, width, height, reverseColumns, reverseRows, top, rows, dx, columns);
         for (int32_t dy = top; dy < top + rows; dy += 8) {
             const std::size_t column = static_cast<std::size_t>(reverseColumns ? width - 8 - dy : dy) * 3;
             const __m256i r0 = Spread(row[0] + column, halves, spread);
