@@ -33,7 +33,9 @@ TEST(Install, PutsTheProgramWhereDesktopsLookAndKeepsUserDataInXdgFolders) {
     fs::permissions(scratch.Folder(), fs::perms::owner_all | fs::perms::others_read | fs::perms::others_exec);
     Shell("chown -R 65534:65534 '" + home.string() + "' && chmod -R a+rX '" + prefix.string() + "'");
     const std::string env = "env -i HOME='" + home.string() + "' XDG_RUNTIME_DIR='" + (home / "run").string() +
-                            "' QT_QPA_PLATFORM=offscreen LANG=ru_RU.UTF-8 PATH=/usr/bin:/bin ";
+                            "' QT_QPA_PLATFORM=offscreen LANG=ru_RU.UTF-8 PATH=/usr/bin:/bin "
+                            // A sanitizer build keeps its options (the leak suppressions) for the user's run.
+                            "ASAN_OPTIONS=\"$ASAN_OPTIONS\" LSAN_OPTIONS=\"$LSAN_OPTIONS\" ";
     const std::string command = "cd / && " + env + "setpriv --reuid=65534 --regid=65534 --clear-groups '" +
                                 (prefix / "bin" / "vistrel").string() + "' 2>'" + (home / "stderr").string() +
                                 "' & pid=$!; sleep 4; kill -TERM $pid; wait $pid; echo $?";
