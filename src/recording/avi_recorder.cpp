@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/event_commands.h"
+#include "core/recording_files.h"
 #include "core/registry.h"
 #include "recording/avi_format.h"
 #include "recording/avi_recovery.h"
@@ -181,7 +182,7 @@ bool AviRecorder::StartFile(int32_t width, int32_t height) {
     }
     if (mp4) {
         if (!StartMp4(width, height)) return false;
-        status_.SetOpenFile(name);
+        Opened(name);
         return true;
     }
     uint8_t head[avi::kHeadBytes];
@@ -200,7 +201,7 @@ bool AviRecorder::StartFile(int32_t width, int32_t height) {
         return false;
     }
     position_ = avi::kHeadBytes;
-    status_.SetOpenFile(name);
+    Opened(name);
     return true;
 }
 
@@ -291,10 +292,20 @@ void AviRecorder::CloseFile() {
     } else if (!avi::MoveNoReplace(temporaryPath_.c_str(), finalPath_.c_str())) {
         std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(), finalPath_.c_str(),
                      std::strerror(errno));
-    } else if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) {
-        events->Fire("OnFileClosed", finalPath_.c_str());
+    } else {
+        Finished();
     }
     ForgetFile();
+}
+
+void AviRecorder::Opened(const char* name) {
+    status_.SetOpenFile(name);
+    if (auto* files = RecordingFiles::Find(registry_)) files->RecordingOpened(temporaryPath_.c_str());
+}
+
+void AviRecorder::Finished() {
+    if (auto* files = RecordingFiles::Find(registry_)) files->FileAdded(finalPath_.c_str());
+    if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) events->Fire("OnFileClosed", finalPath_.c_str());
 }
 
 void AviRecorder::ForgetFile() {
@@ -305,6 +316,7 @@ void AviRecorder::ForgetFile() {
     width_ = height_ = 0;
     status_.SetFrames(0);
     status_.SetOpenFile("");
+    if (auto* files = RecordingFiles::Find(registry_)) files->RecordingOpened("");
 }
 
 bool AviRecorder::StartMp4(int32_t width, int32_t height) {
@@ -361,8 +373,6 @@ void AviRecorder::CloseMp4() {
             std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(),
                          finalPath_.c_str(), std::strerror(errno));
     }
-    if (named)
-        if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands"))
-            events->Fire("OnFileClosed", finalPath_.c_str());
+    if (named) Finished();
     ForgetFile();
 }

@@ -89,6 +89,10 @@ private:
     bool StartMp4(int32_t width, int32_t height);
     bool AppendMp4(const uint8_t* jpeg, int32_t bytes, double time, const uint8_t* pixels);
     void CloseMp4();
+    // Tells the status and the listeners which file is open now.
+    void Opened(const char* name);
+    // Tells the listeners the file is finished under finalPath_.
+    void Finished();
     // Back to no file open: the counts cleared, the names kept.
     void ForgetFile();
     void RecoverLeftovers();

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "core/event_commands.h"
+#include "core/recording_files.h"
+#include "core/recording_names.h"
 #include "core/registry.h"
 
 namespace {
@@ -29,15 +31,6 @@ int32_t OffOrInRange(Registry& registry, const char* key, int32_t min, int32_t m
     return value;
 }
 
-// Digits at text[0..count) as a number; -1 when any is not a digit.
-int Digits(const char* text, int count) {
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
-        value = value * 10 + (text[i] - '0');
-    }
-    return value;
-}
 
 struct Recording {
     std::time_t when;
@@ -61,28 +54,7 @@ int32_t RecordingRetention::KeepDays(Registry& registry) {
 }
 
 bool RecordingRetention::IsRecordingName(const char* name, std::time_t* when) {
-    // YYMMDD_HHMMSS_ then at least four digits of frame count, then ".avi" or ".mp4".
-    const std::size_t length = std::strlen(name);
-    if (length < 22 || length > 26 || name[6] != '_' || name[13] != '_') return false;
-    if (std::strcmp(name + length - 4, ".avi") != 0 && std::strcmp(name + length - 4, ".mp4") != 0) return false;
-    if (Digits(name + 14, static_cast<int>(length - 18)) < 0) return false;
-    const int year = Digits(name, 2), month = Digits(name + 2, 2), day = Digits(name + 4, 2);
-    const int hour = Digits(name + 7, 2), minute = Digits(name + 9, 2), second = Digits(name + 11, 2);
-    if (year < 0 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 || minute < 0 ||
-        minute > 59 || second < 0 || second > 60)
-        return false;
-    if (when) {
-        std::tm local{};
-        local.tm_year = TmYearOfTwoDigits(year);
-        local.tm_mon = month - 1;
-        local.tm_mday = day;
-        local.tm_hour = hour;
-        local.tm_min = minute;
-        local.tm_sec = second;
-        local.tm_isdst = -1;
-        *when = std::mktime(&local);
-    }
-    return true;
+    return ::IsRecordingName(name, when);
 }
 
 bool RecordingRetention::NeedsDeletion(const std::string& folder, std::time_t when, int64_t keepFreeBytes,
@@ -131,6 +103,7 @@ int RecordingRetention::Sweep(const std::string& folder) {
         }
         ++deleted;
         std::fprintf(stderr, "retention: deleted %s\n", path.c_str());
+        if (auto* files = RecordingFiles::Find(registry_)) files->FileRemoved(path.c_str());
         if (events) events->Fire("OnFileDeleted", path.c_str());
     }
     closedir(dir);

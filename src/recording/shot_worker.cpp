@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "core/event_commands.h"
+#include "core/recording_files.h"
 #include "core/registry.h"
 #include "core/save_request.h"
 #include "recording/avi_recorder.h"
@@ -121,8 +122,9 @@ void ShotWorker::WritePhoto() {
     if (!written) {
         std::fprintf(stderr, "recording: cannot write photo %s: %s\n", path, std::strerror(errno));
         photoFailures_.fetch_add(1, std::memory_order_release);
-    } else if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) {
-        events->Fire("OnPhotoSaved", path);
+    } else {
+        if (auto* files = RecordingFiles::Find(registry_)) files->FileAdded(path);
+        if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) events->Fire("OnPhotoSaved", path);
     }
     registry_.SetInt("ShotCounterFiles", number + 1);
     registry_.IntInRange("ShotCounterFiles", number + 1, 0, kMaxPhotoNumber);

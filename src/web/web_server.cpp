@@ -67,9 +67,11 @@ WebServer::WebServer(Registry& registry) : registry_(registry) {
     }
     LoadAccess();
     registry_.SetHandle("_CL_WWWServer", this);
+    registry_.SetHandle(RecordingFiles::kRegistryKey, static_cast<RecordingFiles*>(&recordings_));
 }
 
 WebServer::~WebServer() {
+    registry_.SetHandle(RecordingFiles::kRegistryKey, intptr_t{0});
     Stop();
     {
         std::unique_lock lock(slotLock_);
@@ -112,6 +114,8 @@ bool WebServer::Start() {
                          : "");
         return false;
     }
+    // The folders are read once here; the worker's notices keep the list current after.
+    recordings_.Open(registry_.GetString("MoveFilesPath"), registry_.GetString("ShotFilesPath"));
     listenSocket_.store(listener, std::memory_order_release);
     acceptThread_ = StartThread(AcceptEntry, this, listener, 0);
     if (!acceptThread_) {
@@ -340,7 +344,10 @@ bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     SetDeadline(fd, timeoutMs > 0 ? PictureBoard::NowMs() + 3 * int64_t{timeoutMs} : 0);
     switch (Admit(peer, request.Authorization())) {
         case Admission::kAnswer:
-            if (request.Route() == HttpRequest::Resource::kStream) SetDeadline(fd, 0);
+            // Streams and files keep to the deadline of each send instead.
+            if (request.Route() == HttpRequest::Resource::kStream ||
+                request.Route() == HttpRequest::Resource::kRecordings)
+                SetDeadline(fd, 0);
             break;
         case Admission::kRefuse:
             return SendText(fd, http_response::kUnauthorized) >= 0;
@@ -362,6 +369,8 @@ bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
             MjpegStream(*this, fd, picture, receiveTimeoutMs_.load(std::memory_order_relaxed)).Run();
             board_->RemoveStreamViewer();
             return false;
+        case HttpRequest::Resource::kRecordings:
+            return picture && recordingAnswers_.Answer(fd, request, picture, timeoutMs > 0 ? timeoutMs : kFinishWaitMs * 5);
         case HttpRequest::Resource::kPicture:
             break;
     }

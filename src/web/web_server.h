@@ -10,6 +10,8 @@
 
 #include "core/section_lock.h"
 #include "core/thread_start.h"
+#include "web/recordings_answers.h"
+#include "web/recordings_index.h"
 #include "web/web_auth.h"
 #include "web/web_status.h"
 
@@ -19,7 +21,8 @@ class Registry;
 // The HTTP snapshot server: answers every connection on one TCP port with
 // either a fixed page showing the picture or the latest published JPEG, then
 // closes it; besides, "live.htm", "stream.mjpg" (MjpegStream) and
-// "status.json" (WebStatusBoard), all behind WebAuth when a password is set.
+// "status.json" (WebStatusBoard) and the recordings (RecordingsAnswers, over
+// the RecordingsIndex it registers), all behind WebAuth when a password is set.
 // Registered as "_CL_WWWServer"; serves the picture board registered as
 // "_MYPICTUREBOARD" (one of its own when none is). Start, Stop and the
 // options calls belong to the UI thread; connections run on their own threads.
@@ -67,6 +70,7 @@ public:
     // What "status.json" reports; the window fills it on its timer tick.
     WebStatusBoard& Status() { return status_; }
     WebAuth& Auth() { return auth_; }
+    RecordingsIndex& Recordings() { return recordings_; }
 
     // Serves one connected socket on the calling thread: takes a slot (or
     // closes at once when all are in use), answers one request, closes fd.
@@ -191,4 +195,6 @@ private:
     std::string bindAddress_;
     WebAuth auth_;
     WebStatusBoard status_;
+    RecordingsIndex recordings_;
+    RecordingsAnswers recordingAnswers_{registry_, recordings_};
 };
