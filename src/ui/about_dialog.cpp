@@ -8,6 +8,7 @@
 #include "core/registry.h"
 #include "ui/link_label.h"
 #include "ui/main_menu.h"
+#include "web/web_server.h"
 
 namespace {
 
@@ -35,17 +36,27 @@ int AboutDialog::Run(QWidget* parent) {
     link3->setObjectName("id132");
     link3->setText(UiText(registry_, "LINK3"));
     QLabel* maker = AddText(&dialog, "id423", UiText(registry_, "CprData"), false);
+    // The web page's link names the running server's own address and port
+    // in place of the language file's example, and is left out while the
+    // server does not run.
     auto* link2 = new LinkLabel(&dialog);
     link2->setObjectName("id424");
-    link2->setText(UiText(registry_, "LINK2"));
+    const auto* web = registry_.Find<WebServer>("_CL_WWWServer");
+    const bool webRunning = web && web->Running();
+    const QString webPage =
+        webRunning ? QString::fromStdString(WebServer::PageAddress(web->BindAddress(), web->Port())) : QString();
+    QString link2Text = UiText(registry_, "LINK2");
+    const QString example = UiLink(registry_, 2);
+    if (!example.isEmpty()) link2Text.replace(example, webPage);
+    link2->setText(link2Text);
+    link2->setVisible(webRunning);
     auto* close = new QPushButton(UiText(registry_, "Close"), &dialog);
     close->setObjectName("id2");
 
     // Targets are read at the click, so they always match the loaded language.
     QObject::connect(link3, &LinkLabel::clicked, &dialog,
                      [this] { LinkLabel::OpenLink(UiLink(registry_, 3)); });
-    QObject::connect(link2, &LinkLabel::clicked, &dialog,
-                     [this] { LinkLabel::OpenLink(UiLink(registry_, 2)); });
+    QObject::connect(link2, &LinkLabel::clicked, &dialog, [webPage] { LinkLabel::OpenLink(webPage); });
     QObject::connect(close, &QPushButton::clicked, &dialog, [&dialog] { dialog.done(0); });
 
     auto* layout = new QGridLayout(&dialog);

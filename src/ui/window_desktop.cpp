@@ -61,7 +61,8 @@ void WindowDesktop::OpenLivePage() {
     if (!web) return;
     if (!web->Running() && window_.Menu()) window_.Menu()->Command(menu_id::kServerStart);
     if (!web->Running()) return;
-    QDesktopServices::openUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/live.htm").arg(web->Port())));
+    // A server bound to one address does not answer on 127.0.0.1.
+    QDesktopServices::openUrl(QUrl(QString::fromStdString(WebServer::LivePageAddress(web->BindAddress(), web->Port()))));
 }
 
 void WindowDesktop::Quit() { window_.Exit(); }

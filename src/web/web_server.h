@@ -116,7 +116,9 @@ public:
     // without a usable password (nothing is stored then).
     bool ApplyAccess(const char* user, const char* password, const char* bindAddress,
                      bool* changed = nullptr);
-    // The address of "live.htm" for a browser on this machine.
+    // The address of the server's first page (ending with "/"), and of
+    // "live.htm", for a browser on this machine.
+    static std::string PageAddress(const std::string& bindAddress, int32_t port);
     static std::string LivePageAddress(const std::string& bindAddress, int32_t port);
 
 private:

@@ -94,11 +94,15 @@ bool WebServer::ApplyAccess(const char* user, const char* password, const char* 
     return true;
 }
 
-std::string WebServer::LivePageAddress(const std::string& bindAddress, int32_t port) {
+std::string WebServer::PageAddress(const std::string& bindAddress, int32_t port) {
     std::string host = bindAddress;
     if (host.empty() || host == "0.0.0.0" || host == "::")
         host = "localhost";
     else if (host.find(':') != std::string::npos)
         host = "[" + host + "]";
-    return "http://" + host + ":" + std::to_string(port) + "/live.htm";
+    return "http://" + host + ":" + std::to_string(port) + "/";
+}
+
+std::string WebServer::LivePageAddress(const std::string& bindAddress, int32_t port) {
+    return PageAddress(bindAddress, port) + "live.htm";
 }

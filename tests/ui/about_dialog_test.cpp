@@ -28,14 +28,20 @@ protected:
 
 TEST_F(AboutDialogTest, LinksShowTheirTextsAndOpenTheirTargets) {
     folder.WriteFile("Lang/English.lng",
-                     "LINK2 https://example.org/maker The maker's page\n"
+                     "LINK2 http://127.0.0.1:8080/ Web page: http://127.0.0.1:8080/\n"
                      "LINK3 https://example.org/only-target\n"
                      "MEMO3\nFirst memo \nline.\n\n"
                      "CprData (c) Vistrel\n");
     Modules modules;
     ASSERT_EQ(modules.language->CurrentLanguage(), 0);
+    const int port = FreePort();
+    modules.settings->SetInt("WWWPortListener", port);
+    modules.settings->SetText("WWWBindAddress", "127.0.0.1");
+    modules.web = std::make_unique<WebServer>(modules.Settings());
+    ASSERT_TRUE(modules.web->Start());
+    const QString page = QStringLiteral("http://127.0.0.1:%1/").arg(port);
     AboutDialog about(modules.Settings());
-    WhenModal([](QDialog* d) {
+    WhenModal([&](QDialog* d) {
         EXPECT_EQ(d->windowTitle(), "Vistrel. v1.1");
         EXPECT_EQ(d->findChild<QLabel*>("id103")->text(), "Features:");
         EXPECT_EQ(d->findChild<QLabel*>("id104")->text(), "First memo line.");
@@ -45,7 +51,9 @@ TEST_F(AboutDialogTest, LinksShowTheirTextsAndOpenTheirTargets) {
         auto* link3 = d->findChild<LinkLabel*>("id132");
         ASSERT_NE(link2, nullptr);
         ASSERT_NE(link3, nullptr);
-        EXPECT_EQ(link2->text(), "The maker's page");
+        // The web link names the running server, not the language file's example.
+        EXPECT_EQ(link2->text(), "Web page: " + page);
+        EXPECT_TRUE(link2->isVisible());
         EXPECT_EQ(link3->text(), "https://example.org/only-target");
         ClickLabel(link3);
         ClickLabel(link2);
@@ -54,7 +62,15 @@ TEST_F(AboutDialogTest, LinksShowTheirTextsAndOpenTheirTargets) {
     EXPECT_EQ(about.Run(nullptr), 0);
     ASSERT_EQ(OpenedUrls().size(), 2u);
     EXPECT_EQ(OpenedUrls()[0], QUrl("https://example.org/only-target"));
-    EXPECT_EQ(OpenedUrls()[1], QUrl("https://example.org/maker"));
+    EXPECT_EQ(OpenedUrls()[1], QUrl(page));
+
+    // A stopped server has no link to show.
+    modules.web->Stop();
+    WhenModal([](QDialog* d) {
+        EXPECT_TRUE(d->findChild<LinkLabel*>("id424")->isHidden());
+        Click(d, "id2");
+    });
+    EXPECT_EQ(about.Run(nullptr), 0);
 }
 
 TEST_F(AboutDialogTest, WithoutLanguageFileLinksAreEmptyAndOpenNothing) {
