@@ -216,6 +216,8 @@ TEST(EndToEnd, AFullDiskNeverEndsTheProgramAndRecordingResumes) {
     Settings settings = Base(port, "1", "200");
     settings["MoveFilesPath"] = disk.string() + "/";
     run.WriteSettings(settings);
+    const fs::path log = run.Folder() / "stderr.txt";
+    run.LogTo(log);
     ASSERT_TRUE(run.Start());
     ASSERT_TRUE(WaitUntil([&] { return !FilesWithExtension(disk, ".tmp").empty(); }, 40000));
     Sleep(2000);
@@ -226,6 +228,11 @@ TEST(EndToEnd, AFullDiskNeverEndsTheProgramAndRecordingResumes) {
     ASSERT_TRUE(run.Running()) << "the program ended on a full disk";
     const std::string picture = Picture(port);
     EXPECT_FALSE(picture.empty()) << "the web server stopped on a full disk";
+    // The full disk is a cause the status tells, said once on stderr, not once a picture.
+    const std::string status = Body(HttpGet(port, "/status.json"));
+    EXPECT_EQ(status.find("\"problem\":null"), std::string::npos) << status;
+    const std::string said = Shell("grep -c '^recording:' '" + log.string() + "'");
+    EXPECT_LE(std::atoi(said.c_str()), 4) << Shell("cat '" + log.string() + "'");
 
     fs::remove(disk / "filler");
     const auto before = FilesWithExtension(disk, ".avi");
