@@ -6,7 +6,8 @@
 //     were served and refused, and the fewest and the mean per second.
 //   vistrel-webclients snap PORT CONNECTIONS SECONDS [USER:PASSWORD]
 //     fetches the picture over CONNECTIONS parallel connections, one request
-//     each, and prints the whole responses per second.
+//     each, from 250 loopback addresses in turn, and prints the whole
+//     responses per second.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -66,8 +67,9 @@ int Connect(int port, int source = 0) {
     return fd;
 }
 
-std::string Request(const char* target, const std::string& credentials) {
+std::string Request(const char* target, const std::string& credentials, bool close = false) {
     std::string request = std::string("GET ") + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    if (close) request += "Connection: close\r\n";
     if (!credentials.empty()) request += "Authorization: Basic " + Base64(credentials) + "\r\n";
     return request + "\r\n";
 }
@@ -174,18 +176,21 @@ int Stream(int port, int count, int seconds, const std::string& credentials) {
 }
 
 int Snapshots(int port, int connections, int seconds, const std::string& credentials) {
-    const std::string request = Request("/wwwcam.jpg", credentials);
+    // Servers that keep connections open (nginx) are asked to close them, as a browser's last request would.
+    const std::string request = Request("/wwwcam.jpg", credentials, true);
     std::atomic<int64_t> whole{0};
     std::atomic<int64_t> failed{0};
     const auto end = Clock::now() + std::chrono::seconds(seconds);
-    // Ten connections from each loopback address, below the limit of one address.
-    const int sources = (connections + 9) / 10;
+    // Each new connection comes from the next of 250 loopback addresses, so
+    // none holds more than a few at once (one address may hold only 16) and
+    // no address runs out of ports held in TIME_WAIT.
+    std::atomic<uint32_t> nextSource{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < connections; ++t) {
-        threads.emplace_back([&, source = connections > 10 ? 1 + t % sources : 0] {
+        threads.emplace_back([&] {
             std::vector<char> chunk(1 << 16);
             while (Clock::now() < end) {
-                const int fd = Connect(port, source);
+                const int fd = Connect(port, 1 + static_cast<int>(nextSource++ % 250));
                 if (fd < 0 || send(fd, request.data(), request.size(), MSG_NOSIGNAL) < 0) {
                     if (fd >= 0) close(fd);
                     ++failed;

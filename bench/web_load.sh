@@ -1,14 +1,22 @@
 #!/usr/bin/env bash
 # Load test of the web server beside nginx serving the same 640x480 JPEG as a
 # static file, one new connection per request ("Connection: close").
-# Usage: bench/web_load.sh [BUILD_DIR] (needs vistrel-webserve built there,
-# wrk, nginx and ffmpeg). Not part of CI.
+# The server takes at most 16 connections from one address, so the goal's
+# 50 clients come from vistrel-webclients, each new connection from the next
+# of 250 loopback addresses, for both servers; wrk (one address) runs with 10
+# connections for the latency figures beside nginx.
+# Usage: bench/web_load.sh [BUILD_DIR] (needs vistrel-webserve and
+# vistrel-webclients built there, wrk, nginx and ffmpeg). Not part of CI.
 set -euo pipefail
 build="${1:-$(dirname "$0")/../build}"
 server_bin="$build/vistrel-webserve"
 duration="${DURATION:-10s}"
-connections="${CONNECTIONS:-50}"
-[ -x "$server_bin" ] || { echo "web_load: build the vistrel-webserve target in $build first" >&2; exit 1; }
+connections="${CONNECTIONS:-10}"
+clients="${CLIENTS:-50}"
+clients_bin="$build/vistrel-webclients"
+for tool in "$server_bin" "$clients_bin"; do
+  [ -x "$tool" ] || { echo "web_load: build the $(basename "$tool") target in $build first" >&2; exit 1; }
+done
 for tool in wrk nginx ffmpeg; do
   command -v "$tool" >/dev/null || [ -x "/usr/sbin/$tool" ] || { echo "web_load: $tool is missing (apt-get install wrk nginx ffmpeg)" >&2; exit 1; }
 done
@@ -143,4 +151,13 @@ sleep 3  # Idle connection threads end after 2 s.
 echo "vistrel-webserve RSS: ${rss_before} kB before, ${rss_middle} kB after one run, ${rss_after} kB after two," \
   "$(rss "$ours_pid") kB idle afterwards"
 awk -v a="$(cat "$work/vistrel.rps")" -v b="$(cat "$work/vistrel2.rps")" -v n="$(cat "$work/nginx.rps")" \
-  'BEGIN { printf "ratio to nginx: %.2f (first run), %.2f (second run); goal 0.60\n", a / n, b / n }'
+  'BEGIN { printf "wrk, one address, %d connections: ratio to nginx %.2f (first run), %.2f (second run)\n", '"$connections"', a / n, b / n }'
+
+# The goal's figure: $clients clients from several addresses, ours, nginx, ours.
+seconds="${duration%s}"
+snap() { "$clients_bin" snap "$1" "$clients" "$seconds" | tee /dev/stderr | awk '{ print $1 }'; }
+ours1="$(snap "$ours_port")"
+theirs="$(snap "$nginx_port")"
+ours2="$(snap "$ours_port")"
+awk -v a="$ours1" -v b="$ours2" -v n="$theirs" -v c="$clients" \
+  'BEGIN { printf "%d clients from 250 addresses: ratio to nginx %.2f (first run), %.2f (second run); goal 0.60\n", c, a / n, b / n }'
