@@ -74,8 +74,10 @@ PortalShortcut::PortalShortcut(QString description, QString preferredTrigger, st
         Refuse(QStringLiteral("no session bus"));
         return;
     }
-    bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this,
-                SLOT(OnActivated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+    // The whole message, as a slot with the signal's own types is refused at connect.
+    if (!bus.connect(kService, kPath, kInterface, QStringLiteral("Activated"), this, SLOT(OnActivated(QDBusMessage))))
+        std::fprintf(stderr, "desktop: cannot hear the desktop portal's key presses: %s\n",
+                     bus.lastError().message().toUtf8().constData());
     const QString token = QStringLiteral("vistrel_session");
     Ask(QStringLiteral("CreateSession"), {}, QVariantMap{{QStringLiteral("session_handle_token"), token}},
         [this](const QVariantMap& results) {
@@ -151,7 +153,9 @@ void PortalShortcut::Refuse(const QString& why) {
     if (changed_) changed_();
 }
 
-void PortalShortcut::OnActivated(const QDBusObjectPath& session, const QString& id, qulonglong,
-                                 const QVariantMap&) {
-    if (session == session_ && id == QLatin1String(kShortcutId) && pressed_) pressed_();
+void PortalShortcut::OnActivated(const QDBusMessage& message) {
+    const QList<QVariant> arguments = message.arguments();
+    if (arguments.size() < 2) return;
+    const auto session = qvariant_cast<QDBusObjectPath>(arguments[0]);
+    if (session == session_ && arguments[1].toString() == QLatin1String(kShortcutId) && pressed_) pressed_();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QObject>
 #include <QString>
@@ -31,7 +32,8 @@ public:
 
 private slots:
     void OnResponse(uint response, const QVariantMap& results);
-    void OnActivated(const QDBusObjectPath& session, const QString& id, qulonglong timestamp, const QVariantMap& options);
+    // Activated(o session, s id, t timestamp, a{sv} options).
+    void OnActivated(const QDBusMessage& message);
 
 private:
     // Calls method with a fresh request token; next gets the request's results.

@@ -225,7 +225,7 @@ private:
     pid_t pid_ = -1;
 };
 
-TEST(DesktopProgram, OnWaylandThePortalIsAskedForTheHotKeyOnlyOnce) {
+TEST(DesktopProgram, OnWaylandThePortalIsAskedOnceAndItsKeyHidesAndShows) {
     if (!Installed("weston") || !Installed("gdbus")) GTEST_SKIP() << "needs weston and gdbus";
     for (const bool refuse : {false, true}) {
         PrivateBus bus;
@@ -262,6 +262,30 @@ TEST(DesktopProgram, OnWaylandThePortalIsAskedForTheHotKeyOnlyOnce) {
             usleep(500000);
             EXPECT_EQ(binds(), "1\n") << "start " << start;
             EXPECT_TRUE(run.Running());
+            if (start == 0) {
+                // The key the portal reports pressed hides the window and shows it again; the
+                // tray menu's first entry tells which.
+                const std::string session =
+                    Shell("sed -n 's/.* BindShortcuts show-hide session //p' '" + log + "' | tr -d '\\n'");
+                const std::string watcher = bus.Call("--dest org.kde.StatusNotifierWatcher --object-path "
+                                                     "/StatusNotifierWatcher --method org.freedesktop.DBus.Mock.GetCalls");
+                const auto quote = watcher.find("<'") + 2;
+                ASSERT_NE(quote, std::string::npos + 2) << "no tray item: " << watcher;
+                const std::string item = watcher.substr(quote, watcher.find('\'', quote) - quote);
+                auto menuSays = [&](const char* label) {
+                    return bus.Call("--dest '" + item + "' --object-path /MenuBar --method "
+                                    "com.canonical.dbusmenu.GetLayout 0 -- -1 '[]'").find(label) != std::string::npos;
+                };
+                const std::string press = "--dest org.freedesktop.portal.Desktop --object-path "
+                                          "/org/freedesktop/portal/desktop --method org.freedesktop.DBus.Mock.EmitSignal "
+                                          "org.freedesktop.portal.GlobalShortcuts Activated 'osta{sv}' "
+                                          "\"[<objectpath '" + session + "'>, <'show-hide'>, <uint64 0>, <@a{sv} {}>]\"";
+                EXPECT_TRUE(WaitUntil([&] { return menuSays("'Hide the window'"); }, 5000));
+                bus.Call(press);
+                EXPECT_TRUE(WaitUntil([&] { return menuSays("'Show the window'"); }, 3000)) << "the key did not hide";
+                bus.Call(press);
+                EXPECT_TRUE(WaitUntil([&] { return menuSays("'Hide the window'"); }, 3000)) << "the key did not show";
+            }
             EXPECT_EQ(run.Stop(SIGTERM), 0);
         }
     }

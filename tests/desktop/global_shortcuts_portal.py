@@ -50,7 +50,7 @@ def ListShortcuts(self, session, options, sender):
 
 @dbus.service.method(MAIN_IFACE, in_signature='oa(sa{sv})sa{sv}', out_signature='o', sender_keyword='sender')
 def BindShortcuts(self, session, shortcuts, parent, options, sender):
-    self.log('BindShortcuts %s' % ' '.join(str(i) for i, _ in shortcuts))
+    self.log('BindShortcuts %s session %s' % (' '.join(str(i) for i, _ in shortcuts), session))
     if self.refuse:
         return respond(self, 'request', sender, options['handle_token'], 2, {})
     for shortcut_id, properties in shortcuts:
