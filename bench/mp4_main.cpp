@@ -1,7 +1,8 @@
 // vistrel-mp4bench: the H.264 MP4 recording beside the Motion-JPEG AVI of the
 // same pictures, 640 x 480 at one picture every 200 ms for 60 s:
 //  - file bytes (and MiB per hour) of both, for the moving test pattern and for
-//    a still colour-bar picture with sensor noise;
+//    a still colour-bar picture with sensor noise (and the bars with their
+//    corner of moving snow, for comparison);
 //  - process CPU time per MP4 picture, encoder threads included, beside a bare
 //    libjpeg-turbo encode of the same picture;
 //  - the worker's time per hand-over, and the pictures dropped when both
@@ -171,16 +172,23 @@ int main() {
     };
     const Case cases[] = {
         {"test pattern (ball)", "videotestsrc pattern=ball", false, 0.15},
-        {"still bars + noise", "videotestsrc pattern=smpte", true, 0.25},
+        // "smpte" has a corner of moving snow (a sixteenth of the picture new
+        // every picture), which no encoder can keep small; "smpte75" is the
+        // same bars, still.
+        {"bars, snow + noise", "videotestsrc pattern=smpte", true, 0.0},
+        {"still bars + noise", "videotestsrc pattern=smpte75", true, 0.25},
     };
     std::vector<std::vector<uint8_t>> last;
     for (const Case& c : cases) {
         last = Pictures(c.source, c.noise);
         const Run run = SizeAndCpu(*encoder, last, folder);
         const double hour = 3600.0 / 60.0 / 1048576.0;
-        std::printf("%-20s AVI %8.2f MiB/h  MP4 %7.2f MiB/h  ratio %.3f (goal <= %.2f)\n", c.name,
-                    run.aviBytes * hour, run.mp4Bytes * hour,
-                    static_cast<double>(run.mp4Bytes) / static_cast<double>(run.aviBytes), c.goal);
+        std::printf("%-20s AVI %8.2f MiB/h  MP4 %7.2f MiB/h  ratio %.3f", c.name, run.aviBytes * hour,
+                    run.mp4Bytes * hour, static_cast<double>(run.mp4Bytes) / static_cast<double>(run.aviBytes));
+        if (c.goal > 0)
+            std::printf(" (goal <= %.2f)\n", c.goal);
+        else
+            std::printf(" (no goal)\n");
         std::printf("%-20s CPU per picture: JPEG %.2f ms, MP4 %.2f ms = %.1f x (goal <= 8 x); "
                     "%.1f %% of a core at 5 pictures/s\n",
                     c.name, run.jpegCpu * 1e3, run.mp4Cpu * 1e3, run.mp4Cpu / run.jpegCpu, run.mp4Cpu * 5 * 100);

@@ -10,6 +10,10 @@
 #include <cstdio>
 #include <cstring>
 #include <thread>
+#include <vector>
+
+#include "recording/still_noise.h"
+#include "video/frame.h"
 
 namespace {
 
@@ -128,6 +132,9 @@ public:
         }
         width_ = width;
         height_ = height;
+        // Sized once for the largest picture, so no file allocates it again.
+        const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3;
+        if (held_.size() < bytes) held_.resize(std::max<std::size_t>(bytes, kFrameCapacityBytes));
         interval_ = static_cast<GstClockTime>(std::max(1, intervalMs)) * GST_MSECOND;
         firstTime_ = -1.0;
         lastPts_ = 0;
@@ -149,11 +156,20 @@ public:
             gst_buffer_unref(buffer);
             return false;
         }
-        // The worker's rows run bottom-up; the video's top-down.
+        // The worker's rows run bottom-up; the video's top-down. The first
+        // picture of a file is taken as it is; the rest settle their noise.
         const std::size_t row = static_cast<std::size_t>(width) * 3;
-        for (int32_t y = 0; y < height; ++y)
-            std::memcpy(map.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_),
-                        pixels + static_cast<std::size_t>(height - 1 - y) * row, row);
+        for (int32_t y = 0; y < height; ++y) {
+            const uint8_t* from = pixels + static_cast<std::size_t>(height - 1 - y) * row;
+            uint8_t* held = held_.data() + static_cast<std::size_t>(y) * row;
+            uint8_t* to = map.data + static_cast<std::size_t>(y) * static_cast<std::size_t>(stride_);
+            if (firstTime_ < 0) {
+                std::memcpy(held, from, row);
+                std::memcpy(to, from, row);
+            } else {
+                SettleStillNoise(from, held, to, row);
+            }
+        }
         gst_buffer_unmap(buffer, &map);
         // The pictures' own times, from the first; never backwards, never twice the same.
         if (firstTime_ < 0) firstTime_ = captureTime;
@@ -243,6 +259,8 @@ private:
     GstElement* pipeline_ = nullptr;
     GstElement* source_ = nullptr;
     GstBufferPool* pool_ = nullptr;
+    // The picture last handed to the encoder, top-down without padding.
+    std::vector<uint8_t> held_;
     gint stride_ = 0;
     gsize frameSize_ = 0;
     int32_t width_ = 0;
