@@ -225,7 +225,7 @@ private:
     pid_t pid_ = -1;
 };
 
-TEST(DesktopProgram, OnWaylandThePortalIsAskedOnceAndItsKeyHidesAndShows) {
+TEST(DesktopProgram, OnWaylandTheKeyIsAskedForOnceAndTheKeyTrayAndToggleWork) {
     if (!Installed("weston") || !Installed("gdbus")) GTEST_SKIP() << "needs weston and gdbus";
     for (const bool refuse : {false, true}) {
         PrivateBus bus;
@@ -241,7 +241,8 @@ TEST(DesktopProgram, OnWaylandThePortalIsAskedOnceAndItsKeyHidesAndShows) {
         if (refuse) portal.insert(portal.end(), {"--parameters", "{\"refuse\": true}"});
         bus.StartMock(portal, false);
         bus.StartMock({"--template", VISTREL_SOURCE_DIR "/tests/desktop/status_notifier_watcher.py"}, false);
-        run.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}, {"VideoDeviceId", "TestPattern"}});
+        run.WriteSettings({{"WWWPortListener", std::to_string(FreePort())}, {"VideoDeviceId", "TestPattern"},
+                           {"ShotFilesPath", (run.Folder() / "shot").string() + "/"}});
         run.SetEnv("QT_QPA_PLATFORM", "wayland");
         run.SetEnv("WAYLAND_DISPLAY", "wl-test");
         run.SetEnv("DBUS_SESSION_BUS_ADDRESS", bus.Address());
@@ -285,6 +286,22 @@ TEST(DesktopProgram, OnWaylandThePortalIsAskedOnceAndItsKeyHidesAndShows) {
                 EXPECT_TRUE(WaitUntil([&] { return menuSays("'Show the window'"); }, 3000)) << "the key did not hide";
                 bus.Call(press);
                 EXPECT_TRUE(WaitUntil([&] { return menuSays("'Hide the window'"); }, 3000)) << "the key did not show";
+                // A photo from the menu, and --toggle from a shortcut of the desktop's own.
+                const std::string layout = bus.Call("--dest '" + item + "' --object-path /MenuBar --method "
+                                                    "com.canonical.dbusmenu.GetLayout 0 -- -1 '[]'");
+                const auto label = layout.find("'label': <'Take a photo'>");
+                ASSERT_NE(label, std::string::npos) << layout;
+                const auto open = layout.rfind("<(", label) + 2;
+                bus.Call("--dest '" + item + "' --object-path /MenuBar --method com.canonical.dbusmenu.Event " +
+                         layout.substr(open, layout.find(',', open) - open) + " clicked '<0>' 0");
+                EXPECT_TRUE(WaitUntil([&] { return !FilesWithExtension(run.Folder() / "shot", ".bmp").empty(); }, 5000))
+                    << "no photo";
+                const std::string env = "QT_QPA_PLATFORM=wayland WAYLAND_DISPLAY=wl-test DBUS_SESSION_BUS_ADDRESS='" +
+                                        bus.Address() + "'";
+                EXPECT_EQ(Again(run, env, "--toggle"), "exit 0\n");
+                EXPECT_TRUE(WaitUntil([&] { return menuSays("'Show the window'"); }, 3000)) << "--toggle did not hide";
+                EXPECT_EQ(Again(run, env, "--toggle"), "exit 0\n");
+                EXPECT_TRUE(WaitUntil([&] { return menuSays("'Hide the window'"); }, 3000)) << "--toggle did not show";
             }
             EXPECT_EQ(run.Stop(SIGTERM), 0);
         }
