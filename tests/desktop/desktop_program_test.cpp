@@ -2,12 +2,14 @@
 // the running copy; the tray icon on a private session bus.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -105,7 +107,20 @@ private:
 
 TEST(DesktopProgram, TheTrayIconComesWithALateHostFollowsTheStateAndRunsTheMenu) {
     if (!Installed("Xvfb") || !Installed("xdotool") || !Installed("gdbus")) GTEST_SKIP() << "needs Xvfb, xdotool, gdbus";
-    DesktopRun desktop({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "2"}, {"ModeActivation", "0"}});
+    // Recordings go to a small disk of their own where this may mount one, so that space can run short.
+    char diskName[] = "/tmp/vistrel-tray-disk-XXXXXX";
+    const fs::path disk = mkdtemp(diskName);
+    const bool mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=110m") == 0;
+    struct Unmount {
+        fs::path path;
+        bool mounted;
+        ~Unmount() {
+            if (mounted) umount2(path.c_str(), MNT_DETACH);
+            fs::remove_all(path);
+        }
+    } unmount{disk, mounted};
+    DesktopRun desktop({{"VideoDeviceId", "TestPattern"}, {"VideoResolution", "2"}, {"ModeActivation", "0"},
+                        {"MoveFilesPath", disk.string() + "/"}});
     ASSERT_TRUE(desktop.Started());
     ASSERT_TRUE(WaitUntil([&] { return desktop.Visible(); }, 30000)) << "the window never showed";
     // The tray host comes five seconds after the program.
@@ -148,6 +163,21 @@ TEST(DesktopProgram, TheTrayIconComesWithALateHostFollowsTheStateAndRunsTheMenu)
         << desktop.ItemProperty("ToolTip");
     EXPECT_TRUE(WaitUntil([&] { return desktop.ItemProperty("IconPixmap") != offIcon; }, 1000));
     EXPECT_EQ(desktop.run_.ReadSettings()["ModeActivation"], "1");
+    if (mounted) {
+        // Space running short is a steady warning, neither the off nor a recording icon, with its cause.
+        std::set<std::string> recordingIcons;
+        for (int i = 0; i < 6; ++i, usleep(250000)) recordingIcons.insert(desktop.ItemProperty("IconPixmap"));
+        Shell("dd if=/dev/zero of='" + (disk / "filler").string() + "' bs=1M count=20 2>/dev/null");
+        EXPECT_TRUE(WaitUntil([&] { return desktop.ItemProperty("ToolTip").find("less than 100 MiB free") != std::string::npos; },
+                              3000)) << desktop.ItemProperty("ToolTip");
+        usleep(500000);
+        const std::string warning = desktop.ItemProperty("IconPixmap");
+        EXPECT_NE(warning, offIcon);
+        EXPECT_EQ(recordingIcons.count(warning), 0u) << "the warning looks like recording";
+        fs::remove(disk / "filler");
+        EXPECT_TRUE(WaitUntil([&] { return desktop.ItemProperty("ToolTip").find("'Recording ") != std::string::npos; }, 3000))
+            << desktop.ItemProperty("ToolTip");
+    }
     click("Stop recording");
     EXPECT_TRUE(WaitUntil([&] { return desktop.run_.ReadSettings()["ModeActivation"] == "0"; }, 2000));
 
