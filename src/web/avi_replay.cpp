@@ -107,7 +107,10 @@ void AviReplay::ReadInterval(int64_t hdrlData, int64_t hdrlEnd) {
             p += 12;
             continue;
         }
-        if (CodeIs(chunk, "avih") && p + kChunkHead + 4 <= bytes) fromHead = Get32(chunk + 8);
+        if (CodeIs(chunk, "avih") && p + kChunkHead + 20 <= bytes) {
+            fromHead = Get32(chunk + 8);
+            pictures_ = Get32(chunk + 8 + 16);
+        }
         if (CodeIs(chunk, "strh") && p + kChunkHead + 28 <= bytes && fromStream == 0 &&
             CodeIs(chunk + 8, "vids")) {
             const int64_t scale = Get32(chunk + 8 + 20);
@@ -199,15 +202,20 @@ bool AviReplay::NextScanned(int64_t* data, uint32_t* bytes) {
     return false;
 }
 
-int64_t AviReplay::Run(int socket, double startSeconds, int sendTimeoutMs) {
+int64_t AviReplay::Run(int socket, double startSeconds, int64_t recordedSeconds, int sendTimeoutMs) {
     const int sendBuffer = MjpegStream::kSendBufferBytes;
     setsockopt(socket, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     if (SendAllWithin(socket, MjpegStream::kHead, std::strlen(MjpegStream::kHead), sendTimeoutMs) < 0)
         return -1;
-    const int64_t skip = startSeconds > 0 ? static_cast<int64_t>(startSeconds * 1e6 / intervalUs_) : 0;
+    // A picture recorded every few seconds plays faster than it was recorded: the
+    // seconds recorded, when known, share the pictures out.
+    const double skip =
+        recordedSeconds > 0 && pictures_ > 0
+            ? startSeconds * static_cast<double>(pictures_) / static_cast<double>(recordedSeconds)
+            : startSeconds * 1e6 / static_cast<double>(intervalUs_);
     int64_t data = 0;
     uint32_t bytes = 0;
-    for (int64_t i = 0; i < skip; ++i) {
+    for (int64_t i = 0; i < static_cast<int64_t>(skip); ++i) {
         if (!NextPicture(&data, &bytes)) return 0;
     }
     int64_t sent = 0;

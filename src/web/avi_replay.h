@@ -35,7 +35,9 @@ public:
 
     // Sends the stream head, then the pictures from startSeconds on; the
     // count of pictures sent, -1 when the viewer was lost before the end.
-    int64_t Run(int socket, double startSeconds, int sendTimeoutMs);
+    // startSeconds counts in the time the file plays, or, when recordedSeconds
+    // (how long the recording took) is above 0, in the time it was recorded.
+    int64_t Run(int socket, double startSeconds, int64_t recordedSeconds, int sendTimeoutMs);
 
 private:
     bool ReadAt(int64_t offset, void* out, std::size_t bytes) const;
@@ -54,6 +56,7 @@ private:
     uint8_t* buffer_;
     std::size_t blockBytes_;
     int64_t intervalUs_ = kDefaultIntervalUs;
+    int64_t pictures_ = 0;   // as the head counts them
     int64_t moviType_ = -1;  // offset of the list's "movi" type, from which index offsets count
     int64_t moviEnd_ = 0;
     int64_t indexData_ = -1;

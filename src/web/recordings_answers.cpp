@@ -238,11 +238,14 @@ bool RecordingsAnswers::SendReplay(int fd, const HttpRequest& request, uint8_t* 
     const bool named = QueryText(request.Query(), "file", name, sizeof name) && EndsWith(name, ".avi");
     const int file = named ? index_.OpenFile(Kind::kRecording, name, "", &entry) : -1;
     if (file < 0) return SendWithin(fd, kNotFound, sizeof kNotFound - 1, sendTimeoutMs);
+    // The start is a second of the level strip, which has one byte for each second recorded.
+    RecordingsIndex::Entry levels{};
+    const int levelFile = index_.OpenFile(Kind::kRecording, name, ".levels", &levels);
+    if (levelFile >= 0) close(levelFile);
     AviReplay replay(file, entry.bytes, buffer, kBlockBytes);
-    const long long start = QueryNumber(request.Query(), "start", 0);
-    const bool sent = replay.Open()
-                          ? replay.Run(fd, static_cast<double>(std::max(start, 0LL)), sendTimeoutMs) >= 0
-                          : SendWithin(fd, kNotFound, sizeof kNotFound - 1, sendTimeoutMs);
+    const double start = static_cast<double>(std::max(QueryNumber(request.Query(), "start", 0), 0LL));
+    const bool sent = replay.Open() ? replay.Run(fd, start, levelFile >= 0 ? levels.bytes : 0, sendTimeoutMs) >= 0
+                                    : SendWithin(fd, kNotFound, sizeof kNotFound - 1, sendTimeoutMs);
     close(file);
     return sent;
 }

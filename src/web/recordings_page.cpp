@@ -5,6 +5,7 @@ const char RecordingsPage::kBody[] = R"(<!DOCTYPE html>
 <title>Vistrel</title>
 <style>
 body{margin:0;background:#111;color:#ddd;font:14px sans-serif}
+[hidden]{display:none!important}
 a{color:#8cf}
 #bar{padding:6px 8px;display:flex;gap:12px;align-items:baseline;flex-wrap:wrap}
 #bar b{font-size:16px}
@@ -16,8 +17,8 @@ h2{font-size:15px;margin:14px 8px 6px}
 .entry{background:#1c1c1c;border-radius:4px;overflow:hidden}
 .thumb{display:block;width:100%;aspect-ratio:4/3;object-fit:cover;background:#2a2a2a;cursor:pointer;border:0}
 .levels{display:block;width:100%;height:24px;cursor:pointer;background:#181818}
-.info{padding:4px 6px;line-height:1.5}
-.info span{margin-right:8px}
+div.thumb{display:flex;align-items:center;justify-content:center;color:#666;font-size:32px}
+.info{padding:4px 6px;line-height:1.5;display:flex;flex-wrap:wrap;column-gap:8px}
 .now{padding:6px 8px;color:#f66}
 .photos img{width:100%;aspect-ratio:4/3;object-fit:cover;display:block;background:#2a2a2a}
 #message{padding:8px}
@@ -115,6 +116,7 @@ function addLevels(entry, r) {
   request.onload = function () {
     if (request.status !== 200 || request.response.byteLength === 0) return;
     var levels = new Uint8Array(request.response);
+    entry.querySelector('.length').textContent = length(levels.length);
     entry.insertBefore(canvas, entry.children[1]);
     drawLevels(canvas, levels);
     canvas.onclick = function (event) {
@@ -132,6 +134,7 @@ function addEntry(grid, r) {
   function placeholder() {
     var box = document.createElement('div');
     box.className = 'thumb';
+    box.textContent = '\u25b6';
     box.onclick = function () { play(r, 0); };
     if (thumb) entry.replaceChild(box, thumb); else entry.insertBefore(box, entry.firstChild);
     thumb = box;
@@ -147,7 +150,8 @@ function addEntry(grid, r) {
   }
   var info = add(entry, 'div', 'info');
   add(info, 'span', 'time', r.time.substr(11));
-  add(info, 'span', 'length', length(r.seconds));
+  // The level file holds one byte for each second recorded.
+  add(info, 'span', 'length', length(r.levels > 0 ? r.levels : r.seconds));
   add(info, 'span', 'size', size(r.bytes));
   if (activations[r.activation]) add(info, 'span', 'activation', t(activations[r.activation]));
   var download = add(info, 'a', 'download', t('WebDownload'));

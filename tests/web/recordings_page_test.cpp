@@ -105,20 +105,23 @@ protected:
 TEST_F(RecordingsPageTest, ReplaySendsTheStoredPicturesAtTheFileRateFromTheSecondAsked) {
     const std::string avi = RecordAvi();
     ASSERT_TRUE(fs::exists(folder_ / avi)) << avi;
-    // The same pictures in a file that lost its index, found by walking its chunks.
-    const std::string whole = ReadFile(folder_ / avi);
-    Write(folder_ / "260101_120000_0040.avi", whole.substr(0, whole.rfind("idx1")));
-    Added("260101_120000_0040.avi");
+    // The same pictures in a file that lost its index, found by walking its chunks; recorded
+    // in 8 s, at half the rate it plays at, as its level file tells.
+    const std::string whole = ReadFile(folder_ / avi), cut = "260101_120000_0040.avi";
+    Write(folder_ / cut, whole.substr(0, whole.rfind("idx1")));
+    Write(folder_ / ".thumbs" / (cut + ".levels"), std::string(8, '\x10'));
+    Added(cut);
     Write(folder_ / "260101_100000_0010.mp4", "not an avi");
     Added("260101_100000_0010.mp4");
     fs::create_symlink(folder_ / avi, folder_ / "260101_090000_0040.avi");
     ASSERT_TRUE(server->ApplyAccess("viewer", "pass", ""));
 
-    for (const std::string& name : {avi, std::string("260101_120000_0040.avi")}) {
-        const std::string stream = Output("curl -sS -u viewer:pass --max-time 2 '" +
-                                          Url("/replay.mjpg?file=" + name + "&start=1") + "' 2>/dev/null");
+    for (const auto& [name, start] : {std::pair{avi, "1"}, std::pair{cut, "2"}}) {
+        const std::string stream =
+            Output("curl -sS -u viewer:pass --max-time 2 '" +
+                   Url("/replay.mjpg?file=" + name + "&start=" + start) + "' 2>/dev/null");
         const std::vector<std::string> parts = Parts(stream);
-        // From the picture of second 1 on, each as it lies in the file, at the file's own rate.
+        // From the picture taken at the second asked on, each as it lies in the file, at the file's own rate.
         EXPECT_GE(parts.size(), 10u) << name;
         EXPECT_LE(parts.size(), 2u * kRate + 3) << name;
         for (std::size_t k = 0; k < parts.size(); ++k) {
