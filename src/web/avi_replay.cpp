@@ -126,8 +126,10 @@ void AviReplay::ReadInterval(int64_t hdrlData, int64_t hdrlEnd) {
 void AviReplay::CheckIndex() {
     uint8_t entry[kEntryBytes];
     uint8_t chunk[4];
-    for (int64_t at = indexData_; indexData_ >= 0 && at + kEntryBytes <= indexEnd_; at += kEntryBytes) {
-        if (!ReadAt(at, entry, sizeof entry)) return;
+    // The first picture's entry tells whether the index fits the file; a few others may come before it.
+    const int64_t lookEnd = std::min(indexEnd_, indexData_ + int64_t{kEntriesPerRead} * kEntryBytes);
+    for (int64_t at = indexData_; indexData_ >= 0 && at + kEntryBytes <= lookEnd; at += kEntryBytes) {
+        if (!ReadAt(at, entry, sizeof entry)) break;
         if (!IsPictureChunk(entry)) continue;
         // Offsets count from the list's "movi" type, or, in some writers' files, from the file's start.
         const int64_t offset = Get32(entry + 8);
