@@ -4,7 +4,7 @@ it with a click on the middle of its motion strip, and replays its AVI
 recording from a click on the strip's second bar.
 Usage: recordings_page.py URL PROFILE_DIR
 Prints, one per line: the title; "entries NAME..." in page order; "days D
-strips S placeholders P photos F"; "played T"; "seeked S of D in MS";
+strips S placeholders P photos F"; the open recording's text and link; "played T"; "seeked S of D in MS";
 "replay start=N pictures K" (pictures seen differing within 2 s)."""
 import os
 import sys
@@ -43,6 +43,8 @@ with DevToolsBrowser(profile, ["--autoplay-policy=no-user-gesture-required", "--
     print(browser.evaluate("document.title", session))
     print("entries " + " ".join(names))
     print(browser.evaluate(COUNTS, session))
+    print(browser.evaluate("(function(){var n=document.querySelector('a.now');"
+                           "return n?n.textContent+' > '+n.getAttribute('href'):'none';})()", session))
     mp4 = [n for n in names if n.endswith(".mp4")][0]
     avi = [n for n in names if n.endswith(".avi")][0]
 
@@ -52,7 +54,7 @@ with DevToolsBrowser(profile, ["--autoplay-policy=no-user-gesture-required", "--
                       "played past 2 s", 60)
     if played < 0:
         raise SystemExit("media error %d" % -played)
-    print("played %.2f" % played)
+    print("played %.3f" % played)
     seeked = browser.evaluate("new Promise(function(done){var v=document.getElementById('video');"
                               "var t0=performance.now();v.addEventListener('seeked',function(){"
                               "done([v.currentTime,v.duration,performance.now()-t0]);},{once:true});"

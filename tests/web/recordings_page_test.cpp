@@ -161,6 +161,7 @@ TEST_F(RecordingsPageTest, ABrowserListsPlaysSeeksAndReplaysTheRecordingsInTheUs
     Write(folder_ / ".thumbs" / (avi + ".jpg"), std::string(thumb.begin(), thumb.end()));
     Write(folder_ / "shots" / "00001.jpg", std::string(thumb.begin(), thumb.end()));
     RecordingFiles::Find(registry)->FileAdded((folder_ / "shots" / "00001.jpg").c_str());
+    RecordingFiles::Find(registry)->RecordingOpened((folder_ / "261209_083015.tmp").c_str());
     ASSERT_TRUE(server->ApplyAccess("viewer", "pass", ""));
     registry.SetText("_ProgramPath", VISTREL_BUILD_DIR "/");
     LanguageTable language(registry);
@@ -171,10 +172,11 @@ TEST_F(RecordingsPageTest, ABrowserListsPlaysSeeksAndReplaysTheRecordingsInTheUs
         Output("timeout 180 python3 " VISTREL_SOURCE_DIR "/tests/web/recordings_page.py " + url + " " +
                (folder_ / "profile").string() + " 2>&1");
     std::istringstream lines(said);
-    std::string title, entries, shown, played, seeked, replayed;
+    std::string title, entries, shown, now, played, seeked, replayed;
     std::getline(lines, title);
     std::getline(lines, entries);
     std::getline(lines, shown);
+    std::getline(lines, now);
     std::getline(lines, played);
     std::getline(lines, seeked);
     std::getline(lines, replayed);
@@ -182,6 +184,7 @@ TEST_F(RecordingsPageTest, ABrowserListsPlaysSeeksAndReplaysTheRecordingsInTheUs
     // Newest first, in two days; a placeholder for the MP4 that has no thumbnail.
     EXPECT_EQ(entries, "entries " + avi + " " + mp4) << said;
     EXPECT_EQ(shown, "days 2 strips 2 placeholders 1 photos 1") << said;
+    EXPECT_EQ(now, "\u25cf идёт запись 08:30:15 > live.htm") << said;
     ASSERT_EQ(played.rfind("played ", 0), 0u) << said;
     EXPECT_GT(std::stod(played.substr(7)), 2.0) << said;
     // The click at the middle of the six-second strip starts the MP4 at second 3, within a second.
