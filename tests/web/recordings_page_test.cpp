@@ -157,7 +157,7 @@ TEST_F(RecordingsPageTest, ABrowserListsPlaysSeeksAndReplaysTheRecordingsInTheUs
     RecordingFiles::Find(registry)->FileAdded((folder_ / "shots" / "00001.jpg").c_str());
     RecordingFiles::Find(registry)->RecordingOpened((folder_ / "261209_083015.tmp").c_str());
     ASSERT_TRUE(server->ApplyAccess("viewer", "pass", ""));
-    registry.SetText("_ProgramPath", VISTREL_BUILD_DIR "/");
+    registry.SetText("_ProgramPath", VISTREL_SOURCE_DIR "/resources/");
     LanguageTable language(registry);
     language.LoadLanguage("Russian");
 
