@@ -191,6 +191,21 @@ constexpr DefaultText kDefaults[] = {
      "The web server cannot start: port %1 needs administrator rights. Choose a port of 1024 or above "
      "in the web server settings."},
     {"WatchOptions", "Events and disk space"},
+    {"WebActivationAlways", "always"},
+    {"WebActivationDetector", "motion detector"},
+    {"WebActivationWindow", "timer"},
+    {"WebClose", "Close"},
+    {"WebDownload", "Download"},
+    {"WebKilobytes", "KB"},
+    {"WebLevelsHint", "Motion in each second: click to play from there"},
+    {"WebListFailed", "The list of recordings could not be loaded."},
+    {"WebLive", "Live picture"},
+    {"WebLocale", "en"},
+    {"WebMegabytes", "MB"},
+    {"WebNothingRecorded", "Nothing recorded yet."},
+    {"WebPhotos", "Photos"},
+    {"WebRecordingNow", "recording now"},
+    {"WebRecordings", "Recordings"},
 };
 
 // White space as the C library sees it in the "C" locale, whatever locale the program set.
@@ -322,6 +337,7 @@ LanguageTable::LanguageTable(Registry& settings) : Registry(false), settings_(se
             break;
         }
     }
+    PublishWebTexts();
 }
 
 LanguageTable::~LanguageTable() {
@@ -394,11 +410,26 @@ void LanguageTable::LoadLanguage(const char* name) {
     for (auto& memo : memos_) memo.clear();
     for (auto& link : links_) link.clear();
     SetDefaults();
-    if (std::strcmp(name, "Default") == 0) return;
-
     std::string content;
-    if (!ReadWholeFile(programPath_ + "Lang/" + name + ".lng", content)) return;
-    ReadLanguageText(content);
+    if (std::strcmp(name, "Default") != 0 && ReadWholeFile(programPath_ + "Lang/" + name + ".lng", content))
+        ReadLanguageText(content);
+    PublishWebTexts();
+}
+
+void LanguageTable::PublishWebTexts() {
+    const std::size_t prefix = std::strlen(kWebPrefix);
+    for (const auto& entry : kDefaults) {
+        if (std::strncmp(entry.key, kWebPrefix, prefix) != 0) continue;
+        const char* text = Text(entry.key);
+        settings_.SetText(("_" + std::string(entry.key)).c_str(), text ? text : entry.text);
+    }
+}
+
+const char* LanguageTable::BuiltInText(const char* key) {
+    for (const auto& entry : kDefaults) {
+        if (std::strcmp(entry.key, key) == 0) return entry.text;
+    }
+    return nullptr;
 }
 
 void LanguageTable::SaveSettings() {

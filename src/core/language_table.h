@@ -54,9 +54,15 @@ public:
 
     // "Russian" when the first set of LC_ALL, LC_MESSAGES, LANG begins with "ru".
     static const char* UserDefaultLanguage();
+    // The built-in English text of key; nullptr when there is none. Any thread.
+    static const char* BuiltInText(const char* key);
+    // Texts of the web server's pages ("Web..." keys) are copied into the
+    // settings as "_Web...", where its threads read them under the lock.
+    static constexpr char kWebPrefix[] = "Web";
 
 private:
     void BuildLanguageList();
+    void PublishWebTexts();
     void ApplyLine(std::string_view line);
     void ApplyKeyedLine(std::string_view line);
     void StoreText(const std::string& key, std::string_view text);

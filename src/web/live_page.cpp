@@ -6,11 +6,16 @@ const char LivePage::kBody[] = R"(<!DOCTYPE html>
 <style>
 body{margin:0;background:#111;color:#ddd;font:14px sans-serif}
 #bar{padding:4px 8px;height:18px}
+#bar a{color:#8cf;float:right}
 #picture{display:block;max-width:100%}
 </style></head>
-<body><div id="bar"><span id="camera">Vistrel</span> <span id="size"></span> <span id="state"></span></div>
+<body><div id="bar"><a href="recordings.htm" data-t="WebRecordings"></a><span id="camera">Vistrel</span> <span id="size"></span> <span id="state"></span></div>
 <img id="picture" src="stream.mjpg" alt="">
 <script>
+var T = @TEXTS@;
+Array.prototype.forEach.call(document.querySelectorAll('[data-t]'), function (node) {
+  node.textContent = T[node.getAttribute('data-t')];
+});
 var picture = document.getElementById('picture');
 var still = false;
 function showSize() {

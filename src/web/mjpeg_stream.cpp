@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 
 #include "core/picture_board.h"
 #include "web/http_response.h"
@@ -14,9 +15,6 @@
 namespace {
 
 constexpr int kDefaultSendTimeoutMs = 10000;
-// Each part ends with the next boundary, so a browser shows it at once
-// rather than when the next picture comes.
-constexpr char kPartEnd[] = "\r\n--vistrelframe\r\n";
 
 }  // namespace
 
@@ -24,6 +22,8 @@ const char MjpegStream::kHead[] = VISTREL_HTTP_HEAD("200 OK")
     "Content-Type: multipart/x-mixed-replace; boundary=vistrelframe\r\n"
     "\r\n"
     "--vistrelframe\r\n";
+
+const char MjpegStream::kPartEnd[] = "\r\n--vistrelframe\r\n";
 
 int MjpegStream::FormatPartHead(char* out, std::size_t size, int32_t bytes) {
     const int length =
@@ -81,7 +81,7 @@ bool MjpegStream::SendPart(int32_t bytes) {
     };
     return SendAllWithin(socket_, head, static_cast<std::size_t>(headLength), left(), true) >= 0 &&
            SendAllWithin(socket_, picture_, static_cast<std::size_t>(bytes), left(), true) >= 0 &&
-           SendAllWithin(socket_, kPartEnd, sizeof kPartEnd - 1, left()) >= 0;
+           SendAllWithin(socket_, kPartEnd, std::strlen(kPartEnd), left()) >= 0;
 }
 
 bool MjpegStream::ViewerGone() const {

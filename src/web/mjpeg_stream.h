@@ -13,6 +13,9 @@ class WebServer;
 class MjpegStream {
 public:
     static const char kHead[];
+    // Ends each part with the next boundary, so a browser shows it at once
+    // rather than when the next picture comes.
+    static const char kPartEnd[];
     static constexpr std::size_t kPartHeadSize = 128;
     // Send buffer of a stream socket: a few pictures, so a slow viewer is
     // never handed pictures seconds old.

@@ -12,8 +12,11 @@
 #include <string>
 
 #include "core/registry.h"
+#include "web/avi_replay.h"
 #include "web/http_request.h"
 #include "web/http_response.h"
+#include "web/page_texts.h"
+#include "web/recordings_page.h"
 #include "web/socket_layer.h"
 
 namespace {
@@ -50,6 +53,24 @@ long long QueryNumber(const char* query, const char* key, long long fallback) {
         ++p;
     }
     return fallback;
+}
+
+// The text after "key=" in query up to the next "&" into out; false (out "")
+// when there is none or it does not fit.
+bool QueryText(const char* query, const char* key, char* out, std::size_t size) {
+    out[0] = '\0';
+    const std::size_t keyLength = std::strlen(key);
+    for (const char* p = query; p; p = std::strchr(p, '&')) {
+        if (*p == '&') ++p;
+        if (std::strncmp(p, key, keyLength) != 0 || p[keyLength] != '=') continue;
+        const char* value = p + keyLength + 1;
+        const std::size_t length = std::strcspn(value, "&");
+        if (length >= size) return false;
+        std::memcpy(out, value, length);
+        out[length] = '\0';
+        return true;
+    }
+    return false;
 }
 
 bool SendWithin(int fd, const void* data, std::size_t bytes, int timeoutMs, bool more = false) {
@@ -108,6 +129,16 @@ bool RecordingsAnswers::Answer(int fd, const HttpRequest& request, uint8_t* buff
     const char* folder = request.Folder();
     const char* name = request.Name();
     if (Is(folder, "") && Is(name, "recordings.json")) return SendList(fd, request, sendTimeoutMs);
+    if (Is(folder, "") && Is(name, "recordings.htm")) {
+        const std::string page = page_texts::Fill(registry_, RecordingsPage::kBody);
+        char head[http_response::kHeadSize];
+        const int headLength =
+            http_response::FormatHead(head, sizeof head, "text/html; charset=utf-8", page.size());
+        return headLength > 0 &&
+               SendWithin(fd, head, static_cast<std::size_t>(headLength), sendTimeoutMs, true) &&
+               SendWithin(fd, page.data(), page.size(), sendTimeoutMs);
+    }
+    if (Is(folder, "") && Is(name, "replay.mjpg")) return SendReplay(fd, request, buffer, sendTimeoutMs);
     if (Is(folder, "recordings")) {
         const char* type = EndsWith(name, ".mp4") ? "video/mp4" : "video/x-msvideo";
         return SendFile(fd, request, Kind::kRecording, name, "", type, buffer, sendTimeoutMs);
@@ -196,6 +227,25 @@ bool RecordingsAnswers::SendFile(int fd, const HttpRequest& request, Kind kind, 
         at += got;
         sent = SendWithin(fd, buffer, static_cast<std::size_t>(got), sendTimeoutMs, at <= last);
     }
+    close(file);
+    return sent;
+}
+
+bool RecordingsAnswers::SendReplay(int fd, const HttpRequest& request, uint8_t* buffer, int sendTimeoutMs) {
+    char name[sizeof RecordingsIndex::Entry::name];
+    RecordingsIndex::Entry entry{};
+    // Only a listed AVI recording is replayed; an MP4 plays in the browser's own player.
+    const bool named = QueryText(request.Query(), "file", name, sizeof name) && EndsWith(name, ".avi");
+    const int file = named ? index_.OpenFile(Kind::kRecording, name, "", &entry) : -1;
+    if (file < 0) return SendWithin(fd, kNotFound, sizeof kNotFound - 1, sendTimeoutMs);
+    // The start is a second of the level strip, which has one byte for each second recorded.
+    RecordingsIndex::Entry levels{};
+    const int levelFile = index_.OpenFile(Kind::kRecording, name, ".levels", &levels);
+    if (levelFile >= 0) close(levelFile);
+    AviReplay replay(file, entry.bytes, buffer, kBlockBytes);
+    const double start = static_cast<double>(std::max(QueryNumber(request.Query(), "start", 0), 0LL));
+    const bool sent = replay.Open() ? replay.Run(fd, start, levelFile >= 0 ? levels.bytes : 0, sendTimeoutMs) >= 0
+                                    : SendWithin(fd, kNotFound, sizeof kNotFound - 1, sendTimeoutMs);
     close(file);
     return sent;
 }

@@ -30,6 +30,8 @@ public:
 
 private:
     bool SendList(int fd, const HttpRequest& request, int sendTimeoutMs);
+    // The listed AVI of the query's "file" as a paced multipart stream from its "start" second.
+    bool SendReplay(int fd, const HttpRequest& request, uint8_t* buffer, int sendTimeoutMs);
     bool SendFile(int fd, const HttpRequest& request, RecordingsIndex::Kind kind, const char* name,
                   const char* suffix, const char* type, uint8_t* buffer, int sendTimeoutMs);
 

@@ -21,6 +21,7 @@
 #include "web/http_response.h"
 #include "web/live_page.h"
 #include "web/mjpeg_stream.h"
+#include "web/page_texts.h"
 #include "web/socket_layer.h"
 
 namespace {
@@ -357,9 +358,10 @@ bool WebServer::Answer(int fd, const sockaddr_storage& peer, uint8_t* picture) {
     switch (request.Route()) {
         case HttpRequest::Resource::kPage:
             return SendText(fd, http_response::kPage) >= 0;
-        case HttpRequest::Resource::kLivePage:
-            return http_response::SendWithHead(fd, "text/html; charset=utf-8", LivePage::kBody,
-                                std::strlen(LivePage::kBody));
+        case HttpRequest::Resource::kLivePage: {
+            const std::string page = page_texts::Fill(registry_, LivePage::kBody);
+            return http_response::SendWithHead(fd, "text/html; charset=utf-8", page.data(), page.size());
+        }
         case HttpRequest::Resource::kStatus:
             return SendStatus(fd);
         case HttpRequest::Resource::kStream:
