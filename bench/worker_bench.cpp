@@ -20,6 +20,7 @@
 #include "recording/jpeg_encoder.h"
 #include "recording/mjpeg_params.h"
 #include "recording/pre_record_ring.h"
+#include "recording/recording_sidecar.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"
 #include "recording/shutter_sound.h"
@@ -154,7 +155,10 @@ public:
 };
 
 // One whole turn of the worker for the same frame: the file-limit check,
-// encode, publish and append to an open AVI file.
+// encode, publish and append to an open AVI file. Arg 0: without the side
+// files, 1: with them (levels of each second, the thumbnail of each file);
+// arg 1: pictures a file (its close, and the side files' writing, shared
+// among them), 0 one file for all.
 void Worker_Frame(benchmark::State& state) {
     char pattern[] = "/tmp/vistrel_worker_bench_XXXXXX";
     if (!mkdtemp(pattern)) {
@@ -166,11 +170,16 @@ void Worker_Frame(benchmark::State& state) {
         Registry registry(true);
         MjpegParams params;
         params.speedPlay.store(4);
+        if (state.range(1) > 0) {
+            params.enableFileMaxPages.store(1);
+            params.fileMaxPages.store(static_cast<int32_t>(state.range(1)) - 1);
+        }
         auto shot = std::make_unique<ShotData>();
         registry.SetHandle("_MJPEG_PARAMS", &params);
         registry.SetHandle("_MYSHOTDATA", shot.get());
         registry.SetText("MoveFilesPath", folder.c_str());
         AviRecorder recorder(registry);
+        recorder.Sidecar().SetEnabled(state.range(0) != 0);
         WebServer web(registry);
         SilentShutter shutter;
         ShotWorker worker(registry, shutter);
@@ -182,10 +191,12 @@ void Worker_Frame(benchmark::State& state) {
         shot->frameWidth = kWidth;
         shot->frameHeight = kHeight;
         shot->quality = kQuality;
+        shot->activation = static_cast<int32_t>(Activation::kDetector);
         double time = 0.0;
         for (auto _ : state) {
             shot->captureTime = time;
-            time += 1.0;
+            shot->motionLevel = static_cast<int32_t>(time) % 100;
+            time += 0.2;
             shot->pending.store(1, std::memory_order_release);
             worker.RunTurn();
         }
@@ -195,7 +206,7 @@ void Worker_Frame(benchmark::State& state) {
     }
     std::filesystem::remove_all(pattern);
 }
-BENCHMARK(Worker_Frame)->Unit(benchmark::kMillisecond);
+BENCHMARK(Worker_Frame)->Args({0, 0})->Args({1, 0})->Args({0, 50})->Args({1, 50})->Unit(benchmark::kMillisecond);
 
 // The process's resident memory, for the ring's share beside the baseline's.
 double ResidentKib() {
