@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -178,7 +180,10 @@ void Worker_Frame(benchmark::State& state) {
         registry.SetHandle("_MJPEG_PARAMS", &params);
         registry.SetHandle("_MYSHOTDATA", shot.get());
         registry.SetText("MoveFilesPath", folder.c_str());
-        AviRecorder recorder(registry);
+        // Files of ten seconds each by the pictures' own clock, so their names never meet.
+        ManualClock clock(std::time(nullptr));
+        const std::time_t base = clock.Now();
+        AviRecorder recorder(registry, clock);
         recorder.Sidecar().SetEnabled(state.range(0) != 0);
         WebServer web(registry);
         SilentShutter shutter;
@@ -195,6 +200,7 @@ void Worker_Frame(benchmark::State& state) {
         double time = 0.0;
         for (auto _ : state) {
             shot->captureTime = time;
+            clock.Set(base + static_cast<std::time_t>(time));
             shot->motionLevel = static_cast<int32_t>(time) % 100;
             time += 0.2;
             shot->pending.store(1, std::memory_order_release);
@@ -207,6 +213,40 @@ void Worker_Frame(benchmark::State& state) {
     std::filesystem::remove_all(pattern);
 }
 BENCHMARK(Worker_Frame)->Args({0, 0})->Args({1, 0})->Args({0, 50})->Args({1, 50})->Unit(benchmark::kMillisecond);
+
+// The side files' share of the turn, alone: a picture's level noted (arg 0),
+// and once a file its thumbnail made from the 640 x 480 picture, encoded and
+// both side files written and synced (arg 1; levels of a minute).
+void Sidecar_Work(benchmark::State& state) {
+    char pattern[] = "/tmp/vistrel_sidecar_bench_XXXXXX";
+    if (!mkdtemp(pattern)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string path = std::string(pattern) + "/260101_120000_0300.avi";
+    const std::vector<uint8_t>& frame = Frame();
+    {
+        RecordingSidecar sidecar;
+        sidecar.Start(Activation::kDetector);
+        sidecar.Note(0.0, 5, frame.data(), kWidth, kHeight);
+        double time = 0.0;
+        for (auto _ : state) {
+            if (state.range(0) == 0) {
+                time += 0.2;
+                sidecar.Note(std::fmod(time, 3600.0), static_cast<int32_t>(time) % 100, frame.data(), kWidth,
+                             kHeight);
+            } else {
+                sidecar.Start(Activation::kDetector);
+                sidecar.Note(0.0, 5, frame.data(), kWidth, kHeight);
+                sidecar.Note(59.5, 40, nullptr, 0, 0);
+                benchmark::DoNotOptimize(sidecar.Write(path));
+            }
+        }
+        state.counters["thumb_width"] = sidecar.ThumbWidth();
+    }
+    std::filesystem::remove_all(pattern);
+}
+BENCHMARK(Sidecar_Work)->Arg(0)->Arg(1);
 
 // The process's resident memory, for the ring's share beside the baseline's.
 double ResidentKib() {
