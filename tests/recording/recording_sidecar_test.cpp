@@ -4,7 +4,6 @@
 #include <stdlib.h>
 
 #include <cstring>
-#include <ctime>
 
 #include "core/registry.h"
 #include "recording/avi_recorder.h"
@@ -29,7 +28,6 @@ std::string Record(AviRecorder& recorder, ShotData& shot, const std::vector<Pict
     shot.frameBytes = 64 * 48 * 3;
     std::memset(shot.picture.get(), 0x80, static_cast<std::size_t>(shot.frameBytes));
     shot.recording = 1;
-    shot.activation = static_cast<int32_t>(Activation::kWindow);
     for (const Picture& picture : pictures) {
         shot.captureTime = picture.time;
         shot.motionLevel = picture.level;
@@ -56,12 +54,10 @@ TEST(RecordingSidecar, LevelsHoldEachSecondsPeakAndAnUnwritableFolderIsSaidOnceA
     // A file where the side-file folder should be: two recordings, one line said.
     WriteFileBytes(folder.Path() + ".thumbs", {'x'});
     testing::internal::CaptureStderr();
-    const std::string first = Record(recorder, *shot, {{1.0, 10}, {1.5, 20}, {2.0, 30}});
+    Record(recorder, *shot, {{1.0, 10}, {1.5, 20}, {2.0, 30}});
     clock.Advance(10);
-    const std::string second = Record(recorder, *shot, {{10.0, 10}, {10.5, 20}});
+    Record(recorder, *shot, {{10.0, 10}, {10.5, 20}});
     const std::string said = testing::internal::GetCapturedStderr();
-    EXPECT_GT(ReadFileBytes(first).size(), 2560u);
-    EXPECT_GT(ReadFileBytes(second).size(), 2560u);
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"260314_101500_0003.avi", "260314_101510_0002.avi"}));
     const std::string line = "recording: cannot write the side file";
     ASSERT_NE(said.find(line), std::string::npos) << said;
@@ -71,12 +67,8 @@ TEST(RecordingSidecar, LevelsHoldEachSecondsPeakAndAnUnwritableFolderIsSaidOnceA
     std::remove((folder.Path() + ".thumbs").c_str());
     clock.Advance(10);
     const std::string third = Record(recorder, *shot, {{20.0, 5}, {20.5, 30}, {21.0, 7}, {23.0, -1}, {23.5, 60}});
-    const std::string name = third.substr(third.rfind('/') + 1);
-    EXPECT_EQ(ReadFileBytes(folder.Path() + ".thumbs/" + name + ".levels"), (std::vector<uint8_t>{30, 7, 0, 60}));
-    const std::vector<uint8_t> thumb = ReadFileBytes(folder.Path() + ".thumbs/" + name + ".jpg");
-    const std::string comment = "activation=window";
-    ASSERT_GT(thumb.size(), 6 + comment.size());
-    EXPECT_EQ(std::string(thumb.begin() + 6, thumb.begin() + 6 + static_cast<long>(comment.size())), comment);
+    const std::string levels = folder.Path() + ".thumbs/" + third.substr(third.rfind('/') + 1) + ".levels";
+    EXPECT_EQ(ReadFileBytes(levels), (std::vector<uint8_t>{30, 7, 0, 60}));
 }
 
 }  // namespace
