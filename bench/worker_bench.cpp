@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -20,6 +22,7 @@
 #include "recording/jpeg_encoder.h"
 #include "recording/mjpeg_params.h"
 #include "recording/pre_record_ring.h"
+#include "recording/recording_sidecar.h"
 #include "recording/shot_data.h"
 #include "recording/shot_worker.h"
 #include "recording/shutter_sound.h"
@@ -154,7 +157,10 @@ public:
 };
 
 // One whole turn of the worker for the same frame: the file-limit check,
-// encode, publish and append to an open AVI file.
+// encode, publish and append to an open AVI file. Arg 0: without the side
+// files, 1: with them (levels of each second, the thumbnail of each file);
+// arg 1: pictures a file (its close, and the side files' writing, shared
+// among them), 0 one file for all.
 void Worker_Frame(benchmark::State& state) {
     char pattern[] = "/tmp/vistrel_worker_bench_XXXXXX";
     if (!mkdtemp(pattern)) {
@@ -166,11 +172,19 @@ void Worker_Frame(benchmark::State& state) {
         Registry registry(true);
         MjpegParams params;
         params.speedPlay.store(4);
+        if (state.range(1) > 0) {
+            params.enableFileMaxPages.store(1);
+            params.fileMaxPages.store(static_cast<int32_t>(state.range(1)) - 1);
+        }
         auto shot = std::make_unique<ShotData>();
         registry.SetHandle("_MJPEG_PARAMS", &params);
         registry.SetHandle("_MYSHOTDATA", shot.get());
         registry.SetText("MoveFilesPath", folder.c_str());
-        AviRecorder recorder(registry);
+        // Files of ten seconds each by the pictures' own clock, so their names never meet.
+        ManualClock clock(std::time(nullptr));
+        const std::time_t base = clock.Now();
+        AviRecorder recorder(registry, clock);
+        recorder.Sidecar().SetEnabled(state.range(0) != 0);
         WebServer web(registry);
         SilentShutter shutter;
         ShotWorker worker(registry, shutter);
@@ -182,10 +196,13 @@ void Worker_Frame(benchmark::State& state) {
         shot->frameWidth = kWidth;
         shot->frameHeight = kHeight;
         shot->quality = kQuality;
+        shot->activation = static_cast<int32_t>(Activation::kDetector);
         double time = 0.0;
         for (auto _ : state) {
             shot->captureTime = time;
-            time += 1.0;
+            clock.Set(base + static_cast<std::time_t>(time));
+            shot->motionLevel = static_cast<int32_t>(time) % 100;
+            time += 0.2;
             shot->pending.store(1, std::memory_order_release);
             worker.RunTurn();
         }
@@ -195,7 +212,41 @@ void Worker_Frame(benchmark::State& state) {
     }
     std::filesystem::remove_all(pattern);
 }
-BENCHMARK(Worker_Frame)->Unit(benchmark::kMillisecond);
+BENCHMARK(Worker_Frame)->Args({0, 0})->Args({1, 0})->Args({0, 50})->Args({1, 50})->Unit(benchmark::kMillisecond);
+
+// The side files' share of the turn, alone: a picture's level noted (arg 0),
+// and once a file its thumbnail made from the 640 x 480 picture, encoded and
+// both side files written and synced (arg 1; levels of a minute).
+void Sidecar_Work(benchmark::State& state) {
+    char pattern[] = "/tmp/vistrel_sidecar_bench_XXXXXX";
+    if (!mkdtemp(pattern)) {
+        state.SkipWithError("no temporary folder");
+        return;
+    }
+    const std::string path = std::string(pattern) + "/260101_120000_0300.avi";
+    const std::vector<uint8_t>& frame = Frame();
+    {
+        RecordingSidecar sidecar;
+        sidecar.Start(Activation::kDetector);
+        sidecar.Note(0.0, 5, frame.data(), kWidth, kHeight);
+        double time = 0.0;
+        for (auto _ : state) {
+            if (state.range(0) == 0) {
+                time += 0.2;
+                sidecar.Note(std::fmod(time, 3600.0), static_cast<int32_t>(time) % 100, frame.data(), kWidth,
+                             kHeight);
+            } else {
+                sidecar.Start(Activation::kDetector);
+                sidecar.Note(0.0, 5, frame.data(), kWidth, kHeight);
+                sidecar.Note(59.5, 40, nullptr, 0, 0);
+                benchmark::DoNotOptimize(sidecar.Write(path));
+            }
+        }
+        state.counters["thumb_width"] = sidecar.ThumbWidth();
+    }
+    std::filesystem::remove_all(pattern);
+}
+BENCHMARK(Sidecar_Work)->Arg(0)->Arg(1);
 
 // The process's resident memory, for the ring's share beside the baseline's.
 double ResidentKib() {

@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <initializer_list>
 
 #include "core/clock.h"
 
@@ -47,4 +48,31 @@ bool IsRecordingName(const char* name, std::time_t* when) {
 bool IsPhotoName(const char* name) {
     return std::strlen(name) == 9 && Digits(name, 5) >= 0 &&
            (std::strcmp(name + 5, ".jpg") == 0 || std::strcmp(name + 5, ".bmp") == 0);
+}
+
+const char* ActivationName(Activation activation) {
+    switch (activation) {
+        case Activation::kAlways: return "always";
+        case Activation::kWindow: return "window";
+        case Activation::kDetector: return "detector";
+        default: return "";
+    }
+}
+
+Activation ActivationInThumbnail(const uint8_t* head, std::size_t bytes) {
+    // FF D8, then FF FE and the comment's length (two bytes, counting themselves).
+    static constexpr char kKey[] = "activation=";
+    if (bytes < 6 || head[0] != 0xFF || head[1] != 0xD8 || head[2] != 0xFF || head[3] != 0xFE) return Activation::kUnknown;
+    const std::size_t length = std::size_t{head[4]} << 8 | head[5];
+    if (length < 2 || 4 + length > bytes) return Activation::kUnknown;
+    const char* text = reinterpret_cast<const char*>(head + 6);
+    const std::size_t textBytes = length - 2;
+    const std::size_t keyBytes = sizeof kKey - 1;
+    if (textBytes <= keyBytes || std::memcmp(text, kKey, keyBytes) != 0) return Activation::kUnknown;
+    for (const Activation candidate : {Activation::kAlways, Activation::kWindow, Activation::kDetector}) {
+        const char* name = ActivationName(candidate);
+        if (textBytes - keyBytes == std::strlen(name) && std::memcmp(text + keyBytes, name, textBytes - keyBytes) == 0)
+            return candidate;
+    }
+    return Activation::kUnknown;
 }

@@ -17,6 +17,7 @@
 #include "recording/jpeg_decoder.h"
 #include "recording/mp4_recovery.h"
 #include "recording/pre_record_ring.h"
+#include "recording/recording_sidecar.h"
 #include "recording/mjpeg_params.h"
 #include "recording/shot_data.h"
 
@@ -48,7 +49,8 @@ AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSp
       clock_(clock),
       freeSpace_(std::move(freeSpace)),
       retention_(registry, clock, freeSpace_),
-      index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]) {
+      index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]),
+      sidecar_(std::make_unique<RecordingSidecar>()) {
     temporaryPath_.reserve(512);
     finalPath_.reserve(512);
     folder_.reserve(512);
@@ -73,11 +75,12 @@ void AviRecorder::WriteFrame(ShotData& shot) {
     if (!PictureDue(shot)) return;
     if (shot.jpegWidth == 0) return;
     if (shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
+    activation_ = static_cast<Activation>(shot.activation);
     // The picture the JPEG was made from goes to an MP4 as it is.
     const bool pixels = shot.frameWidth == shot.jpegWidth && shot.frameHeight == shot.jpegHeight &&
                         static_cast<int64_t>(shot.frameBytes) >= int64_t{3} * shot.frameWidth * shot.frameHeight;
     if (!WritePicture(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight, shot.captureTime,
-                      pixels ? shot.picture.get() : nullptr))
+                      pixels ? shot.picture.get() : nullptr, shot.motionLevel))
         return;
     NoteWritten(shot);
 }
@@ -97,11 +100,13 @@ void AviRecorder::NoteWritten(ShotData& shot) const {
 }
 
 bool AviRecorder::WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time,
-                               const uint8_t* pixels) {
+                               const uint8_t* pixels, int32_t level) {
     if (width != width_ || height != height_) CloseFile();
     if (!IsOpen() && !StartFile(width, height)) return false;
-    if (mp4_ ? AppendMp4(jpeg, bytes, time, pixels) : AppendFrame(jpeg, bytes))
+    if (mp4_ ? AppendMp4(jpeg, bytes, time, pixels) : AppendFrame(jpeg, bytes)) {
         status_.SetFailure(RecordingFailure::kNone, "");
+        sidecar_->Note(time, level, pixels, width, height);
+    }
     return true;
 }
 
@@ -293,12 +298,14 @@ void AviRecorder::CloseFile() {
         std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(), finalPath_.c_str(),
                      std::strerror(errno));
     } else {
+        sidecar_->Write(finalPath_);
         Finished();
     }
     ForgetFile();
 }
 
 void AviRecorder::Opened(const char* name) {
+    sidecar_->Start(activation_);
     status_.SetOpenFile(name);
     if (auto* files = RecordingFiles::Find(registry_)) files->RecordingOpened(temporaryPath_.c_str());
 }
@@ -373,6 +380,9 @@ void AviRecorder::CloseMp4() {
             std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(),
                          finalPath_.c_str(), std::strerror(errno));
     }
-    if (named) Finished();
+    if (named) {
+        sidecar_->Write(finalPath_);
+        Finished();
+    }
     ForgetFile();
 }

@@ -7,12 +7,14 @@
 #include <string>
 
 #include "core/clock.h"
+#include "core/recording_names.h"
 #include "recording/mjpeg_params.h"
 #include "recording/recording_status.h"
 #include "recording/recording_retention.h"
 
 class H264FileEncoder;
 class JpegDecoder;
+class RecordingSidecar;
 class Registry;
 struct ShotData;
 
@@ -25,6 +27,8 @@ void SetFreeSpaceQueryForTest(FreeSpaceQuery query);
 // closed. Registers itself as "_CL_AviRecorder"; needs "_MJPEG_PARAMS". With
 // "RecordingFormat" 1 and an encoder registered as "_CL_H264Encoder", the
 // files are H.264 MP4 instead (YYMMDD_HHMMSS_NNNN.mp4) under the same rules.
+// A finished file gets its side files (RecordingSidecar): the motion of each
+// second and a thumbnail naming the activation that made it.
 // All calls run on the worker thread (or after it has ended).
 class AviRecorder {
 public:
@@ -58,9 +62,12 @@ public:
     void NoteWritten(ShotData& shot) const;
     // Appends a picture kept earlier; opens a file when none is open, closes on a size change.
     // pixels (bottom-up blue-green-red), when given, are the JPEG's picture for an MP4 file;
-    // without them an MP4 gets the JPEG decoded. time is the picture's capture time.
+    // without them an MP4 gets the JPEG decoded. time is the picture's capture time,
+    // level its motion level (below 0 when not known).
     bool WritePicture(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time = 0.0,
-                      const uint8_t* pixels = nullptr);
+                      const uint8_t* pixels = nullptr, int32_t level = -1);
+    // What has recording on for the pictures given from now on; a file opened for them is said to be made by it.
+    void SetActivation(Activation activation) { activation_ = activation; }
     // True when the open file has passed a limit or the disk runs low.
     bool NeedsNewFile();
     // Writes pad, index and header, closes and moves to the final name.
@@ -82,6 +89,7 @@ public:
     const std::string& FinalPath() const { return finalPath_; }
     // Readable from any thread.
     RecordingStatus& Status() { return status_; }
+    RecordingSidecar& Sidecar() { return *sidecar_; }
 
 private:
     bool StartFile(int32_t width, int32_t height);
@@ -134,4 +142,6 @@ private:
     std::unique_ptr<JpegDecoder> decoder_;  // made with the first MP4 file
     bool mp4_ = false;
     std::time_t encoderRetryAt_ = 0;
+    Activation activation_ = Activation::kUnknown;
+    std::unique_ptr<RecordingSidecar> sidecar_;
 };

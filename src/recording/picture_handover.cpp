@@ -30,12 +30,22 @@ bool PictureHandover::Wanted(double time, int32_t recording, bool keepsBeforeMot
                                keepsBeforeMotion);
 }
 
+void PictureHandover::NoteMotion(int32_t level, int32_t activation) {
+    if (level > peakLevel_) peakLevel_ = level;
+    activation_ = activation;
+}
+
 bool PictureHandover::Give(const uint8_t* picture, int32_t length, int32_t width, int32_t height, double time,
                            int32_t recording) {
+    // The worker reads these with the picture; they are written only while it has none.
+    if (shot_.pending.load(std::memory_order_acquire) != 0) return false;
+    shot_.motionLevel = peakLevel_;
+    shot_.activation = activation_;
     if (!HandOverPicture(shot_, picture, length, width, height, time,
                          params_.quality.load(std::memory_order_relaxed), recording))
         return false;
     ++handedOver_;
+    peakLevel_ = 0;
     shot_.demand.NoteHandedOver();
     return true;
 }

@@ -20,6 +20,9 @@ public:
     // Notes the frame taken at time; true when the worker is free and something
     // (recording, a photo, a web client, the seconds before motion) wants it.
     bool Wanted(double time, int32_t recording, bool keepsBeforeMotion);
+    // The motion level of each measured frame (0..100) and what has recording on
+    // now (an Activation); the picture handed over next carries the peak level since the last.
+    void NoteMotion(int32_t level, int32_t activation);
     // Hands the fetched picture over at the recording quality; true when it was,
     // and the worker is then to be woken.
     bool Give(const uint8_t* picture, int32_t length, int32_t width, int32_t height, double time,
@@ -30,4 +33,6 @@ private:
     ShotData& shot_;
     const MjpegParams& params_;
     int64_t handedOver_ = 0;
+    int32_t peakLevel_ = 0;
+    int32_t activation_ = 0;
 };

@@ -22,7 +22,7 @@ void PreRecordRing::Offer(ShotData& shot, AviRecorder& recorder) {
     }
     if (shot.jpegWidth == 0 || shot.jpegBytes <= 0 || shot.jpegBytes > ShotData::kBufferBytes) return;
     if (!recorder.PictureDue(shot)) return;
-    Keep(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight, shot.captureTime);
+    Keep(shot.jpeg.get(), shot.jpegBytes, shot.jpegWidth, shot.jpegHeight, shot.captureTime, shot.motionLevel);
     // Kept counts as written: the live pictures follow at the recording interval.
     recorder.NoteWritten(shot);
 }
@@ -30,16 +30,18 @@ void PreRecordRing::Offer(ShotData& shot, AviRecorder& recorder) {
 void PreRecordRing::WriteKept(ShotData& shot, AviRecorder& recorder) {
     // Counted back from the newest kept picture, which is the triggering one when it was due.
     const double from = std::min(Newest().time, shot.captureTime) - Seconds();
+    recorder.SetActivation(static_cast<Activation>(shot.activation));
     while (count_ > 0) {
         const Picture& picture = Oldest();
         if (Seconds() > 0 && picture.time >= from && picture.time <= shot.captureTime)
             recorder.WritePicture(bytes_.get() + picture.offset, picture.bytes, picture.width,
-                                  picture.height, picture.time);
+                                  picture.height, picture.time, nullptr, picture.level);
         DropOldest();
     }
 }
 
-void PreRecordRing::Keep(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time) {
+void PreRecordRing::Keep(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time,
+                         int32_t level) {
     if (bytes <= 0 || static_cast<std::size_t>(bytes) > budget_) return;
     // A capture clock that went back starts the ring afresh.
     if (count_ > 0 && time < Newest().time) count_ = 0;
@@ -49,7 +51,7 @@ void PreRecordRing::Keep(const uint8_t* jpeg, int32_t bytes, int32_t width, int3
     std::size_t offset = 0;
     while (!FindRoom(static_cast<std::size_t>(bytes), offset)) DropOldest();
     std::memcpy(bytes_.get() + offset, jpeg, static_cast<std::size_t>(bytes));
-    pictures_[(first_ + count_) % kMaxPictures] = {offset, bytes, width, height, time};
+    pictures_[(first_ + count_) % kMaxPictures] = {offset, bytes, width, height, time, level};
     ++count_;
 }
 

@@ -37,7 +37,7 @@ public:
     void Offer(ShotData& shot, AviRecorder& recorder);
 
     // A copy of the picture, dropping the oldest that are in its way or older than Seconds().
-    void Keep(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time);
+    void Keep(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time, int32_t level = -1);
     int Count() const { return count_; }
     std::size_t BytesKept() const;
     void Clear() { count_ = 0; }
@@ -49,6 +49,7 @@ private:
         int32_t width;
         int32_t height;
         double time;
+        int32_t level;  // motion level, below 0 when not known
     };
     const Picture& Oldest() const { return pictures_[first_]; }
     const Picture& Newest() const { return pictures_[(first_ + count_ - 1) % kMaxPictures]; }

@@ -122,6 +122,16 @@ void RecordingOptions::AnnounceEvent() {
         events->Fire(inEvent ? "OnEventStart" : "OnEventEnd", "", level_);
 }
 
+::Activation RecordingOptions::RecordingActivation() const {
+    if (recordingActive_ == 0) return ::Activation::kUnknown;
+    switch (mode_) {
+        case kModeAlways: return ::Activation::kAlways;
+        case kModeTimer: return ::Activation::kWindow;
+        case kModeTimerOrDetector: return inWindow_ ? ::Activation::kWindow : ::Activation::kDetector;
+        default: return ::Activation::kDetector;  // the detector fired, inside the window where one is asked for
+    }
+}
+
 bool RecordingOptions::IsDetectorMode(int32_t mode) {
     return mode == kModeDetector || mode == kModeTimerAndDetector || mode == kModeTimerOrDetector;
 }

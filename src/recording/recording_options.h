@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/clock.h"
+#include "core/recording_names.h"
 #include "recording/light_guard.h"
 #include "recording/mjpeg_params.h"
 #include "recording/recording_status.h"
@@ -70,6 +71,9 @@ public:
 
     // Output: copied into each picture handed to the worker.
     int32_t RecordingActive() const { return recordingActive_; }
+    // What has recording on now: the daily window where it is open and
+    // counts, else the detector; kUnknown while nothing does.
+    ::Activation RecordingActivation() const;
     // Activation switched off from the menu: no recording until the next tick says so.
     void ClearRecordingActive() { recordingActive_ = 0; }
     // Why nothing is recorded now (kRecording while recording is active).

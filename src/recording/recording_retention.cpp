@@ -16,6 +16,7 @@
 #include "core/recording_files.h"
 #include "core/recording_names.h"
 #include "core/registry.h"
+#include "recording/recording_sidecar.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ int RecordingRetention::Sweep(const std::string& folder) {
             std::fprintf(stderr, "retention: cannot delete %s: %s\n", path.c_str(), std::strerror(errno));
             continue;
         }
+        RemoveSideFiles(dirFd, recording.name.c_str());
         ++deleted;
         std::fprintf(stderr, "retention: deleted %s\n", path.c_str());
         if (auto* files = RecordingFiles::Find(registry_)) files->FileRemoved(path.c_str());

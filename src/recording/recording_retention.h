@@ -15,6 +15,7 @@ class Registry;
 // "KeepFreeMB" MiB and none is older than "KeepDays" days (each 0 = off).
 // Only regular files (never links) named exactly YYMMDD_HHMMSS_NNNN.avi or .mp4
 // count; the open .tmp file, photos and any other file are never touched.
+// A recording's side files in ".thumbs/" go with it.
 // Each deletion goes to stderr and to "OnFileDeleted". Worker thread only.
 class RecordingRetention {
 public:

@@ -36,6 +36,10 @@ struct ShotData {
     int32_t frameHeight = 0;
     int32_t frameWidth = 0;
     double captureTime = 0.0;
+    // The peak motion level (0..100) since the last picture handed over, and
+    // what has recording on now (an Activation; 0 when not known).
+    int32_t motionLevel = 0;
+    int32_t activation = 0;
     // 1 while a picture waits for the worker: set last by the producer
     // (release), cleared by the worker when done with the picture (release).
     std::atomic<int32_t> pending{0};

@@ -128,6 +128,8 @@ void MainWindow::TakeFrame() {
     if (!frames.PeekMeasured(measured)) return;
     if (options) options->SetLevel(measured.level, measured.changedBytes, measured.countedBytes);
     const int32_t recording = options ? options->RecordingActive() : 0;
+    if (modules_.handover && options)
+        modules_.handover->NoteMotion(measured.level, static_cast<int32_t>(options->RecordingActivation()));
     const bool keepsBeforeMotion = options && options->PreRecordSeconds() > 0;
     const bool wanted =
         modules_.handover && modules_.handover->Wanted(measured.sampleTime, recording, keepsBeforeMotion);

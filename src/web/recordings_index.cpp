@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -26,6 +27,26 @@ bool TimeLess(const RecordingsIndex::Entry& a, const RecordingsIndex::Entry& b) 
 // The picture count in a recording's name (after the second "_").
 int32_t FramesOf(const char* name) { return static_cast<int32_t>(std::strtol(name + 14, nullptr, 10)); }
 
+// Whether the recording has a thumbnail, the activation its comment names,
+// and the seconds of its levels file; never through a link, never waiting on a pipe.
+void ReadSideFiles(int dirFd, RecordingsIndex::Entry& entry) {
+    char path[64];
+    std::snprintf(path, sizeof path, ".thumbs/%s.jpg", entry.name);
+    const int fd = openat(dirFd, path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat info;
+    if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+        entry.thumb = true;
+        uint8_t head[64];
+        const ssize_t n = pread(fd, head, sizeof head, 0);
+        if (n > 0) entry.activation = static_cast<int8_t>(ActivationInThumbnail(head, static_cast<std::size_t>(n)));
+    }
+    if (fd >= 0) close(fd);
+    std::snprintf(path, sizeof path, ".thumbs/%s.levels", entry.name);
+    if (fstatat(dirFd, path, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(info.st_mode))
+        entry.levels = static_cast<int32_t>(std::min<off_t>(info.st_size, INT32_MAX));
+    entry.sideRead = true;
+}
+
 void AppendEntry(std::string& out, const RecordingsIndex::Entry& entry, bool recording) {
     char text[256];
     std::tm local{};
@@ -36,9 +57,11 @@ void AppendEntry(std::string& out, const RecordingsIndex::Entry& entry, bool rec
     if (recording) {
         std::snprintf(text, sizeof text,
                       "{\"name\":\"%s\",\"start\":%lld,\"time\":\"%s\",\"seconds\":%lld,\"frames\":%d,"
-                      "\"bytes\":%" PRId64 ",\"format\":\"%s\"}",
+                      "\"bytes\":%" PRId64 ",\"format\":\"%s\",\"activation\":\"%s\",\"thumb\":%s,\"levels\":%d}",
                       entry.name, static_cast<long long>(entry.start), when, seconds, static_cast<int>(entry.frames),
-                      entry.bytes, std::strstr(entry.name, ".mp4") ? "mp4" : "avi");
+                      entry.bytes, std::strstr(entry.name, ".mp4") ? "mp4" : "avi",
+                      ActivationName(static_cast<Activation>(entry.activation)), entry.thumb ? "true" : "false",
+                      static_cast<int>(entry.levels));
     } else {
         std::snprintf(text, sizeof text, "{\"name\":\"%s\",\"start\":%lld,\"time\":\"%s\",\"bytes\":%" PRId64 "}",
                       entry.name, static_cast<long long>(entry.start), when, entry.bytes);
@@ -71,6 +94,10 @@ bool RecordingsIndex::Describe(Kind kind, int dirFd, const char* name, Entry* en
     // A link named like a recording is not one, and what it points at is never looked at.
     if (fstatat(dirFd, name, &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode)) return false;
     std::strcpy(entry->name, name);
+    entry->levels = 0;
+    entry->activation = 0;
+    entry->thumb = false;
+    entry->sideRead = false;
     entry->end = info.st_mtime;
     entry->start = kind == Kind::kRecording ? start : info.st_mtime;
     entry->bytes = info.st_size;
@@ -167,7 +194,8 @@ int RecordingsIndex::OpenFile(Kind kind, const char* name, const char* suffix, E
     if (suffix[0] != '\0') path += ".thumbs/";
     path += listed->name;
     path += suffix;
-    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    // Never left waiting on a pipe named like a listed file.
+    const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat info;
     if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
         entry->bytes = info.st_size;
@@ -200,6 +228,7 @@ void RecordingsIndex::FormatJson(std::string& out, std::time_t from, std::time_t
             }
             list[i].bytes = fresh.bytes;
             list[i].end = fresh.end;
+            if (kind == Kind::kRecording && !list[i].sideRead) ReadSideFiles(dirFd, list[i]);
             if (listed++ > 0) out += ',';
             AppendEntry(out, list[i], kind == Kind::kRecording);
         }

@@ -13,6 +13,8 @@
 // read once, when first asked for; after that the worker's notices keep the
 // list current, and a file found gone when asked for is dropped. Only
 // regular files with the names the program gives are listed, never links.
+// A recording's side files (".thumbs/<name>.jpg" and ".levels") are looked at
+// once, when it is first listed, so start-up opens none of them.
 // Any thread; each call holds the index's lock only briefly.
 class RecordingsIndex : public RecordingFiles {
 public:
@@ -23,6 +25,11 @@ public:
         std::time_t end;    // when last written
         int64_t bytes;
         int32_t frames;     // a recording's picture count from its name; 0 for a photo
+        // A recording's side files, looked at when it is first listed (never at start-up):
+        int32_t levels;      // seconds in its levels file, 0 when it has none
+        int8_t activation;   // an Activation, from its thumbnail's comment
+        bool thumb;          // it has a thumbnail
+        bool sideRead;       // the side files were looked at
     };
 
     // Reads the folders (each ending with a separator) unless they are the ones read already.

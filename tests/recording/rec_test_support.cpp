@@ -73,7 +73,8 @@ TempFolder::~TempFolder() {
 
 std::vector<std::string> TempFolder::Files() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(path_)) names.push_back(entry.path().filename());
+    for (const auto& entry : std::filesystem::directory_iterator(path_))
+        if (entry.path().filename() != ".thumbs") names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }

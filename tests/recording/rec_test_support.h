@@ -16,7 +16,7 @@ public:
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
     const std::string& Path() const { return path_; }
-    // Names of the files in it, sorted.
+    // Names of the files in it, sorted; the recordings' side-file folder ".thumbs" left out.
     std::vector<std::string> Files() const;
 
 private:
