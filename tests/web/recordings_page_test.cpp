@@ -88,6 +88,8 @@ protected:
             recorder.CloseFile();
             name = fs::path(recorder.FinalPath()).filename().string();
         }
+        // Written in a moment, its level file would say so; the replay then goes by the file's own rate.
+        fs::remove(folder_ / ".thumbs" / (name + ".levels"));
         registry.SetHandle("_MJPEG_PARAMS", intptr_t{0});
         return name;
     }
