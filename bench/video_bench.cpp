@@ -12,9 +12,9 @@
 
 namespace {
 
-std::vector<uint8_t> NoisePicture(uint32_t seed) {
+std::vector<uint8_t> NoisePicture(uint32_t seed, std::size_t bytes = kFrameBytes) {
     std::mt19937 random(seed);
-    std::vector<uint8_t> picture(kFrameBytes);
+    std::vector<uint8_t> picture(bytes);
     for (uint8_t& b : picture) b = static_cast<uint8_t>(random());
     return picture;
 }
@@ -92,6 +92,63 @@ BENCHMARK(FetchFrame_Rotate0_TwoAreas);
 BENCHMARK(FetchFrame_Rotate0_SixteenAreas);
 BENCHMARK(FetchFrame_Rotate1_TwoAreas);
 BENCHMARK(FetchFrame_Reflect2_TwoAreas);
+
+// A camera sample of each size measured where it arrives, nothing copied
+// out: above 640 x 480 the picture is copied whole and the level measured on
+// the motion grid. Against Measure_Rotate0 (the same at 640 x 480).
+void MeasureSize(benchmark::State& state, int32_t width, int32_t height) {
+    Registry registry(false);
+    FrameExchange exchange(registry);
+    exchange.SetSourceSize(width, height);
+    exchange.SetDifferenceWanted(false);
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
+    const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
+    double time = 0.0;
+    int32_t length = 0;
+    int turn = 0;
+    for (auto _ : state) {
+        exchange.PutSample(turn, pictures[turn & 1].data(), static_cast<int32_t>(bytes));
+        ++turn;
+        benchmark::DoNotOptimize(exchange.FetchFrame(time, exchange.Display(), length, 0));
+        benchmark::ClobberMemory();
+    }
+    if (length != static_cast<int32_t>(bytes)) state.SkipWithError("no frame was fetched");
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+}
+void Measure_1280x720(benchmark::State& state) { MeasureSize(state, 1280, 720); }
+void Measure_1920x1080(benchmark::State& state) { MeasureSize(state, 1920, 1080); }
+BENCHMARK(Measure_1280x720);
+BENCHMARK(Measure_1920x1080);
+
+// The motion level's comparison alone: every byte of a 640 x 480 picture
+// against the previous one (written back as the next previous), and the
+// grid of a 1920 x 1080 picture (samples taken, then compared likewise).
+void CompareLevel(benchmark::State& state, int32_t width, int32_t height) {
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
+    const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
+    const int32_t step = MotionGridStep(width, height);
+    const int32_t columns = width / step;
+    const int32_t rows = height / step;
+    const std::size_t rowBytes = static_cast<std::size_t>(columns) * kFrameBytesPerPixel;
+    std::vector<uint8_t> samples(rowBytes * rows + 4);
+    std::vector<uint8_t> previous(rowBytes * rows);
+    int turn = 0;
+    for (auto _ : state) {
+        const uint8_t* picture = pictures[turn++ & 1].data();
+        if (step > 1) {
+            TakeGridSamples(picture, width, height, step, samples.data());
+            picture = samples.data();
+        }
+        benchmark::DoNotOptimize(CompareThroughMask(nullptr, 0, rows, rowBytes, picture,
+                                                    static_cast<std::ptrdiff_t>(rowBytes), previous.data(),
+                                                    previous.data(), previous.data(), 0));
+        benchmark::ClobberMemory();
+    }
+}
+void CompareLevel_640x480(benchmark::State& state) { CompareLevel(state, 640, 480); }
+void CompareLevel_1920x1080(benchmark::State& state) { CompareLevel(state, 1920, 1080); }
+BENCHMARK(CompareLevel_640x480);
+BENCHMARK(CompareLevel_1920x1080);
 
 void DrawStamp(benchmark::State& state) {
     DateStamp stamp;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+
+#include "video/frame.h"
 
 
 #if defined(__SSE2__)
@@ -212,6 +215,15 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
 ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
                                const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
                                uint8_t* difference, unsigned writes) {
+    if ((writes & kCopyOnly) != 0) {
+        for (int32_t row = 0; row < rows; ++row) {
+            const uint8_t* from = picture + pictureStride * row;
+            const std::size_t at = rowBytes * static_cast<std::size_t>(row);
+            std::memcpy(previous + at, from, rowBytes);
+            if ((writes & kWriteOut) != 0 && out != previous) std::memcpy(out + at, from, rowBytes);
+        }
+        return {};
+    }
     // Rows that follow each other in memory are compared as one run.
     const bool endToEnd = pictureStride == static_cast<std::ptrdiff_t>(rowBytes);
     if (!mask) {
@@ -239,6 +251,33 @@ ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t 
         row += run;
     }
     return counted;
+}
+
+int32_t MotionGridStep(int32_t width, int32_t height) {
+    constexpr int64_t kMostSamples = int64_t{kFrameMaxWidth} * kFrameMaxHeight;
+    int32_t step = 1;
+    while (int64_t{width / step} * (height / step) > kMostSamples) ++step;
+    return step;
+}
+
+void TakeGridSamples(const uint8_t* picture, int32_t width, int32_t height, int32_t step, uint8_t* samples) {
+    const int32_t columns = width / step;
+    const int32_t rows = height / step;
+    if (columns <= 0 || rows <= 0) return;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    const std::size_t pixelStep = static_cast<std::size_t>(step) * kFrameBytesPerPixel;
+    for (int32_t row = 0; row < rows; ++row) {
+        // Grid row 0 is the bottom one: the line (rows - 1) * step from the top.
+        const uint8_t* from = picture + rowBytes * static_cast<std::size_t>(height - 1 - (rows - 1 - row) * step);
+        uint8_t* to = samples + static_cast<std::size_t>(row) * columns * kFrameBytesPerPixel;
+        // 4-byte moves; the byte past each pixel is written again by the next one
+        // and lies before the next sample in the line, so the line is never left.
+        for (int32_t x = 0; x + 1 < columns; ++x) std::memcpy(to + x * 3, from + pixelStep * x, 4);
+        const int32_t last = columns - 1;
+        to[last * 3] = from[pixelStep * last];
+        to[last * 3 + 1] = from[pixelStep * last + 1];
+        to[last * 3 + 2] = from[pixelStep * last + 2];
+    }
 }
 
 int FrameVectorLimit() { return vectorLimit.load(std::memory_order_relaxed); }

@@ -24,6 +24,9 @@ inline constexpr uint32_t kNoiseLimit = 6;
 // out, and the difference image.
 inline constexpr unsigned kWriteOut = 1;
 inline constexpr unsigned kWriteDifference = 2;
+// Only copies the picture into previous (and into out when writes names
+// kWriteOut): nothing is compared or counted, and difference is not touched.
+inline constexpr unsigned kCopyOnly = 4;
 // The general form: rows of picture lie pictureStride bytes apart (negative
 // walks upwards), while out, previous and difference hold rows of rowBytes
 // end to end; rowMask null counts every byte. out and difference are only
@@ -38,6 +41,15 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
 ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
                                const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
                                uint8_t* difference, unsigned writes);
+
+// Above 640 x 480 the motion level is measured on a grid of samples: every
+// k-th pixel of every k-th line, counted from the top left pixel, with k the
+// smallest step that leaves at most 640 x 480 samples (1 up to that size).
+int32_t MotionGridStep(int32_t width, int32_t height);
+// Takes the grid's samples of a bottom-up picture of width x height into
+// (width / step) x (height / step) pixels, rows end to end and bottom-up too;
+// samples has room for 4 bytes past the last pixel.
+void TakeGridSamples(const uint8_t* picture, int32_t width, int32_t height, int32_t step, uint8_t* samples);
 
 // Highest vector code the picture loops may use: 0 plain, 1 16-byte, 2 32-byte.
 int FrameVectorLimit();

@@ -71,7 +71,9 @@ FrameExchange::FrameExchange(Registry& registry)
       pendingDifference_(NewBuffer(3)),
       previous_(NewBuffer(4)),
       strip_(NewBuffer(5)),
-      staging_(NewBuffer(6)) {
+      staging_(NewBuffer(6)),
+      samples_(NewBuffer(7)),
+      previousSamples_(NewBuffer(8)) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));
@@ -130,14 +132,62 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     }
     pendingHasDifference_ = differenceWanted_.load(std::memory_order_relaxed);
     const unsigned writes = pendingHasDifference_ ? kWriteDifference : 0u;
-    // Nothing is copied out here: previous is the picture.
-    const ByteChanges found =
-        OrientAndCompare(walk, SourceRows{bottomRow, stride, width, height}, masked ? &measureMask_ : nullptr,
-                         strip_.get(), previous_.get(), previous_.get(), pendingDifference_.get(), writes);
+    const SourceRows source{bottomRow, stride, width, height};
     pendingCounted_ = pendingLength_ - (masked ? measureMask_.MaskedBytes() : 0);
-    pendingChanged_ = static_cast<int64_t>(found.changed);
-    // With everything masked there is nothing to measure.
-    pendingLevel_ = pendingCounted_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(pendingCounted_)) : 0;
+    if (gridStep_ == 1) {
+        // Nothing is copied out here: previous is the picture.
+        const ByteChanges found = OrientAndCompare(walk, source, masked ? &measureMask_ : nullptr, strip_.get(),
+                                                   previous_.get(), previous_.get(), pendingDifference_.get(), writes);
+        pendingChanged_ = static_cast<int64_t>(found.changed);
+        pendingDifferenceWidth_ = header_.biWidth;
+        pendingDifferenceHeight_ = header_.biHeight;
+        // With everything masked there is nothing to measure.
+        pendingLevel_ = pendingCounted_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(pendingCounted_)) : 0;
+        return;
+    }
+    // A larger picture is only oriented into previous; its grid of samples is
+    // compared with the last one's, so the level costs what 640 x 480 costs.
+    OrientAndCompare(walk, source, nullptr, strip_.get(), previous_.get(), previous_.get(), pendingDifference_.get(),
+                     kCopyOnly);
+    TakeGridSamples(previous_.get(), header_.biWidth, header_.biHeight, gridStep_, samples_.get());
+    const std::size_t gridRowBytes = static_cast<std::size_t>(gridWidth_) * kFrameBytesPerPixel;
+    const ByteChanges found =
+        CompareThroughMask(masked ? &gridMask_ : nullptr, 0, gridHeight_, gridRowBytes, samples_.get(),
+                           static_cast<std::ptrdiff_t>(gridRowBytes), previousSamples_.get(), previousSamples_.get(),
+                           pendingDifference_.get(), writes);
+    const int64_t gridCounted =
+        static_cast<int64_t>(gridRowBytes) * gridHeight_ - (masked ? gridMask_.MaskedBytes() : 0);
+    // The changed bytes are told as the share of the picture's counted bytes the samples found.
+    pendingChanged_ = gridCounted > 0 ? static_cast<int64_t>(found.changed) * pendingCounted_ / gridCounted : 0;
+    pendingDifferenceWidth_ = gridWidth_;
+    pendingDifferenceHeight_ = gridHeight_;
+    pendingLevel_ = gridCounted > 0 && pendingCounted_ > 0
+                        ? MotionLevel(found.sum, static_cast<int32_t>(gridCounted))
+                        : 0;
+}
+
+void FrameExchange::SizeGrid() {
+    gridStep_ = MotionGridStep(header_.biWidth, header_.biHeight);
+    gridWidth_ = header_.biWidth / gridStep_;
+    gridHeight_ = header_.biHeight / gridStep_;
+    BuildGridMask();
+}
+
+void FrameExchange::BuildGridMask() {
+    gridMask_.Load("", gridWidth_, gridHeight_);
+    if (gridStep_ == 1 || measureMask_.Width() != header_.biWidth || measureMask_.Height() != header_.biHeight) return;
+    // A sample is masked when its pixel is: the first and last columns and
+    // lines of the grid whose pixels lie inside each area.
+    const auto firstInside = [this](int32_t from) { return (from + gridStep_ - 1) / gridStep_; };
+    for (int i = 0; i < measureMask_.Count(); ++i) {
+        const MaskRect& area = measureMask_.Rect(i);
+        const int32_t left = firstInside(area.x);
+        const int32_t top = firstInside(area.y);
+        const int32_t right = std::min(firstInside(area.x + area.width), gridWidth_);
+        const int32_t bottom = std::min(firstInside(area.y + area.height), gridHeight_);
+        // An area between two samples hides none of them.
+        if (right > left && bottom > top) gridMask_.Add({left, top, right - left, bottom - top});
+    }
 }
 
 bool FrameExchange::PeekMeasured(Measured& measured) const {
@@ -160,8 +210,12 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     length = pendingLength_;
     const auto bytes = static_cast<std::size_t>(length);
     if ((writes & kWriteOut) != 0) std::memcpy(buffer, previous_.get(), bytes);
-    if ((writes & kWriteDifference) != 0 && pendingHasDifference_)
-        std::memcpy(difference_.get(), pendingDifference_.get(), bytes);
+    if ((writes & kWriteDifference) != 0 && pendingHasDifference_) {
+        differenceWidth_ = pendingDifferenceWidth_;
+        differenceHeight_ = pendingDifferenceHeight_;
+        std::memcpy(difference_.get(), pendingDifference_.get(),
+                    static_cast<std::size_t>(differenceWidth_) * differenceHeight_ * kFrameBytesPerPixel);
+    }
     countedBytes_ = pendingCounted_;
     changedBytes_ = pendingChanged_;
     const int32_t level = pendingLevel_;
@@ -174,8 +228,10 @@ void FrameExchange::SetSourceSize(int32_t width, int32_t height) {
         std::lock_guard guard(configLock_);
         // A picture of another size, measured or pending, is nothing to compare with.
         if (width != sourceWidth_.load(std::memory_order_relaxed) ||
-            height != sourceHeight_.load(std::memory_order_relaxed))
+            height != sourceHeight_.load(std::memory_order_relaxed)) {
             std::memset(previous_.get(), 0, PictureBytes(width, height));
+            std::memset(previousSamples_.get(), 0, std::min(PictureBytes(width, height), std::size_t{kFrameBytes}));
+        }
         sourceWidth_.store(width, std::memory_order_relaxed);
         sourceHeight_.store(height, std::memory_order_relaxed);
     }
@@ -203,11 +259,13 @@ void FrameExchange::ApplyOrientation() {
     }
     mask_.Load(mask, header_.biWidth, header_.biHeight);
     measureMask_.CopyFrom(mask_);
+    SizeGrid();
 }
 
 void FrameExchange::MaskEdited() {
     std::lock_guard guard(configLock_);
     measureMask_.CopyFrom(mask_);
+    BuildGridMask();
 }
 
 void FrameExchange::ClearBuffers() {
@@ -216,4 +274,7 @@ void FrameExchange::ClearBuffers() {
         PictureBytes(sourceWidth_.load(std::memory_order_relaxed), sourceHeight_.load(std::memory_order_relaxed));
     for (uint8_t* buffer : {blank_.get(), display_.get(), difference_.get(), pendingDifference_.get(), previous_.get()})
         std::memset(buffer, 0, bytes);
+    std::memset(previousSamples_.get(), 0, std::min(bytes, std::size_t{kFrameBytes}));
+    differenceWidth_ = header_.biWidth;
+    differenceHeight_ = header_.biHeight;
 }

@@ -74,7 +74,11 @@ public:
     const uint8_t* Blank() const { return blank_.get(); }
     // The main window fetches into, stamps, paints and clears this picture.
     uint8_t* Display() { return display_.get(); }
+    // The difference image of the last fetch that copied one: above 640 x 480
+    // it has the motion grid's size (see MotionGridStep), and is shown scaled.
     const uint8_t* Difference() const { return difference_.get(); }
+    int32_t DifferenceWidth() const { return differenceWidth_; }
+    int32_t DifferenceHeight() const { return differenceHeight_; }
     // The last picture measured; the capture thread's while the slot is free.
     const uint8_t* Previous() const { return previous_.get(); }
     ::Reflect Reflect() const { return reflect_; }
@@ -102,6 +106,9 @@ private:
     static PictureBuffer NewBuffer(int index);
     // Capture thread, under configLock_: orients and compares the rows.
     void Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width, int32_t height);
+    // Under configLock_: the motion grid for the oriented size, and its mask.
+    void SizeGrid();
+    void BuildGridMask();
 
     Registry* registry_;
     // 1 while a measured sample waits: set by the capture thread after it
@@ -115,6 +122,10 @@ private:
     int64_t pendingCounted_ = 0;
     int64_t pendingChanged_ = 0;
     bool pendingHasDifference_ = false;
+    int32_t pendingDifferenceWidth_ = 0;
+    int32_t pendingDifferenceHeight_ = 0;
+    int32_t differenceWidth_ = 0;
+    int32_t differenceHeight_ = 0;
     std::atomic<bool> differenceWanted_{true};
     // Held by the capture thread while it measures and by the UI thread while
     // it changes the geometry, the orientation or the measuring mask.
@@ -130,6 +141,9 @@ private:
     PictureBuffer strip_;
     // A turned or reflected sample is copied here first (see Measure).
     PictureBuffer staging_;
+    // Above 640 x 480: the grid's samples of the picture, and of the one before.
+    PictureBuffer samples_;
+    PictureBuffer previousSamples_;
     MessagePoster* mainWindow_ = nullptr;
     uint32_t dataMessage_ = 0;
     // Written only while the graph is stopped; atomic so the capture thread's
@@ -141,6 +155,12 @@ private:
     // The UI thread's mask, and the copy the capture thread measures with.
     DetectorMask mask_;
     DetectorMask measureMask_;
+    // The motion grid's step (1: every pixel) and size, and the measuring
+    // mask's areas on it; capture thread's under configLock_.
+    int32_t gridStep_ = 1;
+    int32_t gridWidth_ = 0;
+    int32_t gridHeight_ = 0;
+    DetectorMask gridMask_;
     int64_t countedBytes_ = 0;
     int64_t changedBytes_ = 0;
 };

@@ -93,9 +93,18 @@ TEST_P(OrientationTest, EveryTurnAndReflectionMatchesThePlainAlgorithm) {
                 int32_t length = 0;
                 const int level = exchange.FetchFrame(time, fast.data(), length);
                 ASSERT_EQ(length, static_cast<int32_t>(bytes));
-                EXPECT_EQ(level, plain.Fetch(picture, slow));
+                // Above 640 x 480 the level and the difference image come from the motion grid.
+                const int32_t step = MotionGridStep(exchange.Width(), exchange.Height());
+                EXPECT_NEAR(level, plain.Fetch(picture, slow), step > 1 ? 2 : 0);
                 ASSERT_EQ(0, std::memcmp(fast.data(), slow.data(), bytes));
-                ASSERT_EQ(0, std::memcmp(exchange.Difference(), plain.difference.data(), bytes));
+                if (step == 1) {
+                    ASSERT_EQ(0, std::memcmp(exchange.Difference(), plain.difference.data(), bytes));
+                } else {
+                    std::vector<uint8_t> sampled(bytes / (step * step) + 4);
+                    TakeGridSamples(plain.difference.data(), exchange.Width(), exchange.Height(), step, sampled.data());
+                    const std::size_t gridBytes = std::size_t{3} * exchange.DifferenceWidth() * exchange.DifferenceHeight();
+                    ASSERT_EQ(0, std::memcmp(exchange.Difference(), sampled.data(), gridBytes));
+                }
                 ASSERT_EQ(0, std::memcmp(exchange.Previous(), plain.previous.data(), bytes));
                 // Nothing is written past the oriented picture.
                 ASSERT_TRUE(std::all_of(fast.begin() + static_cast<std::ptrdiff_t>(bytes), fast.end(),
