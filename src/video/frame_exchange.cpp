@@ -72,8 +72,7 @@ FrameExchange::FrameExchange(Registry& registry)
       previous_(NewBuffer(4)),
       strip_(NewBuffer(5)),
       staging_(NewBuffer(6)),
-      samples_(NewBuffer(7)),
-      previousSamples_(NewBuffer(8)) {
+      gridLines_(new uint8_t[std::size_t{kFrameCapacityWidth} * kFrameBytesPerPixel * (DetectorMask::kMaxBands + 2)]) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));
@@ -134,7 +133,7 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     const unsigned writes = pendingHasDifference_ ? kWriteDifference : 0u;
     const SourceRows source{bottomRow, stride, width, height};
     pendingCounted_ = pendingLength_ - (masked ? measureMask_.MaskedBytes() : 0);
-    if (gridStep_ == 1) {
+    if (grid_.step == 1) {
         // Nothing is copied out here: previous is the picture.
         const ByteChanges found = OrientAndCompare(walk, source, masked ? &measureMask_ : nullptr, strip_.get(),
                                                    previous_.get(), previous_.get(), pendingDifference_.get(), writes);
@@ -145,48 +144,60 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
         pendingLevel_ = pendingCounted_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(pendingCounted_)) : 0;
         return;
     }
-    // A larger picture is only oriented into previous; its grid of samples is
-    // compared with the last one's, so the level costs what 640 x 480 costs.
-    OrientAndCompare(walk, source, nullptr, strip_.get(), previous_.get(), previous_.get(), pendingDifference_.get(),
-                     kCopyOnly);
-    TakeGridSamples(previous_.get(), header_.biWidth, header_.biHeight, gridStep_, samples_.get());
-    const std::size_t gridRowBytes = static_cast<std::size_t>(gridWidth_) * kFrameBytesPerPixel;
-    const ByteChanges found =
-        CompareThroughMask(masked ? &gridMask_ : nullptr, 0, gridHeight_, gridRowBytes, samples_.get(),
-                           static_cast<std::ptrdiff_t>(gridRowBytes), previousSamples_.get(), previousSamples_.get(),
-                           pendingDifference_.get(), writes);
-    const int64_t gridCounted =
-        static_cast<int64_t>(gridRowBytes) * gridHeight_ - (masked ? gridMask_.MaskedBytes() : 0);
+    // A larger picture is compared on its grid only, the other lines copied:
+    // the level costs about what 640 x 480 costs.
+    const ByteChanges found = OrientAndCompare(walk, source, masked ? &measureMask_ : nullptr, strip_.get(),
+                                               previous_.get(), previous_.get(), pendingDifference_.get(), writes,
+                                               &grid_);
     // The changed bytes are told as the share of the picture's counted bytes the samples found.
-    pendingChanged_ = gridCounted > 0 ? static_cast<int64_t>(found.changed) * pendingCounted_ / gridCounted : 0;
-    pendingDifferenceWidth_ = gridWidth_;
-    pendingDifferenceHeight_ = gridHeight_;
-    pendingLevel_ = gridCounted > 0 && pendingCounted_ > 0
-                        ? MotionLevel(found.sum, static_cast<int32_t>(gridCounted))
+    pendingChanged_ = gridCounted_ > 0 ? static_cast<int64_t>(found.changed) * pendingCounted_ / gridCounted_ : 0;
+    pendingDifferenceWidth_ = grid_.columns;
+    pendingDifferenceHeight_ = grid_.rows;
+    pendingLevel_ = gridCounted_ > 0 && pendingCounted_ > 0
+                        ? MotionLevel(found.sum, static_cast<int32_t>(gridCounted_))
                         : 0;
 }
 
-void FrameExchange::SizeGrid() {
-    gridStep_ = MotionGridStep(header_.biWidth, header_.biHeight);
-    gridWidth_ = header_.biWidth / gridStep_;
-    gridHeight_ = header_.biHeight / gridStep_;
-    BuildGridMask();
-}
-
-void FrameExchange::BuildGridMask() {
-    gridMask_.Load("", gridWidth_, gridHeight_);
-    if (gridStep_ == 1 || measureMask_.Width() != header_.biWidth || measureMask_.Height() != header_.biHeight) return;
-    // A sample is masked when its pixel is: the first and last columns and
-    // lines of the grid whose pixels lie inside each area.
-    const auto firstInside = [this](int32_t from) { return (from + gridStep_ - 1) / gridStep_; };
-    for (int i = 0; i < measureMask_.Count(); ++i) {
-        const MaskRect& area = measureMask_.Rect(i);
-        const int32_t left = firstInside(area.x);
-        const int32_t top = firstInside(area.y);
-        const int32_t right = std::min(firstInside(area.x + area.width), gridWidth_);
-        const int32_t bottom = std::min(firstInside(area.y + area.height), gridHeight_);
-        // An area between two samples hides none of them.
-        if (right > left && bottom > top) gridMask_.Add({left, top, right - left, bottom - top});
+void FrameExchange::PrepareGrid() {
+    const int32_t width = header_.biWidth;
+    const int32_t height = header_.biHeight;
+    grid_.step = width > 0 && height > 0 ? MotionGridStep(width, height) : 1;
+    grid_.pictureHeight = height;
+    grid_.columns = width / grid_.step;
+    grid_.rows = height / grid_.step;
+    if (grid_.step == 1) return;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    uint8_t* samples = gridLines_.get();
+    for (std::size_t i = 0; i < rowBytes; ++i) {
+        const std::size_t pixel = i / kFrameBytesPerPixel;
+        samples[i] = pixel % grid_.step == 0 && pixel / grid_.step < static_cast<std::size_t>(grid_.columns) ? 0xFF : 0;
+    }
+    grid_.samples = samples;
+    grid_.lineDifference = samples + rowBytes;
+    grid_.difference = pendingDifference_.get();
+    grid_.bandSamples = bandSamples_.data();
+    const int64_t lineSamples = int64_t{grid_.columns} * kFrameBytesPerPixel;
+    gridCounted_ = lineSamples * grid_.rows;
+    if (measureMask_.Empty() || measureMask_.Width() != width || measureMask_.Height() != height) return;
+    // With a mask: each band's grid lines count the samples it leaves open.
+    gridCounted_ = 0;
+    for (int b = 0; b < measureMask_.BandCount(); ++b) {
+        const DetectorMask::Band& band = measureMask_.BandAt(b);
+        int64_t lines = 0;
+        for (int32_t row = band.firstRow; row < band.firstRow + band.rows; ++row) {
+            const int32_t fromTop = height - 1 - row;
+            if (fromTop % grid_.step == 0 && fromTop / grid_.step < grid_.rows) ++lines;
+        }
+        if (band.kind == DetectorMask::BandKind::kOpen) gridCounted_ += lineSamples * lines;
+        if (band.kind != DetectorMask::BandKind::kMixed) continue;
+        uint8_t* open = samples + rowBytes * static_cast<std::size_t>(2 + b);
+        int64_t openBytes = 0;
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            open[i] = samples[i] & band.rowMask[i];
+            openBytes += open[i] != 0;
+        }
+        bandSamples_[b] = open;
+        gridCounted_ += openBytes * lines;
     }
 }
 
@@ -230,7 +241,6 @@ void FrameExchange::SetSourceSize(int32_t width, int32_t height) {
         if (width != sourceWidth_.load(std::memory_order_relaxed) ||
             height != sourceHeight_.load(std::memory_order_relaxed)) {
             std::memset(previous_.get(), 0, PictureBytes(width, height));
-            std::memset(previousSamples_.get(), 0, std::min(PictureBytes(width, height), std::size_t{kFrameBytes}));
         }
         sourceWidth_.store(width, std::memory_order_relaxed);
         sourceHeight_.store(height, std::memory_order_relaxed);
@@ -259,13 +269,13 @@ void FrameExchange::ApplyOrientation() {
     }
     mask_.Load(mask, header_.biWidth, header_.biHeight);
     measureMask_.CopyFrom(mask_);
-    SizeGrid();
+    PrepareGrid();
 }
 
 void FrameExchange::MaskEdited() {
     std::lock_guard guard(configLock_);
     measureMask_.CopyFrom(mask_);
-    BuildGridMask();
+    PrepareGrid();
 }
 
 void FrameExchange::ClearBuffers() {
@@ -274,7 +284,6 @@ void FrameExchange::ClearBuffers() {
         PictureBytes(sourceWidth_.load(std::memory_order_relaxed), sourceHeight_.load(std::memory_order_relaxed));
     for (uint8_t* buffer : {blank_.get(), display_.get(), difference_.get(), pendingDifference_.get(), previous_.get()})
         std::memset(buffer, 0, bytes);
-    std::memset(previousSamples_.get(), 0, std::min(bytes, std::size_t{kFrameBytes}));
     differenceWidth_ = header_.biWidth;
     differenceHeight_ = header_.biHeight;
 }

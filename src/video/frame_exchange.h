@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -106,9 +107,8 @@ private:
     static PictureBuffer NewBuffer(int index);
     // Capture thread, under configLock_: orients and compares the rows.
     void Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width, int32_t height);
-    // Under configLock_: the motion grid for the oriented size, and its mask.
-    void SizeGrid();
-    void BuildGridMask();
+    // Under configLock_: the motion grid for the oriented size and the measuring mask.
+    void PrepareGrid();
 
     Registry* registry_;
     // 1 while a measured sample waits: set by the capture thread after it
@@ -141,9 +141,6 @@ private:
     PictureBuffer strip_;
     // A turned or reflected sample is copied here first (see Measure).
     PictureBuffer staging_;
-    // Above 640 x 480: the grid's samples of the picture, and of the one before.
-    PictureBuffer samples_;
-    PictureBuffer previousSamples_;
     MessagePoster* mainWindow_ = nullptr;
     uint32_t dataMessage_ = 0;
     // Written only while the graph is stopped; atomic so the capture thread's
@@ -155,12 +152,12 @@ private:
     // The UI thread's mask, and the copy the capture thread measures with.
     DetectorMask mask_;
     DetectorMask measureMask_;
-    // The motion grid's step (1: every pixel) and size, and the measuring
-    // mask's areas on it; capture thread's under configLock_.
-    int32_t gridStep_ = 1;
-    int32_t gridWidth_ = 0;
-    int32_t gridHeight_ = 0;
-    DetectorMask gridMask_;
+    // The motion grid (step 1: every pixel is compared), its line masks and
+    // the bytes it counts; the capture thread's under configLock_.
+    MotionGrid grid_;
+    std::unique_ptr<uint8_t[]> gridLines_;
+    std::array<const uint8_t*, DetectorMask::kMaxBands> bandSamples_{};
+    int64_t gridCounted_ = 0;
     int64_t countedBytes_ = 0;
     int64_t changedBytes_ = 0;
 };
