@@ -167,4 +167,22 @@ void ScreenPixels_640x480_16Byte(benchmark::State& state) { ScreenPixels(state, 
 BENCHMARK(ScreenPixels_640x480);
 BENCHMARK(ScreenPixels_640x480_16Byte);
 
+// The window's per-frame scaling of a 1920 x 1080 frame into screen pixels
+// at the shown size (the window's, up to 90 % of the screen), against
+// ScreenPixels_640x480 (today's unscaled paint).
+void ScreenScale_1920x1080(benchmark::State& state) {
+    const std::vector<uint8_t> frame = NoisePicture(5, kFrameCapacityBytes);
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    std::vector<uint8_t> screen(static_cast<std::size_t>(width) * height * 4);
+    ScreenScaler scaler;
+    scaler.Prepare(1920, 1080, width, height);
+    for (auto _ : state) {
+        scaler.Scale(frame.data(), screen.data(), std::ptrdiff_t{width} * 4);
+        benchmark::DoNotOptimize(screen.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(ScreenScale_1920x1080)->Args({640, 360})->Args({960, 540})->Args({1280, 720})->Args({1600, 900});
+
 }  // namespace
