@@ -239,9 +239,8 @@ void FrameExchange::SetSourceSize(int32_t width, int32_t height) {
         std::lock_guard guard(configLock_);
         // A picture of another size, measured or pending, is nothing to compare with.
         if (width != sourceWidth_.load(std::memory_order_relaxed) ||
-            height != sourceHeight_.load(std::memory_order_relaxed)) {
+            height != sourceHeight_.load(std::memory_order_relaxed))
             std::memset(previous_.get(), 0, PictureBytes(width, height));
-        }
         sourceWidth_.store(width, std::memory_order_relaxed);
         sourceHeight_.store(height, std::memory_order_relaxed);
     }
