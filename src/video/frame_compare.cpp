@@ -226,13 +226,14 @@ void SampleLine(const uint8_t* from, int32_t columns, int32_t step, uint8_t* to)
     to[last * 3 + 2] = from[pixelStep * last + 2];
 }
 
-}  // namespace
-
-namespace {
-
 // Copies rows that are not compared.
 void CopyRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
               std::size_t rowBytes, int32_t rows, unsigned writes) {
+    // Rows that follow each other in memory are copied as one run.
+    if (pictureStride == static_cast<std::ptrdiff_t>(rowBytes)) {
+        rowBytes *= static_cast<std::size_t>(rows);
+        rows = 1;
+    }
     for (int32_t row = 0; row < rows; ++row) {
         const uint8_t* from = picture + pictureStride * row;
         const std::size_t at = rowBytes * static_cast<std::size_t>(row);
@@ -249,7 +250,7 @@ ByteChanges CompareGridLines(const MotionGrid& grid, const DetectorMask* mask, i
     ByteChanges counted;
     const unsigned compareWrites = writes & (kWriteOut | kWriteDifference);
     for (int32_t row = first; row < first + rows;) {
-        // Lines from the top down to the next grid line are copied in one go.
+        // The rows up to the next grid line are only copied, in one go.
         const int32_t fromTop = grid.pictureHeight - 1 - row;
         const int32_t gridLine = fromTop / grid.step;
         // Below the grid's last line (the lines the division leaves over) up to it.
@@ -324,18 +325,6 @@ int32_t MotionGridStep(int32_t width, int32_t height) {
     int32_t step = 1;
     while (int64_t{width / step} * (height / step) > kMostSamples) ++step;
     return step;
-}
-
-void TakeGridSamples(const uint8_t* picture, int32_t width, int32_t height, int32_t step, uint8_t* samples) {
-    const int32_t columns = width / step;
-    const int32_t rows = height / step;
-    if (columns <= 0 || rows <= 0) return;
-    const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
-    for (int32_t row = 0; row < rows; ++row) {
-        // Grid row 0 is the bottom one: the line (rows - 1) * step from the top.
-        SampleLine(picture + rowBytes * static_cast<std::size_t>(height - 1 - (rows - 1 - row) * step), columns, step,
-                   samples + static_cast<std::size_t>(row) * columns * kFrameBytesPerPixel);
-    }
 }
 
 int FrameVectorLimit() { return vectorLimit.load(std::memory_order_relaxed); }

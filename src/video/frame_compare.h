@@ -63,10 +63,6 @@ ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t 
 // k-th pixel of every k-th line, counted from the top left pixel, with k the
 // smallest step that leaves at most 640 x 480 samples (1 up to that size).
 int32_t MotionGridStep(int32_t width, int32_t height);
-// Takes the grid's samples of a bottom-up picture of width x height into
-// (width / step) x (height / step) pixels, rows end to end and bottom-up too;
-// samples has room for 4 bytes past the last pixel.
-void TakeGridSamples(const uint8_t* picture, int32_t width, int32_t height, int32_t step, uint8_t* samples);
 
 // Highest vector code the picture loops may use: 0 plain, 1 16-byte, 2 32-byte.
 int FrameVectorLimit();

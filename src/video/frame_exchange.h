@@ -45,7 +45,8 @@ public:
         double sampleTime = 0.0;
         int32_t level = 0;
         // The bytes the level was measured over and how many of them changed
-        // by more than the noise limit.
+        // by more than the noise limit (above 640 x 480: the share of the
+        // grid's samples that changed, told in the picture's bytes).
         int64_t countedBytes = 0;
         int64_t changedBytes = 0;
     };

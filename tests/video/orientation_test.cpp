@@ -100,10 +100,19 @@ TEST_P(OrientationTest, EveryTurnAndReflectionMatchesThePlainAlgorithm) {
                 if (step == 1) {
                     ASSERT_EQ(0, std::memcmp(exchange.Difference(), plain.difference.data(), bytes));
                 } else {
-                    std::vector<uint8_t> sampled(bytes / (step * step) + 4);
-                    TakeGridSamples(plain.difference.data(), exchange.Width(), exchange.Height(), step, sampled.data());
-                    const std::size_t gridBytes = std::size_t{3} * exchange.DifferenceWidth() * exchange.DifferenceHeight();
-                    ASSERT_EQ(0, std::memcmp(exchange.Difference(), sampled.data(), gridBytes));
+                    // Every step-th pixel of every step-th line from the top left, bottom-up.
+                    const int32_t columns = exchange.Width() / step;
+                    const int32_t lines = exchange.Height() / step;
+                    ASSERT_EQ(exchange.DifferenceWidth(), columns);
+                    ASSERT_EQ(exchange.DifferenceHeight(), lines);
+                    std::vector<uint8_t> sampled;
+                    for (int32_t y = lines - 1; y >= 0; --y)
+                        for (int32_t x = 0; x < columns; ++x) {
+                            const std::size_t at = (static_cast<std::size_t>(exchange.Height() - 1 - y * step) *
+                                                        exchange.Width() + static_cast<std::size_t>(x * step)) * 3;
+                            sampled.insert(sampled.end(), &plain.difference[at], &plain.difference[at] + 3);
+                        }
+                    ASSERT_EQ(0, std::memcmp(exchange.Difference(), sampled.data(), sampled.size()));
                 }
                 ASSERT_EQ(0, std::memcmp(exchange.Previous(), plain.previous.data(), bytes));
                 // Nothing is written past the oriented picture.
