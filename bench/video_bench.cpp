@@ -12,9 +12,9 @@
 
 namespace {
 
-std::vector<uint8_t> NoisePicture(uint32_t seed) {
+std::vector<uint8_t> NoisePicture(uint32_t seed, std::size_t bytes = kFrameBytes) {
     std::mt19937 random(seed);
-    std::vector<uint8_t> picture(kFrameBytes);
+    std::vector<uint8_t> picture(bytes);
     for (uint8_t& b : picture) b = static_cast<uint8_t>(random());
     return picture;
 }
@@ -93,6 +93,49 @@ BENCHMARK(FetchFrame_Rotate0_SixteenAreas);
 BENCHMARK(FetchFrame_Rotate1_TwoAreas);
 BENCHMARK(FetchFrame_Reflect2_TwoAreas);
 
+// A camera sample of each size measured where it arrives, nothing copied
+// out: above 640 x 480 the picture is copied whole and the level measured on
+// the motion grid. Against Measure_Rotate0 (the same at 640 x 480).
+void MeasureSize(benchmark::State& state, int32_t width, int32_t height) {
+    Registry registry(false);
+    FrameExchange exchange(registry);
+    exchange.SetSourceSize(width, height);
+    exchange.SetDifferenceWanted(false);
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
+    const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
+    double time = 0.0;
+    int32_t length = 0;
+    int turn = 0;
+    for (auto _ : state) {
+        exchange.PutSample(turn, pictures[turn & 1].data(), static_cast<int32_t>(bytes));
+        ++turn;
+        benchmark::DoNotOptimize(exchange.FetchFrame(time, exchange.Display(), length, 0));
+        benchmark::ClobberMemory();
+    }
+    if (length != static_cast<int32_t>(bytes)) state.SkipWithError("no frame was fetched");
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+}
+void Measure_1280x720(benchmark::State& state) { MeasureSize(state, 1280, 720); }
+void Measure_1920x1080(benchmark::State& state) { MeasureSize(state, 1920, 1080); }
+BENCHMARK(Measure_1280x720);
+BENCHMARK(Measure_1920x1080);
+
+// The plain copy of a 1920 x 1080 picture, which its measurement makes
+// anyway: what Measure_1920x1080 costs beyond it is its motion level's cost,
+// to set against Measure_Rotate0 beyond Memcpy921600 at 640 x 480.
+void Memcpy_1920x1080(benchmark::State& state) {
+    const std::vector<uint8_t> from[2] = {NoisePicture(2, kFrameCapacityBytes), NoisePicture(3, kFrameCapacityBytes)};
+    std::vector<uint8_t> to(kFrameCapacityBytes);
+    int turn = 0;
+    for (auto _ : state) {
+        std::memcpy(to.data(), from[turn++ & 1].data(), kFrameCapacityBytes);
+        benchmark::DoNotOptimize(to.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(state.iterations() * int64_t{kFrameCapacityBytes});
+}
+BENCHMARK(Memcpy_1920x1080);
+
 void DrawStamp(benchmark::State& state) {
     DateStamp stamp;
     stamp.LoadFont();
@@ -123,5 +166,23 @@ void ScreenPixels_640x480(benchmark::State& state) { ScreenPixels(state, 2); }
 void ScreenPixels_640x480_16Byte(benchmark::State& state) { ScreenPixels(state, 1); }
 BENCHMARK(ScreenPixels_640x480);
 BENCHMARK(ScreenPixels_640x480_16Byte);
+
+// The window's per-frame scaling of a 1920 x 1080 frame into screen pixels
+// at the shown size (the window's, up to 90 % of the screen), against
+// ScreenPixels_640x480 (today's unscaled paint).
+void ScreenScale_1920x1080(benchmark::State& state) {
+    const std::vector<uint8_t> frame = NoisePicture(5, kFrameCapacityBytes);
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    std::vector<uint8_t> screen(static_cast<std::size_t>(width) * height * 4);
+    ScreenScaler scaler;
+    scaler.Prepare(1920, 1080, width, height);
+    for (auto _ : state) {
+        scaler.Scale(frame.data(), screen.data(), std::ptrdiff_t{width} * 4);
+        benchmark::DoNotOptimize(screen.data());
+        benchmark::ClobberMemory();
+    }
+}
+BENCHMARK(ScreenScale_1920x1080)->Args({640, 360})->Args({960, 540})->Args({1280, 720})->Args({1600, 900});
 
 }  // namespace

@@ -93,7 +93,10 @@ CameraDialogWindow::CameraDialogWindow(CameraDialog& owner, QWidget* parent)
 
     // 5. Sizes.
     QListWidget* sizes = List("id204", units.Rect(160, 13, 75, 40));
-    for (int value = 0; value < 6; ++value) sizes->addItem(QString::fromUtf8(VideoCapture::ResolutionName(value)));
+    // In the order of the "VideoResolution" values.
+    for (const char* key : {"ResolutionDefault", "Resolution640", "Resolution320", "Resolution160", "Resolution1280",
+                            "Resolution1920"})
+        sizes->addItem(UiText(registry_, key));
     resolution_ = initialResolution_ = registry_.IntInRange("VideoResolution", 0, 0, 5);
     sizes->setCurrentRow(resolution_);
 

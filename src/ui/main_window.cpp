@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLayout>
 #include <QMenuBar>
+#include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QTimerEvent>
@@ -188,8 +189,16 @@ void MainWindow::ResizeToPicture() {
     FrameExchange* frames = modules_.frames.get();
     if (!frames || frames->Width() <= 0 || frames->Height() <= 0) return;
     if (layout()) layout()->activate();
-    const QSize picture(frames->Width(), frames->Height());
     const QSize allowance = size() - picture_->size();
+    QSize picture(frames->Width(), frames->Height());
+    // The picture's own size, unless the window would then take more than
+    // 90 % of the screen's free area: then the largest of its proportions that fits.
+    if (const QScreen* shownOn = screen()) {
+        const QSize frameAllowance = frameGeometry().size() - geometry().size();
+        const QSize room = shownOn->availableGeometry().size() * kMostOfScreen - allowance - frameAllowance;
+        if (room.isValid() && (picture.width() > room.width() || picture.height() > room.height()))
+            picture = picture.scaled(room, Qt::KeepAspectRatio);
+    }
     resize(picture + allowance);
 }
 

@@ -31,6 +31,8 @@ public:
     static const char* const kNoCameraCaption;
     // The picture area of the first window, before any camera gave its size.
     static constexpr QSize kFirstPictureSize{320, 240};
+    // The most of the screen's free area the window takes for a large picture.
+    static constexpr double kMostOfScreen = 0.9;
     // How soon Exit looks again whether the dialogs it ended have unwound.
     static constexpr int kExitRetryMs = 10;
 
@@ -49,7 +51,9 @@ public:
     void ConnectCamera() override;
     void DisconnectCamera() override;
     void SetCaption(const QString& caption) override;
-    // Makes the client area (below the menu bar) the picture's size.
+    // Makes the client area (below the menu bar) the picture's size, or its
+    // largest size of the same proportions that keeps the window within 90 %
+    // of the screen's free area; the picture fits any size the user gives it.
     void ResizeToPicture() override;
     void ApplyOrientation() override;
     void RequestSplit() override;

@@ -10,6 +10,7 @@
 #include "core/registry.h"
 #include "core/save_request.h"
 #include "ui/main_menu.h"
+#include "ui/picture_view.h"
 
 namespace {
 
@@ -28,19 +29,23 @@ MaskEditor::MaskEditor(Registry& registry, DetectorMask& mask, QWidget& area, st
 
 MaskEditor::~MaskEditor() { area_.removeEventFilter(this); }
 
+QRect MaskEditor::Shown() const { return FittedRect(QSize(mask_.Width(), mask_.Height()), area_.rect()); }
+
 QPoint MaskEditor::ToPicture(const QPoint& point) const {
-    const int w = std::max(1, area_.width());
-    const int h = std::max(1, area_.height());
-    const int x = static_cast<int>(int64_t{std::clamp(point.x(), 0, w)} * mask_.Width() / w);
-    const int y = static_cast<int>(int64_t{std::clamp(point.y(), 0, h)} * mask_.Height() / h);
+    const QRect shown = Shown();
+    const int w = std::max(1, shown.width());
+    const int h = std::max(1, shown.height());
+    const int x = static_cast<int>(int64_t{std::clamp(point.x() - shown.x(), 0, w)} * mask_.Width() / w);
+    const int y = static_cast<int>(int64_t{std::clamp(point.y() - shown.y(), 0, h)} * mask_.Height() / h);
     return {x, y};
 }
 
 QRect MaskEditor::ToArea(const MaskRect& rect) const {
-    const double sx = mask_.Width() > 0 ? static_cast<double>(area_.width()) / mask_.Width() : 0.0;
-    const double sy = mask_.Height() > 0 ? static_cast<double>(area_.height()) / mask_.Height() : 0.0;
-    const QPoint topLeft(qRound(rect.x * sx), qRound(rect.y * sy));
-    const QPoint end(qRound((rect.x + rect.width) * sx), qRound((rect.y + rect.height) * sy));
+    const QRect shown = Shown();
+    const double sx = mask_.Width() > 0 ? static_cast<double>(shown.width()) / mask_.Width() : 0.0;
+    const double sy = mask_.Height() > 0 ? static_cast<double>(shown.height()) / mask_.Height() : 0.0;
+    const QPoint topLeft(shown.x() + qRound(rect.x * sx), shown.y() + qRound(rect.y * sy));
+    const QPoint end(shown.x() + qRound((rect.x + rect.width) * sx), shown.y() + qRound((rect.y + rect.height) * sy));
     return {topLeft, QSize(end.x() - topLeft.x(), end.y() - topLeft.y())};
 }
 

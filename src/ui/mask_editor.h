@@ -20,7 +20,7 @@ class MaskEditor final : public QObject {
     Q_OBJECT
 
 public:
-    // area shows the whole picture scaled to its size; active says whether
+    // area shows the whole picture scaled to fit it (see FittedRect); active says whether
     // the motion view is chosen; edited runs after every change.
     MaskEditor(Registry& registry, DetectorMask& mask, QWidget& area, std::function<bool()> active,
                std::function<void()> edited = {});
@@ -34,6 +34,8 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Where the area shows the picture.
+    QRect Shown() const;
     // A point of the area in picture coordinates, held inside the picture.
     QPoint ToPicture(const QPoint& point) const;
     QRect ToArea(const MaskRect& rect) const;

@@ -6,6 +6,13 @@
 #include "video/frame_exchange.h"
 #include "video/screen_picture.h"
 
+QRect FittedRect(QSize picture, const QRect& area) {
+    if (picture.isEmpty() || area.isEmpty()) return area;
+    const QSize fitted = picture.scaled(area.size(), Qt::KeepAspectRatio);
+    return {area.left() + (area.width() - fitted.width()) / 2, area.top() + (area.height() - fitted.height()) / 2,
+            fitted.width(), fitted.height()};
+}
+
 PictureView::PictureView(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_OpaquePaintEvent); }
 
 void PictureView::SetMode(ViewMode mode) {
@@ -45,26 +52,48 @@ void PictureView::Paint(QPainter& painter) {
         painter.fillRect(target, Qt::black);
         return;
     }
-    const uint8_t* buffer = mode_ == ViewMode::kPicture ? frames_->Display() : frames_->Difference();
+    // The motion view's difference image may be smaller (the motion grid): it is shown at the same place.
+    const bool picture = mode_ == ViewMode::kPicture;
+    const uint8_t* buffer = picture ? frames_->Display() : frames_->Difference();
+    const int32_t bufferWidth = picture ? width : frames_->DifferenceWidth();
+    const int32_t bufferHeight = picture ? height : frames_->DifferenceHeight();
+    const QRect shown = FittedRect(QSize(width, height), target);
+    // The bars beside or above the picture.
+    if (shown.top() > target.top()) {
+        painter.fillRect(QRect(target.left(), target.top(), target.width(), shown.top() - target.top()), Qt::black);
+        painter.fillRect(QRect(target.left(), shown.bottom() + 1, target.width(), target.bottom() - shown.bottom()),
+                         Qt::black);
+    }
+    if (shown.left() > target.left()) {
+        painter.fillRect(QRect(target.left(), shown.top(), shown.left() - target.left(), shown.height()), Qt::black);
+        painter.fillRect(QRect(shown.right() + 1, shown.top(), target.right() - shown.right(), shown.height()),
+                         Qt::black);
+    }
+    if (shown.isEmpty() || bufferWidth <= 0 || bufferHeight <= 0) return;
     ++screenConversions_;
-    const bool ownSize = target.size() == QSize(width, height);
-    if (ownSize && PaintIntoBackingStore(painter, buffer, width, height)) return;
-    if (screenImage_.width() != width || screenImage_.height() != height)
-        screenImage_ = QImage(width, height, QImage::Format_RGB32);
-    // One pass turns the bottom-up frame upright into the screen's format;
-    // at the picture's own size the draw is then a plain copy.
-    FrameToScreenPixels(buffer, width, height, screenImage_.bits(), screenImage_.bytesPerLine());
-    if (ownSize)
-        painter.drawImage(target.topLeft(), screenImage_);
-    else
-        painter.drawImage(target, screenImage_);
+    if (PaintIntoBackingStore(painter, buffer, bufferWidth, bufferHeight, shown)) return;
+    if (screenImage_.size() != shown.size()) screenImage_ = QImage(shown.size(), QImage::Format_RGB32);
+    // One pass turns the bottom-up frame upright into the screen's format at
+    // the shown size; the draw is then a plain copy.
+    ToScreen(buffer, bufferWidth, bufferHeight, shown.size(), screenImage_.bits(), screenImage_.bytesPerLine());
+    painter.drawImage(shown.topLeft(), screenImage_);
+}
+
+void PictureView::ToScreen(const uint8_t* buffer, int32_t width, int32_t height, QSize shown, uint8_t* destination,
+                           std::ptrdiff_t stride) {
+    if (shown == QSize(width, height)) {
+        FrameToScreenPixels(buffer, width, height, destination, stride);
+        return;
+    }
+    scaler_.Prepare(width, height, shown.width(), shown.height());
+    scaler_.Scale(buffer, destination, stride);
 }
 
 bool PictureView::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width,
-                                        int32_t height) {
+                                        int32_t height, const QRect& shown) {
     // The window's backing store is an image in memory on the raster
-    // platforms; a picture of the area's own size can then be written
-    // straight into it, sparing the intermediate image and the copy.
+    // platforms; the picture can then be written straight into it at the
+    // shown size, sparing the intermediate image and the copy.
     QPaintEngine* engine = painter.paintEngine();
     if (!engine || engine->type() != QPaintEngine::Raster) return false;
     QPaintDevice* device = engine->paintDevice();
@@ -76,15 +105,15 @@ bool PictureView::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer
         return false;
     const QTransform placement = painter.deviceTransform();
     if (placement.type() > QTransform::TxTranslate) return false;  // A scaled (high-density) screen.
-    const int x = qRound(placement.dx());
-    const int y = qRound(placement.dy());
-    if (x != placement.dx() || y != placement.dy() || x < 0 || y < 0 || x + width > store->width() ||
-        y + height > store->height())
+    const int x = qRound(placement.dx()) + shown.x();
+    const int y = qRound(placement.dy()) + shown.y();
+    if (qRound(placement.dx()) != placement.dx() || qRound(placement.dy()) != placement.dy() || x < 0 || y < 0 ||
+        x + shown.width() > store->width() || y + shown.height() > store->height())
         return false;
     // Not bits(): that would detach a shared image from the memory the engine paints into.
     uchar* first = const_cast<uchar*>(store->constBits()) +
                    static_cast<qsizetype>(y) * store->bytesPerLine() + static_cast<qsizetype>(x) * 4;
-    FrameToScreenPixels(buffer, width, height, first, store->bytesPerLine());
+    ToScreen(buffer, width, height, shown.size(), first, store->bytesPerLine());
     ++directPaints_;
     return true;
 }

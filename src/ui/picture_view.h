@@ -7,12 +7,18 @@
 #include <functional>
 
 #include "ui/view_mode.h"
+#include "video/screen_picture.h"
 
 class FrameExchange;
 
+// Where a picture of that size is shown in an area: the largest rectangle of
+// its proportions, centred (the whole area for an empty picture).
+QRect FittedRect(QSize picture, const QRect& area);
+
 // The client area: paints the chosen picture of the frame exchange (the
-// camera's or the motion difference), scaled to its size, or black; until a
-// first picture came, a hint that says how to get one.
+// camera's or the motion difference) scaled to fit it, keeping the picture's
+// proportions with black bars beside or above it, or black; until a first
+// picture came, a hint that says how to get one.
 class PictureView final : public QWidget {
 public:
     explicit PictureView(QWidget* parent);
@@ -45,14 +51,19 @@ protected:
 
 private:
     void Paint(QPainter& painter);
-    bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height);
+    bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height,
+                               const QRect& shown);
+    // The frame at the shown size in screen pixels, in one pass.
+    void ToScreen(const uint8_t* buffer, int32_t width, int32_t height, QSize shown, uint8_t* destination,
+                  std::ptrdiff_t stride);
     void PaintHint(QPainter& painter);
 
     FrameExchange* frames_ = nullptr;
     ViewMode mode_ = ViewMode::kPicture;
-    // The shown buffer in the screen's pixel format, rows top-down; allocated
-    // again only when the picture size changes.
+    // The shown buffer in the screen's pixel format at the shown size, rows
+    // top-down; allocated again only when that size changes.
     QImage screenImage_;
+    ScreenScaler scaler_;
     bool firstPaintDone_ = false;
     bool pictureArrived_ = false;
     // The last paint showed the black picture of the view mode "none".

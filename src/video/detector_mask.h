@@ -24,6 +24,8 @@ struct MaskRect {
 class DetectorMask {
 public:
     static constexpr int kMaxRects = 16;
+    // Distinct row edges of 16 rectangles cut the picture into at most 33 bands.
+    static constexpr int kMaxBands = 2 * kMaxRects + 1;
     enum class BandKind : uint8_t {
         kOpen,    // nothing masked: every byte counts
         kMixed,   // rowMask marks the counted bytes
@@ -71,8 +73,6 @@ public:
     int BandOfRow(int32_t row) const;
 
 private:
-    // Distinct row edges of 16 rectangles cut the picture into at most 33 bands.
-    static constexpr int kMaxBands = 2 * kMaxRects + 1;
     void Rebuild();
     void FillRowMask(int32_t firstRow, uint8_t* rowMask, int32_t& maskedColumns) const;
     // The picture's rectangle for one of the frame of reference, and back.

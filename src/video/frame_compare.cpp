@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
+
+#include "video/frame.h"
 
 
 #if defined(__SSE2__)
@@ -209,9 +212,85 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
     return CompareRowsFor<false>(picture, pictureStride, out, previous, difference, rowBytes, rows, nullptr, writes);
 }
 
+namespace {
+
+// Every step-th pixel of a line, columns of them, into to; 4-byte moves whose
+// fourth byte is written again by the next pixel and lies before the next
+// sample, so the line is never left.
+void SampleLine(const uint8_t* from, int32_t columns, int32_t step, uint8_t* to) {
+    const std::size_t pixelStep = static_cast<std::size_t>(step) * kFrameBytesPerPixel;
+    for (int32_t x = 0; x + 1 < columns; ++x) std::memcpy(to + x * 3, from + pixelStep * x, 4);
+    const int32_t last = columns - 1;
+    to[last * 3] = from[pixelStep * last];
+    to[last * 3 + 1] = from[pixelStep * last + 1];
+    to[last * 3 + 2] = from[pixelStep * last + 2];
+}
+
+// Copies rows that are not compared.
+void CopyRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
+              std::size_t rowBytes, int32_t rows, unsigned writes) {
+    // Rows that follow each other in memory are copied as one run.
+    if (pictureStride == static_cast<std::ptrdiff_t>(rowBytes)) {
+        rowBytes *= static_cast<std::size_t>(rows);
+        rows = 1;
+    }
+    for (int32_t row = 0; row < rows; ++row) {
+        const uint8_t* from = picture + pictureStride * row;
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row);
+        std::memcpy(previous + at, from, rowBytes);
+        if ((writes & kWriteOut) != 0 && out != previous) std::memcpy(out + at, from, rowBytes);
+    }
+}
+
+// The grid's lines of rows [first, first + rows) are compared, with the copy
+// of the picture fused, while the rest are only copied.
+ByteChanges CompareGridLines(const MotionGrid& grid, const DetectorMask* mask, int32_t first, int32_t rows,
+                             std::size_t rowBytes, const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out,
+                             uint8_t* previous, unsigned writes) {
+    ByteChanges counted;
+    const unsigned compareWrites = writes & (kWriteOut | kWriteDifference);
+    for (int32_t row = first; row < first + rows;) {
+        // The rows up to the next grid line are only copied, in one go.
+        const int32_t fromTop = grid.pictureHeight - 1 - row;
+        const int32_t gridLine = fromTop / grid.step;
+        // Below the grid's last line (the lines the division leaves over) up to it.
+        const int32_t offGrid =
+            gridLine >= grid.rows ? fromTop - (grid.rows - 1) * grid.step : fromTop % grid.step;
+        const std::size_t at = rowBytes * static_cast<std::size_t>(row - first);
+        const uint8_t* from = picture + pictureStride * (row - first);
+        if (offGrid > 0) {
+            const int32_t run = std::min(offGrid, first + rows - row);
+            CopyRows(from, pictureStride, out + at, previous + at, rowBytes, run, writes);
+            row += run;
+            continue;
+        }
+        const uint8_t* open = grid.samples;
+        bool counts = true;
+        if (mask) {
+            const int band = mask->BandOfRow(row);
+            const DetectorMask::BandKind kind = mask->BandAt(band).kind;
+            if (kind == DetectorMask::BandKind::kMixed) open = grid.bandSamples[band];
+            counts = kind != DetectorMask::BandKind::kClosed;
+        }
+        const ByteChanges found = ComparePictureRows(from, 0, out + at, previous + at, grid.lineDifference, rowBytes,
+                                                     1, open, compareWrites);
+        if (counts) counted += found;
+        if ((writes & kWriteDifference) != 0)
+            SampleLine(grid.lineDifference, grid.columns, grid.step,
+                       grid.difference + static_cast<std::size_t>(grid.rows - 1 - gridLine) * grid.columns *
+                                             kFrameBytesPerPixel);
+        ++row;
+    }
+    return counted;
+}
+
+}  // namespace
+
 ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
                                const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
-                               uint8_t* difference, unsigned writes) {
+                               uint8_t* difference, unsigned writes, const MotionGrid* grid) {
+    if (grid && grid->step > 1)
+        return CompareGridLines(*grid, mask, first, rows, rowBytes, picture, pictureStride, out, previous, writes);
     // Rows that follow each other in memory are compared as one run.
     const bool endToEnd = pictureStride == static_cast<std::ptrdiff_t>(rowBytes);
     if (!mask) {
@@ -239,6 +318,13 @@ ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t 
         row += run;
     }
     return counted;
+}
+
+int32_t MotionGridStep(int32_t width, int32_t height) {
+    constexpr int64_t kMostSamples = int64_t{kFrameMaxWidth} * kFrameMaxHeight;
+    int32_t step = 1;
+    while (int64_t{width / step} * (height / step) > kMostSamples) ++step;
+    return step;
 }
 
 int FrameVectorLimit() { return vectorLimit.load(std::memory_order_relaxed); }

@@ -71,7 +71,8 @@ FrameExchange::FrameExchange(Registry& registry)
       pendingDifference_(NewBuffer(3)),
       previous_(NewBuffer(4)),
       strip_(NewBuffer(5)),
-      staging_(NewBuffer(6)) {
+      staging_(NewBuffer(6)),
+      gridLines_(new uint8_t[std::size_t{kFrameCapacityWidth} * kFrameBytesPerPixel * (DetectorMask::kMaxBands + 2)]) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));
@@ -130,14 +131,74 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     }
     pendingHasDifference_ = differenceWanted_.load(std::memory_order_relaxed);
     const unsigned writes = pendingHasDifference_ ? kWriteDifference : 0u;
-    // Nothing is copied out here: previous is the picture.
-    const ByteChanges found =
-        OrientAndCompare(walk, SourceRows{bottomRow, stride, width, height}, masked ? &measureMask_ : nullptr,
-                         strip_.get(), previous_.get(), previous_.get(), pendingDifference_.get(), writes);
+    const SourceRows source{bottomRow, stride, width, height};
     pendingCounted_ = pendingLength_ - (masked ? measureMask_.MaskedBytes() : 0);
-    pendingChanged_ = static_cast<int64_t>(found.changed);
-    // With everything masked there is nothing to measure.
-    pendingLevel_ = pendingCounted_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(pendingCounted_)) : 0;
+    if (grid_.step == 1) {
+        // Nothing is copied out here: previous is the picture.
+        const ByteChanges found = OrientAndCompare(walk, source, masked ? &measureMask_ : nullptr, strip_.get(),
+                                                   previous_.get(), previous_.get(), pendingDifference_.get(), writes);
+        pendingChanged_ = static_cast<int64_t>(found.changed);
+        pendingDifferenceWidth_ = header_.biWidth;
+        pendingDifferenceHeight_ = header_.biHeight;
+        // With everything masked there is nothing to measure.
+        pendingLevel_ = pendingCounted_ > 0 ? MotionLevel(found.sum, static_cast<int32_t>(pendingCounted_)) : 0;
+        return;
+    }
+    // A larger picture is compared on its grid only, the other lines copied:
+    // the level costs about what 640 x 480 costs.
+    const ByteChanges found = OrientAndCompare(walk, source, masked ? &measureMask_ : nullptr, strip_.get(),
+                                               previous_.get(), previous_.get(), pendingDifference_.get(), writes,
+                                               &grid_);
+    // The changed bytes are told as the share of the picture's counted bytes the samples found.
+    pendingChanged_ = gridCounted_ > 0 ? static_cast<int64_t>(found.changed) * pendingCounted_ / gridCounted_ : 0;
+    pendingDifferenceWidth_ = grid_.columns;
+    pendingDifferenceHeight_ = grid_.rows;
+    pendingLevel_ = gridCounted_ > 0 && pendingCounted_ > 0
+                        ? MotionLevel(found.sum, static_cast<int32_t>(gridCounted_))
+                        : 0;
+}
+
+void FrameExchange::PrepareGrid() {
+    const int32_t width = header_.biWidth;
+    const int32_t height = header_.biHeight;
+    grid_.step = width > 0 && height > 0 ? MotionGridStep(width, height) : 1;
+    grid_.pictureHeight = height;
+    grid_.columns = width / grid_.step;
+    grid_.rows = height / grid_.step;
+    if (grid_.step == 1) return;
+    const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
+    uint8_t* samples = gridLines_.get();
+    for (std::size_t i = 0; i < rowBytes; ++i) {
+        const std::size_t pixel = i / kFrameBytesPerPixel;
+        samples[i] = pixel % grid_.step == 0 && pixel / grid_.step < static_cast<std::size_t>(grid_.columns) ? 0xFF : 0;
+    }
+    grid_.samples = samples;
+    grid_.lineDifference = samples + rowBytes;
+    grid_.difference = pendingDifference_.get();
+    grid_.bandSamples = bandSamples_.data();
+    const int64_t lineSamples = int64_t{grid_.columns} * kFrameBytesPerPixel;
+    gridCounted_ = lineSamples * grid_.rows;
+    if (measureMask_.Empty() || measureMask_.Width() != width || measureMask_.Height() != height) return;
+    // With a mask: each band's grid lines count the samples it leaves open.
+    gridCounted_ = 0;
+    for (int b = 0; b < measureMask_.BandCount(); ++b) {
+        const DetectorMask::Band& band = measureMask_.BandAt(b);
+        int64_t lines = 0;
+        for (int32_t row = band.firstRow; row < band.firstRow + band.rows; ++row) {
+            const int32_t fromTop = height - 1 - row;
+            if (fromTop % grid_.step == 0 && fromTop / grid_.step < grid_.rows) ++lines;
+        }
+        if (band.kind == DetectorMask::BandKind::kOpen) gridCounted_ += lineSamples * lines;
+        if (band.kind != DetectorMask::BandKind::kMixed) continue;
+        uint8_t* open = samples + rowBytes * static_cast<std::size_t>(2 + b);
+        int64_t openBytes = 0;
+        for (std::size_t i = 0; i < rowBytes; ++i) {
+            open[i] = samples[i] & band.rowMask[i];
+            openBytes += open[i] != 0;
+        }
+        bandSamples_[b] = open;
+        gridCounted_ += openBytes * lines;
+    }
 }
 
 bool FrameExchange::PeekMeasured(Measured& measured) const {
@@ -160,8 +221,12 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     length = pendingLength_;
     const auto bytes = static_cast<std::size_t>(length);
     if ((writes & kWriteOut) != 0) std::memcpy(buffer, previous_.get(), bytes);
-    if ((writes & kWriteDifference) != 0 && pendingHasDifference_)
-        std::memcpy(difference_.get(), pendingDifference_.get(), bytes);
+    if ((writes & kWriteDifference) != 0 && pendingHasDifference_) {
+        differenceWidth_ = pendingDifferenceWidth_;
+        differenceHeight_ = pendingDifferenceHeight_;
+        std::memcpy(difference_.get(), pendingDifference_.get(),
+                    static_cast<std::size_t>(differenceWidth_) * differenceHeight_ * kFrameBytesPerPixel);
+    }
     countedBytes_ = pendingCounted_;
     changedBytes_ = pendingChanged_;
     const int32_t level = pendingLevel_;
@@ -203,11 +268,13 @@ void FrameExchange::ApplyOrientation() {
     }
     mask_.Load(mask, header_.biWidth, header_.biHeight);
     measureMask_.CopyFrom(mask_);
+    PrepareGrid();
 }
 
 void FrameExchange::MaskEdited() {
     std::lock_guard guard(configLock_);
     measureMask_.CopyFrom(mask_);
+    PrepareGrid();
 }
 
 void FrameExchange::ClearBuffers() {
@@ -216,4 +283,6 @@ void FrameExchange::ClearBuffers() {
         PictureBytes(sourceWidth_.load(std::memory_order_relaxed), sourceHeight_.load(std::memory_order_relaxed));
     for (uint8_t* buffer : {blank_.get(), display_.get(), difference_.get(), pendingDifference_.get(), previous_.get()})
         std::memset(buffer, 0, bytes);
+    differenceWidth_ = header_.biWidth;
+    differenceHeight_ = header_.biHeight;
 }

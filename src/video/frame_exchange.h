@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -44,7 +45,8 @@ public:
         double sampleTime = 0.0;
         int32_t level = 0;
         // The bytes the level was measured over and how many of them changed
-        // by more than the noise limit.
+        // by more than the noise limit (above 640 x 480: the share of the
+        // grid's samples that changed, told in the picture's bytes).
         int64_t countedBytes = 0;
         int64_t changedBytes = 0;
     };
@@ -74,7 +76,11 @@ public:
     const uint8_t* Blank() const { return blank_.get(); }
     // The main window fetches into, stamps, paints and clears this picture.
     uint8_t* Display() { return display_.get(); }
+    // The difference image of the last fetch that copied one: above 640 x 480
+    // it has the motion grid's size (see MotionGridStep), and is shown scaled.
     const uint8_t* Difference() const { return difference_.get(); }
+    int32_t DifferenceWidth() const { return differenceWidth_; }
+    int32_t DifferenceHeight() const { return differenceHeight_; }
     // The last picture measured; the capture thread's while the slot is free.
     const uint8_t* Previous() const { return previous_.get(); }
     ::Reflect Reflect() const { return reflect_; }
@@ -102,6 +108,8 @@ private:
     static PictureBuffer NewBuffer(int index);
     // Capture thread, under configLock_: orients and compares the rows.
     void Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width, int32_t height);
+    // Under configLock_: the motion grid for the oriented size and the measuring mask.
+    void PrepareGrid();
 
     Registry* registry_;
     // 1 while a measured sample waits: set by the capture thread after it
@@ -115,6 +123,10 @@ private:
     int64_t pendingCounted_ = 0;
     int64_t pendingChanged_ = 0;
     bool pendingHasDifference_ = false;
+    int32_t pendingDifferenceWidth_ = 0;
+    int32_t pendingDifferenceHeight_ = 0;
+    int32_t differenceWidth_ = 0;
+    int32_t differenceHeight_ = 0;
     std::atomic<bool> differenceWanted_{true};
     // Held by the capture thread while it measures and by the UI thread while
     // it changes the geometry, the orientation or the measuring mask.
@@ -141,6 +153,12 @@ private:
     // The UI thread's mask, and the copy the capture thread measures with.
     DetectorMask mask_;
     DetectorMask measureMask_;
+    // The motion grid (step 1: every pixel is compared), its line masks and
+    // the bytes it counts; the capture thread's under configLock_.
+    MotionGrid grid_;
+    std::unique_ptr<uint8_t[]> gridLines_;
+    std::array<const uint8_t*, DetectorMask::kMaxBands> bandSamples_{};
+    int64_t gridCounted_ = 0;
     int64_t countedBytes_ = 0;
     int64_t changedBytes_ = 0;
 };

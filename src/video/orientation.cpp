@@ -266,14 +266,14 @@ void ReverseRow(const uint8_t* from, uint8_t* to, int32_t width) {
 // A row is reversed into out when out is written, else into scratch.
 ByteChanges OrientRows(const SourceRows& in, const DetectorMask* mask, bool reverseRows, bool reversePixels,
                        uint8_t* scratch, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                       unsigned writes) {
+                       unsigned writes, const MotionGrid* grid) {
     const std::size_t rowBytes = static_cast<std::size_t>(in.width) * kFrameBytesPerPixel;
     if (!reversePixels) {
         if (!reverseRows)
             return CompareThroughMask(mask, 0, in.height, rowBytes, in.bottomRow, in.stride, out, previous,
-                                      difference, writes);
+                                      difference, writes, grid);
         return CompareThroughMask(mask, 0, in.height, rowBytes, in.bottomRow + in.stride * (in.height - 1),
-                                  -in.stride, out, previous, difference, writes);
+                                  -in.stride, out, previous, difference, writes, grid);
     }
     ByteChanges found;
     for (int32_t y = 0; y < in.height; ++y) {
@@ -282,7 +282,7 @@ ByteChanges OrientRows(const SourceRows& in, const DetectorMask* mask, bool reve
         uint8_t* reversed = (writes & kWriteOut) != 0 ? out + at : scratch;
         ReverseRow(from, reversed, in.width);
         found += CompareThroughMask(mask, y, 1, rowBytes, reversed, static_cast<std::ptrdiff_t>(rowBytes),
-                                    out + at, previous + at, difference + at, writes & ~kWriteOut);
+                                    out + at, previous + at, difference + at, writes & ~kWriteOut, grid);
     }
     return found;
 }
@@ -293,7 +293,7 @@ ByteChanges OrientRows(const SourceRows& in, const DetectorMask* mask, bool reve
 // with room behind the last (see Measure).
 ByteChanges OrientColumns(const SourceRows& in, const DetectorMask* mask, bool reverseColumns,
                           bool reverseRows, uint8_t* scratch, uint8_t* out, uint8_t* previous,
-                          uint8_t* difference, unsigned writes) {
+                          uint8_t* difference, unsigned writes, const MotionGrid* grid) {
     const int32_t outWidth = in.height;
     const int32_t outHeight = in.width;
     const std::size_t outRowBytes = static_cast<std::size_t>(outWidth) * kFrameBytesPerPixel;
@@ -329,7 +329,7 @@ ByteChanges OrientColumns(const SourceRows& in, const DetectorMask* mask, bool r
         const std::size_t at = outRowBytes * top;
         found += CompareThroughMask(mask, top, rows, outRowBytes, scratch,
                                     static_cast<std::ptrdiff_t>(outRowBytes), out + at, previous + at,
-                                    difference + at, writes);
+                                    difference + at, writes, grid);
     }
     return found;
 }
@@ -358,10 +358,10 @@ PixelWalk WalkOf(Reflect reflect, Rotate rotate) {
 
 ByteChanges OrientAndCompare(PixelWalk walk, const SourceRows& source, const DetectorMask* mask,
                              uint8_t* scratch, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                             unsigned writes) {
+                             unsigned writes, const MotionGrid* grid) {
     if (walk.sideways)
         return OrientColumns(source, mask, walk.lastSourceColumnFirst, walk.lastSourceRowFirst, scratch, out,
-                             previous, difference, writes);
+                             previous, difference, writes, grid);
     return OrientRows(source, mask, walk.lastSourceRowFirst, walk.lastSourceColumnFirst, scratch, out,
-                      previous, difference, writes);
+                      previous, difference, writes, grid);
 }

@@ -41,8 +41,9 @@ struct SourceRows {
 
 // Orients source into previous (and into out when writes names kWriteOut)
 // and compares each destination row with what previous held, counting the
-// bytes mask leaves open (null: all of them). scratch holds a strip of
-// destination rows; a padded source lies end to end with slack behind it.
+// bytes mask leaves open (null: all of them); with a grid, only its samples
+// (see CompareThroughMask). scratch holds a strip of destination rows; a
+// padded source lies end to end with slack behind it.
 ByteChanges OrientAndCompare(PixelWalk walk, const SourceRows& source, const DetectorMask* mask,
                              uint8_t* scratch, uint8_t* out, uint8_t* previous, uint8_t* difference,
-                             unsigned writes);
+                             unsigned writes, const MotionGrid* grid = nullptr);

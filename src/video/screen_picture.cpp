@@ -1,5 +1,6 @@
 #include "video/screen_picture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "video/frame_compare.h"
@@ -66,4 +67,78 @@ void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, ui
 #endif
     for (int32_t y = 0; y < height; ++y)
         row(frame + (height - 1 - y) * rowBytes, destination + y * destinationStride, width);
+}
+
+namespace {
+
+// The frame's pixels at the columns' offsets into screen pixels; each is
+// read as 4 bytes, of which the fourth is the next pixel's, except the last
+// of a row, read as 3 so that the top line never reads past the frame.
+void ScaleRowPortable(const uint8_t* from, const int32_t* columns, uint32_t* to, int32_t count, int32_t,
+                      int32_t last) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint8_t* pixel = from + columns[x];
+        uint32_t value;
+        if (columns[x] < last) {
+            std::memcpy(&value, pixel, sizeof value);
+        } else {
+            value = uint32_t{pixel[2]} << 16 | uint32_t{pixel[1]} << 8 | pixel[0];
+        }
+        to[x] = 0xff000000u | (value & 0x00ffffffu);
+    }
+}
+
+#ifdef VISTREL_SCREEN_PICTURE_SSSE3
+// Eight pixels per step, fetched with one gather.
+__attribute__((target("avx2"))) void ScaleRowAvx2(const uint8_t* from, const int32_t* columns, uint32_t* to,
+                                                  int32_t count, int32_t inner, int32_t last) {
+    const __m256i colour = _mm256_set1_epi32(0x00ffffff);
+    const __m256i opaque = _mm256_set1_epi32(static_cast<int>(0xff000000u));
+    int32_t x = 0;
+    // Columns showing the row's last pixel are left to the portable loop.
+    for (; x + 8 <= inner; x += 8) {
+        const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(columns + x));
+        const __m256i pixels = _mm256_i32gather_epi32(reinterpret_cast<const int*>(from), at, 1);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + x),
+                            _mm256_or_si256(_mm256_and_si256(pixels, colour), opaque));
+    }
+    ScaleRowPortable(from, columns + x, to + x, count - x, 0, last);
+}
+#endif
+
+}  // namespace
+
+void ScreenScaler::Prepare(int32_t width, int32_t height, int32_t targetWidth, int32_t targetHeight) {
+    if (width == width_ && height == height_ && targetWidth == targetWidth_ && targetHeight == targetHeight_) return;
+    width_ = width > 0 && targetWidth > 0 ? width : 0;
+    height_ = height > 0 && targetHeight > 0 ? height : 0;
+    targetWidth_ = width_ > 0 && height_ > 0 ? targetWidth : 0;
+    targetHeight_ = width_ > 0 && height_ > 0 ? targetHeight : 0;
+    columns_.resize(static_cast<std::size_t>(targetWidth_));
+    rows_.resize(static_cast<std::size_t>(targetHeight_));
+    for (int32_t x = 0; x < targetWidth_; ++x)
+        columns_[x] = static_cast<int32_t>((int64_t{2} * x + 1) * width_ / (int64_t{2} * targetWidth_)) * 3;
+    const int32_t last = (width_ - 1) * 3;
+    innerColumns_ = static_cast<int32_t>(std::find(columns_.begin(), columns_.end(), last) - columns_.begin());
+    for (int32_t y = 0; y < targetHeight_; ++y)
+        rows_[y] = height_ - 1 - static_cast<int32_t>((int64_t{2} * y + 1) * height_ / (int64_t{2} * targetHeight_));
+}
+
+void ScreenScaler::Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const {
+    const std::ptrdiff_t rowBytes = std::ptrdiff_t{width_} * 3;
+    const int32_t last = (width_ - 1) * 3;
+    auto row = ScaleRowPortable;
+#ifdef VISTREL_SCREEN_PICTURE_SSSE3
+    if (HasWideVectors()) row = ScaleRowAvx2;
+#endif
+    for (int32_t y = 0; y < targetHeight_; ++y) {
+        uint8_t* to = destination + y * destinationStride;
+        // A line shown twice is copied from the one above.
+        if (y > 0 && rows_[y] == rows_[y - 1]) {
+            std::memcpy(to, to - destinationStride, static_cast<std::size_t>(targetWidth_) * 4);
+            continue;
+        }
+        row(frame + rows_[y] * rowBytes, columns_.data(), reinterpret_cast<uint32_t*>(to), targetWidth_, innerColumns_,
+            last);
+    }
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 // Turns a Frame (24-bit blue-green-red, rows bottom-up) into the 32-bit
 // 0xffRRGGBB pixels, rows top-down, that screens and window systems take, so
@@ -10,3 +11,29 @@
 // starts of two rows of the destination (at least width * 4).
 void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, uint8_t* destination,
                          std::ptrdiff_t destinationStride);
+
+// Scales a Frame to the size it is shown at (each screen pixel takes the
+// frame's pixel nearest to its centre) while turning it into screen pixels
+// as FrameToScreenPixels does: one pass per frame, into a buffer of the
+// shown size. The pixel tables are made when a size changes; Scale itself
+// allocates nothing.
+class ScreenScaler {
+public:
+    // Sizes the tables for a frame of width x height shown at targetWidth x
+    // targetHeight; does nothing when they are that size already.
+    void Prepare(int32_t width, int32_t height, int32_t targetWidth, int32_t targetHeight);
+    // A frame of the prepared size into targetHeight rows of targetWidth pixels.
+    void Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const;
+
+private:
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    int32_t targetWidth_ = 0;
+    int32_t targetHeight_ = 0;
+    // The frame's byte within its row for each shown column, and its row in
+    // memory for each shown line, top line first.
+    std::vector<int32_t> columns_;
+    std::vector<int32_t> rows_;
+    // The leading columns whose pixel is not the last of its row.
+    int32_t innerColumns_ = 0;
+};

@@ -161,3 +161,35 @@ TEST(Mp4Recording, WithoutAnH264EncoderAviIsRecordedAndTheProgramSaysSo) {
     const std::string said((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_NE(said.find("recording: H.264 encoder for MP4: none"), std::string::npos) << said;
 }
+
+// At 1920 x 1080 (the test pattern at "VideoResolution" 5) a recording reads
+// back at that size in either format, and the served picture has it too.
+TEST(Mp4Recording, AFullHdRecordingReadsBackAtItsSizeInEitherFormat) {
+    const bool hasEncoder = Shell("gst-inspect-1.0 x264enc >/dev/null 2>&1 && echo yes") == "yes\n";
+    for (const char* format : {"0", "1"}) {
+        SCOPED_TRACE(std::string("RecordingFormat ") + format);
+        if (format[0] == '1' && !hasEncoder) continue;
+        ProgramRun run;
+        const int port = FreePort();
+        Settings settings = Mp4Settings(port, "1");
+        settings["RecordingFormat"] = format;
+        settings["VideoResolution"] = "5";
+        run.WriteSettings(settings);
+        ASSERT_TRUE(run.Start());
+        ASSERT_FALSE(WaitForTemporary(run).empty()) << "no recording started";
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        int width = 0;
+        int height = 0;
+        EXPECT_TRUE(JpegSize(Body(HttpGet(port, "/wwwcam.jpg")), width, height));
+        EXPECT_EQ(width, 1920);
+        EXPECT_EQ(height, 1080);
+        EXPECT_EQ(run.Stop(SIGTERM), 0);
+        const auto files = FilesWithExtension(run.MoveFolder(), format[0] == '1' ? ".mp4" : ".avi");
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_EQ(Shell("ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=p=0 '" +
+                        files.front().string() + "'"),
+                  "1920,1080\n");
+        EXPECT_GT(ProbeFrames(files.front()), 0);
+    }
+    if (!hasEncoder) GTEST_SKIP() << "no H.264 encoder: only AVI was recorded";
+}

@@ -6,7 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QScreen>
 #include <QToolTip>
+#include <array>
+#include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -16,6 +20,7 @@
 #include "recording/shot_data.h"
 #include "ui/main_menu.h"
 #include "ui/main_window.h"
+#include "ui/picture_view.h"
 #include "ui/ui_test_support.h"
 #include "video/frame_exchange.h"
 
@@ -140,6 +145,55 @@ TEST_F(MaskEditorTest, TheDetectorIgnoresWhatHappensInsideAnArea) {
     EXPECT_EQ(window_->Options()->Level(), 0);
     Feed(Picture(QRect(180, 40, 50, 50)));
     EXPECT_GT(window_->Options()->Level(), 10);
+}
+
+// A 1920 x 1080 picture on a small screen: the window takes at most 90 % of
+// the screen's free area with the picture's proportions, the motion view
+// shows a change where it happened, and an area drawn on the scaled view
+// lands where it was drawn, before and after the user makes the window taller.
+TEST_F(MaskEditorTest, AFullHdPictureFitsASmallScreenAndAreasLandInPlace) {
+    const QRect room = window_->screen()->availableGeometry();
+    ASSERT_LT(room.width(), 1920);
+    window_->Frames()->SetSourceSize(1920, 1080);
+    window_->ResizeToPicture();
+    ASSERT_TRUE(WaitFor([&] { return Area()->width() > 320; }, 5000));
+    EXPECT_LE(window_->frameGeometry().width(), room.width() * 9 / 10 + 1);
+    EXPECT_LE(window_->frameGeometry().height(), room.height() * 9 / 10 + 1);
+    EXPECT_NEAR(Area()->width() * 1080.0 / 1920.0, Area()->height(), 1.0) << "the picture's proportions";
+
+    // Picture coordinates to the view's, through where the view shows the picture.
+    const auto at = [&](int x, int y) {
+        const QRect shown = FittedRect(QSize(1920, 1080), Area()->rect());
+        return QPoint(shown.x() + x * shown.width() / 1920, shown.y() + y * shown.height() / 1080);
+    };
+    window_->Menu()->Command(menu_id::kViewDetector);
+    std::vector<uint8_t> dark(std::size_t{1920} * 1080 * 3, 40);
+    std::vector<uint8_t> lit = dark;
+    for (int y = 540; y < 810; ++y) std::memset(&lit[(static_cast<std::size_t>(1079 - y) * 1920 + 960) * 3], 220, 480 * 3);
+    Feed(dark);
+    Feed(lit);
+    EXPECT_NE(Shown(at(1200, 675).x(), at(1200, 675).y()), kWhite) << "the change shows where it happened";
+    EXPECT_EQ(Shown(at(400, 300).x(), at(400, 300).y()), kWhite);
+
+    // In the 640 x 480 frame of reference the areas are saved in.
+    const auto expectAreas = [&](const std::vector<std::array<int, 4>>& expected) {
+        const std::string text = Stored();
+        std::vector<int> numbers;
+        for (const char* p = text.c_str(); *p; ++p)
+            if (std::isdigit(static_cast<unsigned char>(*p)) && (p == text.c_str() || !std::isdigit(p[-1])))
+                numbers.push_back(std::atoi(p));
+        ASSERT_EQ(numbers.size(), expected.size() * 4) << text;
+        for (std::size_t i = 0; i < numbers.size(); ++i) EXPECT_NEAR(numbers[i], expected[i / 4][i % 4], 2) << text;
+    };
+    Drag(at(192, 108), at(768, 540));
+    expectAreas({{64, 48, 192, 192}});
+
+    window_->resize(window_->width(), window_->height() + 150);
+    ASSERT_TRUE(WaitFor([&] { return FittedRect(QSize(1920, 1080), Area()->rect()).y() > 50; }, 5000));
+    Feed(lit);
+    EXPECT_EQ(Shown(Area()->width() / 2, 10), 0u) << "black above the picture";
+    Drag(at(1440, 810), at(1824, 1026));
+    expectAreas({{64, 48, 192, 192}, {480, 360, 128, 96}});
 }
 
 }  // namespace

@@ -313,3 +313,71 @@ TEST_F(FrameExchangeTest, ASampleIsMeasuredAtThePutAndOnlyWhatIsAskedForIsCopied
 }
 
 }  // namespace
+
+// A scene drawn at any size from coordinates 0..1 across and down, at time t:
+// the same picture content, only with more pixels.
+using Scene = uint8_t (*)(double across, double down, int channel, int t);
+
+uint8_t Waves(double across, double down, int channel, int t) {
+    const double wave = std::sin(6.2832 * (5 * across + 0.3 * channel + 0.04 * t)) * std::cos(6.2832 * 3 * down);
+    return static_cast<uint8_t>(128 + 90 * wave);
+}
+
+// A bright square moving over a still gradient.
+uint8_t MovingSquare(double across, double down, int channel, int t) {
+    const double left = 0.2 + 0.06 * t;
+    if (across >= left && across < left + 0.25 && down >= 0.3 && down < 0.6) return 230;
+    return static_cast<uint8_t>(60 + 100 * across + 10 * channel);
+}
+
+// The scene as a camera sample of width x height (bottom-up).
+std::vector<uint8_t> Draw(Scene scene, int32_t width, int32_t height, int t) {
+    std::vector<uint8_t> sample(static_cast<std::size_t>(width) * height * 3);
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c)
+                sample[(static_cast<std::size_t>(height - 1 - y) * width + x) * 3 + c] =
+                    scene((x + 0.5) / width, (y + 0.5) / height, c, t);
+    return sample;
+}
+
+// Above 640 x 480 the level is measured on a grid of samples: the same scene
+// gives the same level at every size and turn, the picture still arrives
+// whole, and the difference image has the grid's size.
+TEST_F(FrameExchangeTest, TheSameSceneGivesTheSameLevelAtEverySize) {
+    struct Case {
+        int32_t width, height, rotate, gridWidth, gridHeight;
+    };
+    const Case cases[] = {{640, 480, 0, 640, 480},
+                          {1280, 720, 0, 640, 360},
+                          {1920, 1080, 0, 640, 360},
+                          {1920, 1080, 1, 360, 640}};
+    out.assign(kFrameCapacityBytes, 0);
+    for (const Scene scene : {Waves, MovingSquare}) {
+        int reference = -1;
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " turned " << c.rotate);
+            registry.SetInt("VideoRotate", c.rotate);
+            FrameExchange exchange(registry);
+            exchange.SetSourceSize(c.width, c.height);
+            const std::vector<uint8_t> before = Draw(scene, c.width, c.height, 0);
+            const std::vector<uint8_t> after = Draw(scene, c.width, c.height, 1);
+            PutAndFetch(exchange, before);
+            int32_t length = 0;
+            const int level = PutAndFetch(exchange, after, &length);
+            ASSERT_EQ(length, static_cast<int32_t>(after.size()));
+            if (c.rotate == 0) {
+                EXPECT_EQ(0, std::memcmp(out.data(), after.data(), after.size()));
+            }
+            EXPECT_EQ(exchange.DifferenceWidth(), c.gridWidth);
+            EXPECT_EQ(exchange.DifferenceHeight(), c.gridHeight);
+            EXPECT_GT(exchange.ChangedBytes(), 0);
+            if (reference < 0) {
+                reference = level;
+                EXPECT_GT(level, 10);
+            }
+            EXPECT_NEAR(level, reference, 2);
+        }
+    }
+    registry.SetInt("VideoRotate", 0);
+}

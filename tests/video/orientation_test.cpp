@@ -93,9 +93,27 @@ TEST_P(OrientationTest, EveryTurnAndReflectionMatchesThePlainAlgorithm) {
                 int32_t length = 0;
                 const int level = exchange.FetchFrame(time, fast.data(), length);
                 ASSERT_EQ(length, static_cast<int32_t>(bytes));
-                EXPECT_EQ(level, plain.Fetch(picture, slow));
+                // Above 640 x 480 the level and the difference image come from the motion grid.
+                const int32_t step = MotionGridStep(exchange.Width(), exchange.Height());
+                EXPECT_NEAR(level, plain.Fetch(picture, slow), step > 1 ? 2 : 0);
                 ASSERT_EQ(0, std::memcmp(fast.data(), slow.data(), bytes));
-                ASSERT_EQ(0, std::memcmp(exchange.Difference(), plain.difference.data(), bytes));
+                if (step == 1) {
+                    ASSERT_EQ(0, std::memcmp(exchange.Difference(), plain.difference.data(), bytes));
+                } else {
+                    // Every step-th pixel of every step-th line from the top left, bottom-up.
+                    const int32_t columns = exchange.Width() / step;
+                    const int32_t lines = exchange.Height() / step;
+                    ASSERT_EQ(exchange.DifferenceWidth(), columns);
+                    ASSERT_EQ(exchange.DifferenceHeight(), lines);
+                    std::vector<uint8_t> sampled;
+                    for (int32_t y = lines - 1; y >= 0; --y)
+                        for (int32_t x = 0; x < columns; ++x) {
+                            const std::size_t at = (static_cast<std::size_t>(exchange.Height() - 1 - y * step) *
+                                                        exchange.Width() + static_cast<std::size_t>(x * step)) * 3;
+                            sampled.insert(sampled.end(), &plain.difference[at], &plain.difference[at] + 3);
+                        }
+                    ASSERT_EQ(0, std::memcmp(exchange.Difference(), sampled.data(), sampled.size()));
+                }
                 ASSERT_EQ(0, std::memcmp(exchange.Previous(), plain.previous.data(), bytes));
                 // Nothing is written past the oriented picture.
                 ASSERT_TRUE(std::all_of(fast.begin() + static_cast<std::ptrdiff_t>(bytes), fast.end(),
