@@ -50,7 +50,10 @@ AviRecorder::AviRecorder(Registry& registry, Clock& clock, FreeSpaceQuery freeSp
       freeSpace_(std::move(freeSpace)),
       retention_(registry, clock, freeSpace_),
       index_(new uint8_t[avi::kIndexHeadBytes + static_cast<size_t>(kMaxFrames) * avi::kIndexEntryBytes]),
-      sidecar_(std::make_unique<RecordingSidecar>()) {
+      // The list hears of a finished file once its side files are there.
+      sidecar_(std::make_unique<RecordingSidecar>([&registry](const char* path) {
+          if (auto* files = RecordingFiles::Find(registry)) files->FileAdded(path);
+      })) {
     temporaryPath_.reserve(512);
     finalPath_.reserve(512);
     folder_.reserve(512);
@@ -298,7 +301,6 @@ void AviRecorder::CloseFile() {
         std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(), finalPath_.c_str(),
                      std::strerror(errno));
     } else {
-        sidecar_->Write(finalPath_);
         Finished();
     }
     ForgetFile();
@@ -311,7 +313,8 @@ void AviRecorder::Opened(const char* name) {
 }
 
 void AviRecorder::Finished() {
-    if (auto* files = RecordingFiles::Find(registry_)) files->FileAdded(finalPath_.c_str());
+    if (!sidecar_->Write(finalPath_))
+        if (auto* files = RecordingFiles::Find(registry_)) files->FileAdded(finalPath_.c_str());
     if (auto* events = registry_.Find<EventCommands>("_CL_EventCommands")) events->Fire("OnFileClosed", finalPath_.c_str());
 }
 
@@ -380,9 +383,6 @@ void AviRecorder::CloseMp4() {
             std::fprintf(stderr, "recording: cannot rename %s to %s: %s\n", temporaryPath_.c_str(),
                          finalPath_.c_str(), std::strerror(errno));
     }
-    if (named) {
-        sidecar_->Write(finalPath_);
-        Finished();
-    }
+    if (named) Finished();
     ForgetFile();
 }

@@ -99,7 +99,8 @@ private:
     void CloseMp4();
     // Tells the status and the listeners which file is open now.
     void Opened(const char* name);
-    // Tells the listeners the file is finished under finalPath_.
+    // Hands its side files over and tells the listeners the file is finished under finalPath_
+    // (the list once the side files are written).
     void Finished();
     // Back to no file open: the counts cleared, the names kept.
     void ForgetFile();

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "recording/jpeg_encoder.h"
 
@@ -43,14 +44,44 @@ int WriteReplacing(std::string& path, const iovec* parts, int count) {
 
 }  // namespace
 
-RecordingSidecar::RecordingSidecar()
+RecordingSidecar::RecordingSidecar(std::function<void(const char*)> written)
     : levels_(new uint8_t[kMaxSeconds]),
       thumb_(new uint8_t[static_cast<std::size_t>(kThumbWidth) * kMaxThumbHeight * 3]),
+      writtenNotice_(std::move(written)),
       encoder_(std::make_unique<JpegEncoder>()) {
+    written_.levels.reset(new uint8_t[kMaxSeconds]);
+    written_.thumb.reset(new uint8_t[static_cast<std::size_t>(kThumbWidth) * kMaxThumbHeight * 3]);
+    written_.finalPath.reserve(1024);
     path_.reserve(1024);
+    writer_ = StartThread(WriterEntry, this, 0);
 }
 
-RecordingSidecar::~RecordingSidecar() = default;
+RecordingSidecar::~RecordingSidecar() {
+    Flush();
+    if (writer_) {
+        stop_.store(true, std::memory_order_release);
+        wake_.Signal();
+        writer_.Join();
+    }
+}
+
+void RecordingSidecar::WriterEntry(ThreadStart* start) { static_cast<RecordingSidecar*>(start->object)->WriterLoop(); }
+
+void RecordingSidecar::WriterLoop() {
+    for (;;) {
+        wake_.WaitFor(1000);
+        if (busy_.load(std::memory_order_acquire)) {
+            WriteGathered();
+            busy_.store(false, std::memory_order_release);
+            idle_.Signal();
+        }
+        if (stop_.load(std::memory_order_acquire)) return;
+    }
+}
+
+void RecordingSidecar::Flush() {
+    while (busy_.load(std::memory_order_acquire)) idle_.WaitFor(100);
+}
 
 void RecordingSidecar::Start(Activation activation) {
     started_ = enabled_;
@@ -112,39 +143,61 @@ void RecordingSidecar::Shrink(const uint8_t* pixels, int32_t width, int32_t heig
 }
 
 bool RecordingSidecar::Write(const std::string& finalPath) {
-    if (!started_) return true;
+    if (!started_) return false;
     started_ = false;
+    Flush();
+    // The gathered buffers change places with the written ones: nothing is copied.
+    std::swap(levels_, written_.levels);
+    std::swap(thumb_, written_.thumb);
+    written_.finalPath.assign(finalPath);
+    written_.activation = activation_;
+    written_.seconds = seconds_;
+    written_.thumbWidth = thumbWidth_;
+    written_.thumbHeight = thumbHeight_;
+    busy_.store(true, std::memory_order_release);
+    if (writer_) {
+        wake_.Signal();
+    } else {
+        WriteGathered();
+        busy_.store(false, std::memory_order_release);
+    }
+    return true;
+}
+
+void RecordingSidecar::WriteGathered() {
+    const std::string& finalPath = written_.finalPath;
     const std::size_t slash = finalPath.rfind('/');
     const std::string folder = finalPath.substr(0, slash + 1) + kFolder;
     const char* name = finalPath.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+    bool whole = true;
     if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST) {
         SayFailure(folder, errno);
-        return false;
-    }
-    bool whole = true;
-    if (seconds_ > 0) {
-        path_.assign(folder).append(name).append(".levels");
-        const iovec part{levels_.get(), static_cast<std::size_t>(seconds_)};
-        if (const int error = WriteReplacing(path_, &part, 1); error != 0) {
-            SayFailure(path_, error);
-            whole = false;
+        whole = false;
+    } else {
+        if (written_.seconds > 0) {
+            path_.assign(folder).append(name).append(".levels");
+            const iovec part{written_.levels.get(), static_cast<std::size_t>(written_.seconds)};
+            if (const int error = WriteReplacing(path_, &part, 1); error != 0) {
+                SayFailure(path_, error);
+                whole = false;
+            }
         }
+        if (written_.thumbWidth > 0 && !WriteThumbnail(folder, name)) whole = false;
     }
-    if (thumbWidth_ > 0 && !WriteThumbnail(folder, name)) whole = false;
     if (whole) said_ = false;
-    return whole;
+    if (writtenNotice_) writtenNotice_(finalPath.c_str());
 }
 
 bool RecordingSidecar::WriteThumbnail(const std::string& folder, const char* name) {
     path_.assign(folder).append(name).append(".jpg");
-    if (!encoder_->EncodePicture(thumb_.get(), thumbWidth_, thumbHeight_, kThumbQuality) ||
+    if (!encoder_->EncodePicture(written_.thumb.get(), written_.thumbWidth, written_.thumbHeight, kThumbQuality) ||
         encoder_->Sink().Length() < 4) {
         SayFailure(path_, EINVAL);
         return false;
     }
     // The comment goes right after the start of image, where the index reads it.
     char comment[48];
-    const int textBytes = std::snprintf(comment + 4, sizeof comment - 4, "activation=%s", ActivationName(activation_));
+    const int textBytes = std::snprintf(comment + 4, sizeof comment - 4, "activation=%s", ActivationName(written_.activation));
     const int segmentBytes = textBytes + 2;
     comment[0] = static_cast<char>(0xFF);
     comment[1] = static_cast<char>(0xFE);

@@ -9,6 +9,7 @@
 #include "recording/avi_recorder.h"
 #include "recording/mjpeg_params.h"
 #include "recording/rec_test_support.h"
+#include "recording/recording_sidecar.h"
 #include "recording/shot_data.h"
 
 namespace {
@@ -57,6 +58,7 @@ TEST(RecordingSidecar, LevelsHoldEachSecondsPeakAndAnUnwritableFolderIsSaidOnceA
     Record(recorder, *shot, {{1.0, 10}, {1.5, 20}, {2.0, 30}});
     clock.Advance(10);
     Record(recorder, *shot, {{10.0, 10}, {10.5, 20}});
+    recorder.Sidecar().Flush();
     const std::string said = testing::internal::GetCapturedStderr();
     EXPECT_EQ(folder.Files(), (std::vector<std::string>{"260314_101500_0003.avi", "260314_101510_0002.avi"}));
     const std::string line = "recording: cannot write the side file";
@@ -67,6 +69,7 @@ TEST(RecordingSidecar, LevelsHoldEachSecondsPeakAndAnUnwritableFolderIsSaidOnceA
     std::remove((folder.Path() + ".thumbs").c_str());
     clock.Advance(10);
     const std::string third = Record(recorder, *shot, {{20.0, 5}, {20.5, 30}, {21.0, 7}, {23.0, -1}, {23.5, 60}});
+    recorder.Sidecar().Flush();
     const std::string levels = folder.Path() + ".thumbs/" + third.substr(third.rfind('/') + 1) + ".levels";
     EXPECT_EQ(ReadFileBytes(levels), (std::vector<uint8_t>{30, 7, 0, 60}));
 }
