@@ -9,6 +9,7 @@
 #include "core/registry.h"
 #include "core/save_request.h"
 #include "recording/avi_recorder.h"
+#include "recording/recording_sidecar.h"
 #include "recording/photo_files.h"
 #include "recording/shot_data.h"
 #include "recording/shutter_sound.h"
@@ -43,7 +44,11 @@ void ShotWorker::StopWorker() {
         std::fprintf(stderr, "recording: output worker did not stop within %d ms\n", kStopTimeoutMs);
         return;
     }
-    if (recorder_) recorder_->CloseFile();
+    if (recorder_) {
+        recorder_->CloseFile();
+        // The list hears of the last file's side files before the worker is gone.
+        recorder_->Sidecar().Flush();
+    }
 }
 
 void ShotWorker::RequestSplit() {
