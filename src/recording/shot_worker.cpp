@@ -9,8 +9,8 @@
 #include "core/registry.h"
 #include "core/save_request.h"
 #include "recording/avi_recorder.h"
-#include "recording/recording_sidecar.h"
 #include "recording/photo_files.h"
+#include "recording/recording_sidecar.h"
 #include "recording/shot_data.h"
 #include "recording/shutter_sound.h"
 
