@@ -9,210 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/language_defaults.h"
 #include "core/save_request.h"
 
 namespace {
-
-struct DefaultText {
-    const char* key;
-    const char* text;
-};
-
-// The built-in English table, in the table's own (ascending byte) order; the
-// window's captions and folder titles keep their original Russian.
-constexpr DefaultText kDefaults[] = {
-    {"AboutFeatures", "Features:"},
-    {"Accept", "Accept"},
-    {"AutostartFailed", "The start with the desktop session could not be changed:"},
-    {"Cancel", "Cancel"},
-    {"CaptionNoCamera", "Подключите видеокамеру!"},
-    {"CaptionOptionsCam", "Cam."},
-    {"CaptionOptionsRec", "Video Recorder"},
-    {"CaptionSearching", "Поиск ..."},
-    {"Close", "Close"},
-    {"CprData", "\xC2\xA9 The Vistrel authors"},
-    {"Detector", "Detector Go"},
-    {"FilesPhoto", "photos"},
-    {"FilesVideo", "video"},
-    {"FolderTitlePhoto", "Укажите путь к файлам фотоснимков:"},
-    {"FolderTitleVideo", "Укажите путь к файлам видеозаписей:"},
-    {"GroupReflect", "To reflect"},
-    {"GroupRotate", "To rotate"},
-    {"HideMinimised", "Nothing on this desktop could show a hidden window again, so it was minimised. To hide and show it, bind \"vistrel --toggle\" to a key in the desktop's keyboard settings."},
-    {"HotKeyByDesktop", "The desktop grants this key; change it in the desktop's keyboard shortcut settings."},
-    {"HotKeyLabelSet", "The HotKey operates visibility of a window of the program. Set HotKey:"},
-    {"HotKeyLabelStart", "To hide a  programm after launch."},
-    {"HotKeyNone", "no global hot key on this desktop"},
-    {"HotKeyPortalName", "Show or hide the Vistrel window"},
-    {"HotKeyWindow", "HotKey."},
-    {"IntervalSetting", "Interval Setting"},
-    {"ItemReflectNo", "no"},
-    {"ItemReflectRL", "from left to right"},
-    {"ItemReflectTD", "from top to down"},
-    {"ItemRotate180", "an angle 180"},
-    {"ItemRotate270", "an angle 270"},
-    {"ItemRotate90", "an angle 90"},
-    {"ItemRotateNo", "no"},
-    {"ItemSize1280x720", "1280 x 720 (HD)"},
-    {"ItemSize1920x1080", "1920 x 1080 (Full HD)"},
-    {"JpegQuality", "JPEG Quality"},
-    {"Label1KeepDays", "Delete recordings older than"},
-    {"Label1KeepFree", "Delete the oldest recordings to keep free"},
-    {"Label1MaxFrame", "In a file more than"},
-    {"Label1MaxSize", "The size of a file more than"},
-    {"Label1MaxTime", "Duration of record more than"},
-    {"Label1PreRecord", "Record before motion"},
-    {"Label1SpeedPlay", "To play"},
-    {"Label1SpeedRec", "Record of 1 frame for"},
-    {"Label2KeepDays", "days (0 = off)"},
-    {"Label2KeepFree", "mbyte (0 = off)"},
-    {"Label2MaxFrame", "frames"},
-    {"Label2MaxSize", "mbyte"},
-    {"Label2MaxTime", "minutes"},
-    {"Label2PreRecord", "seconds"},
-    {"Label2SpeedPlay", "frames in 1 sec."},
-    {"Label2SpeedRec", "milliseconds"},
-    {"LabelOnCameraFound", "Command when the camera is found"},
-    {"LabelOnCameraLost", "Command when the camera is lost"},
-    {"LabelOnEventEnd", "Command when a motion event ends"},
-    {"LabelOnEventStart", "Command when a motion event starts"},
-    {"LabelOnFileClosed", "Command when a file is closed"},
-    {"LabelOnFileDeleted", "Command when an old file is deleted"},
-    {"LabelOnPhotoSaved", "Command when a photo is saved"},
-    {"LabelRecordingFormat", "File format"},
-    {"MaskFull", "At most 16 areas can be ignored; remove one first (right click)."},
-    {"MenuAutostart", "Start with the desktop session"},
-    {"MenuCam", "Cam"},
-    {"MenuExit", "Exit"},
-    {"MenuFile", "File"},
-    {"MenuHelp", "?"},
-    {"MenuHelpAbout", "About"},
-    {"MenuHotKey", "Show/Hide. HotKey:"},
-    {"MenuLanguage", "Language"},
-    {"MenuMaskClear", "Clear the ignored areas"},
-    {"MenuOpenFilesPhoto", "To open a folder with files of photos"},
-    {"MenuOpenFilesVideo", "To open a folder with files of video"},
-    {"MenuOpenFolder", "To open a folder with files of"},
-    {"MenuOptions", "Options"},
-    {"MenuPhoto", "Photo"},
-    {"MenuPhotoShot", "Shot!"},
-    {"MenuRecActivationGo", "AutoStart: DetectotGo"},
-    {"MenuRecActivationTimer", "AutoStart: Timer"},
-    {"MenuRecActivationTimerAndGo", "AutoStart: Timer And DetectorGo"},
-    {"MenuRecActivationTimerOrGo", "AutoStart: Timer Or DetectorGo"},
-    {"MenuRecStart", "Start"},
-    {"MenuRecStop", "Stop"},
-    {"MenuRecorder", "Recorder"},
-    {"MenuRecording", "Recording"},
-    {"MenuServer", "Server"},
-    {"MenuSetPath", "Set a path to files the"},
-    {"MenuSetPathPhoto", "Set a path to files the photos"},
-    {"MenuSetPathVideo", "Set a path to files the video"},
-    {"MenuSplitFileRecordig", "To continue record in a new file."},
-    {"MenuTypeFilesPhoto", "Set a type of photo file"},
-    {"MenuTypePhotoBmp", "BMP"},
-    {"MenuTypePhotoJpeg", "JPEG"},
-    {"MenuView", "View"},
-    {"MenuViewDetectotGo", "Detector Go"},
-    {"MenuViewNo", "No"},
-    {"MenuViewNormal", "Normal"},
-    {"MenuWWWServerOptions", "Options"},
-    {"MenuWWWServerStart", "Start"},
-    {"MenuWWWServerStop", "Stop"},
-    {"ModeActivationGo", "DetectorGo"},
-    {"ModeActivationNo", "Disable"},
-    {"ModeActivationTimer", "Timer"},
-    {"ModeActivationTimerAndGo", "Timer AND DetectorGo"},
-    {"ModeActivationTimerOrGo", "Timer OR DetectorGo"},
-    {"ModeActivationTitle", "Mode of activation of video recording in a file."},
-    {"ModeActivationYes", "Enable"},
-    {"OK", "OK"},
-    {"OptionLabelDetector", "Detector"},
-    {"OptionLabelHold", "Hold"},
-    {"OptionLabelSensitivity", "Sensitivity"},
-    {"OptionLightGuard", "Ignore changes of lighting"},
-    {"PictureNoCamera",
-     "No picture: no camera is connected. Choose %1 and pick a camera, or the test pattern."},
-    {"ProgrammName", "Vistrel. v1.1"},
-    {"RecordingFormatAvi", "Motion-JPEG AVI"},
-    {"RecordingFormatEncoder", "H.264 encoder: %1. An MP4 may lose its last seconds in a crash."},
-    {"RecordingFormatMp4", "H.264 MP4"},
-    {"RecordingFormatNoEncoder", "No H.264 encoder is installed: AVI is recorded."},
-    {"ReopenFileIf", "Reopen file if"},
-    {"Resolution", "Resolution"},
-    {"Resolution1280", "1280 x 720"},
-    {"Resolution160", "160 x 120"},
-    {"Resolution1920", "1920 x 1080"},
-    {"Resolution320", "320 x 240"},
-    {"Resolution640", "640 x 480"},
-    {"ResolutionDefault", "Default"},
-    {"Select", "Select"},
-    {"SleepReason", "Watching the camera"},
-    {"Start", "Start"},
-    {"StatusEncoderFailed", "Cannot record: the H.264 encoder failed: %1"},
-    {"StatusFreeSpace", "free %1"},
-    {"StatusNoSpace", "Cannot record: no space left on %1"},
-    {"StatusLowSpace", "Cannot record: less than %2 MiB free on %1"},
-    {"StatusNotWritable", "Cannot record: %1 is not writable"},
-    {"StatusOutsideWindow", "Not recording: outside the time window"},
-    {"StatusPhotoNotTaken", "Photo not taken: no free name, or the folder cannot be written"},
-    {"StatusRecording", "Recording %1, %2 frames"},
-    {"StatusRecordingOff", "Not recording: recording is off"},
-    {"StatusRecordingWaits", "Recording: waiting for a picture"},
-    {"StatusWaitingForMotion", "Not recording: waiting for motion"},
-    {"StatusWebServer", "web %1"},
-    {"StatusWriteFailed", "Cannot record: writing to %1 failed"},
-    {"Stop", "Stop"},
-    {"Timer", "Timer"},
-    {"TimerCaption", "Setting Timer"},
-    {"TimerCaptionStart", "Input time begin recording."},
-    {"TimerCaptionStop", "Input time end recording."},
-    {"TimerFormat", "HH : MM : SS"},
-    {"TrayDetectorOff", "Motion detector off"},
-    {"TrayDetectorOn", "Motion detector on"},
-    {"TrayHide", "Hide the window"},
-    {"TrayLivePage", "Open the live page"},
-    {"TrayRecordNow", "Record now"},
-    {"TrayRecordStop", "Stop recording"},
-    {"TrayShow", "Show the window"},
-    {"WWWOptionsCaption", "WWW Server"},
-    {"WWWOptionsLabelBindAddress", "Listen on"},
-    {"WWWOptionsLabelPassword", "Password"},
-    {"WWWOptionsLabelPort", "Port"},
-    {"WWWOptionsLabelUser", "User"},
-    {"WWWOptionsLivePage", "Live page:"},
-    {"WWWOptionsNoPassword", "A user needs a password. Type one, or clear the user to let everybody look."},
-    {"WWWOptionsPasswordFailed", "The password could not be stored; the access settings were not changed."},
-    {"WWWOptionsPasswordKept", "(unchanged)"},
-    {"WWWOptionsStartAfterLaunch", "To start a server after launch of the program."},
-    {"WWWOptionsTooLong", "The user name and the password may hold at most 255 bytes each."},
-    {"WWWStartFailedCaption", "Web server"},
-    {"WWWStartFailedInUse",
-     "The web server cannot start: port %1 is in use by another program. Choose another port in the "
-     "web server settings."},
-    {"WWWStartFailedOther", "The web server cannot start on port %1: %2"},
-    {"WWWStartFailedPassword",
-     "The web server cannot start: the stored password cannot be used; set it again."},
-    {"WWWStartFailedPrivileges",
-     "The web server cannot start: port %1 needs administrator rights. Choose a port of 1024 or above "
-     "in the web server settings."},
-    {"WatchOptions", "Events and disk space"},
-    {"WebActivationAlways", "always"},
-    {"WebActivationDetector", "motion detector"},
-    {"WebActivationWindow", "timer"},
-    {"WebClose", "Close"},
-    {"WebDownload", "Download"},
-    {"WebKilobytes", "KB"},
-    {"WebLevelsHint", "Motion in each second: click to play from there"},
-    {"WebListFailed", "The list of recordings could not be loaded."},
-    {"WebLive", "Live picture"},
-    {"WebLocale", "en"},
-    {"WebMegabytes", "MB"},
-    {"WebNothingRecorded", "Nothing recorded yet."},
-    {"WebPhotos", "Photos"},
-    {"WebRecordingNow", "recording now"},
-    {"WebRecordings", "Recordings"},
-};
 
 // White space as the C library sees it in the "C" locale, whatever locale the program set.
 bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
@@ -424,7 +224,7 @@ void LanguageTable::LoadLanguage(const char* name) {
 
 void LanguageTable::PublishWebTexts() {
     const std::size_t prefix = std::strlen(kWebPrefix);
-    for (const auto& entry : kDefaults) {
+    for (const auto& entry : language_defaults::kTexts) {
         if (std::strncmp(entry.key, kWebPrefix, prefix) != 0) continue;
         const char* text = Text(entry.key);
         settings_.SetText(("_" + std::string(entry.key)).c_str(), text ? text : entry.text);
@@ -432,7 +232,7 @@ void LanguageTable::PublishWebTexts() {
 }
 
 const char* LanguageTable::BuiltInText(const char* key) {
-    for (const auto& entry : kDefaults) {
+    for (const auto& entry : language_defaults::kTexts) {
         if (std::strcmp(entry.key, key) == 0) return entry.text;
     }
     return nullptr;
@@ -454,7 +254,7 @@ void LanguageTable::SetDefaults() {
         AddName(text);
         links_[n] = " ";
     }
-    for (const DefaultText& entry : kDefaults) SetText(entry.key, entry.text);
+    for (const auto& entry : language_defaults::kTexts) SetText(entry.key, entry.text);
 }
 
 void LanguageTable::ReadLanguageText(std::string_view content) {
