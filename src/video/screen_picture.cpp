@@ -104,6 +104,23 @@ __attribute__((target("avx2"))) void ScaleRowAvx2(const uint8_t* from, const int
     }
     ScaleRowPortable(from, columns + x, to + x, count - x, 0, last);
 }
+
+// Four pixels per step: two loads, each holding two of the columns' pixels,
+// and their shuffles into one register (see ScreenScaler::pairMasks_).
+__attribute__((target("ssse3"))) void ScaleRowSsse3(const uint8_t* from, const int32_t* columns, uint32_t* to,
+                                                    int32_t count, int32_t groups, int32_t last,
+                                                    const uint8_t* masks) {
+    const __m128i opaque = _mm_set1_epi32(static_cast<int>(0xff000000u));
+    for (int32_t g = 0; g < groups; ++g, columns += 4, to += 4, masks += 32) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + columns[0]));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + columns[2]));
+        const __m128i pixels =
+            _mm_or_si128(_mm_shuffle_epi8(low, _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks))),
+                         _mm_shuffle_epi8(high, _mm_loadu_si128(reinterpret_cast<const __m128i*>(masks + 16))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_or_si128(pixels, opaque));
+    }
+    ScaleRowPortable(from, columns, to, count - 4 * groups, 0, last);
+}
 #endif
 
 }  // namespace
@@ -122,6 +139,28 @@ void ScreenScaler::Prepare(int32_t width, int32_t height, int32_t targetWidth, i
     innerColumns_ = static_cast<int32_t>(std::find(columns_.begin(), columns_.end(), last) - columns_.begin());
     for (int32_t y = 0; y < targetHeight_; ++y)
         rows_[y] = height_ - 1 - static_cast<int32_t>((int64_t{2} * y + 1) * height_ / (int64_t{2} * targetHeight_));
+    PreparePairs();
+}
+
+void ScreenScaler::PreparePairs() {
+    shuffledGroups_ = 0;
+    pairMasks_.clear();
+#ifdef VISTREL_SCREEN_PICTURE_SSSE3
+    if (!HasPixelShuffle()) return;
+    const int32_t rowBytes = width_ * 3;
+    for (int32_t x = 0; x + 1 < targetWidth_; x += 2)
+        if (columns_[x + 1] - columns_[x] > 13) return;  // more than 16 bytes for a pair: too small a window
+    int32_t groups = 0;
+    while (4 * groups + 3 < targetWidth_ && columns_[4 * groups + 2] + 16 <= rowBytes) ++groups;
+    pairMasks_.assign(static_cast<std::size_t>(groups) * 32, 0x80);
+    for (int32_t x = 0; x < 4 * groups; ++x) {
+        // Column x's three bytes, from its pair's load, to its place among the four.
+        const int32_t first = x & ~1;
+        uint8_t* mask = pairMasks_.data() + static_cast<std::size_t>(x / 2) * 16;
+        for (int32_t b = 0; b < 3; ++b) mask[(x % 4) * 4 + b] = static_cast<uint8_t>(columns_[x] - columns_[first] + b);
+    }
+    shuffledGroups_ = groups;
+#endif
 }
 
 void ScreenScaler::Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const {
@@ -138,7 +177,14 @@ void ScreenScaler::Scale(const uint8_t* frame, uint8_t* destination, std::ptrdif
             std::memcpy(to, to - destinationStride, static_cast<std::size_t>(targetWidth_) * 4);
             continue;
         }
-        row(frame + rows_[y] * rowBytes, columns_.data(), reinterpret_cast<uint32_t*>(to), targetWidth_, innerColumns_,
-            last);
+        const uint8_t* from = frame + rows_[y] * rowBytes;
+#ifdef VISTREL_SCREEN_PICTURE_SSSE3
+        if (shuffledGroups_ > 0) {
+            ScaleRowSsse3(from, columns_.data(), reinterpret_cast<uint32_t*>(to), targetWidth_, shuffledGroups_, last,
+                          pairMasks_.data());
+            continue;
+        }
+#endif
+        row(from, columns_.data(), reinterpret_cast<uint32_t*>(to), targetWidth_, innerColumns_, last);
     }
 }

@@ -26,6 +26,8 @@ public:
     void Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const;
 
 private:
+    void PreparePairs();
+
     int32_t width_ = 0;
     int32_t height_ = 0;
     int32_t targetWidth_ = 0;
@@ -36,4 +38,10 @@ private:
     std::vector<int32_t> rows_;
     // The leading columns whose pixel is not the last of its row.
     int32_t innerColumns_ = 0;
+    // Where no two neighbouring shown columns are more than four frame pixels
+    // apart, four columns at a time are taken by two 16-byte loads, each
+    // holding two of them, and two byte shuffles: their masks, two per four
+    // columns, for the leading groups whose loads stay within the row.
+    std::vector<uint8_t> pairMasks_;
+    int32_t shuffledGroups_ = 0;
 };

@@ -46,6 +46,44 @@ TEST(ScreenPictureTest, EveryPixelUprightOpaqueAndNothingBeyondTheRow) {
     LimitFrameVectorsForTest(2);
 }
 
+// Scaled: each shown pixel is the frame's pixel nearest its centre, with every
+// vector width, down by whole and broken ratios, past the ratio the shuffles
+// take, up, and to one column; the frame is allocated to its last byte so a
+// load past it is caught by the address sanitizer.
+TEST(ScreenPictureTest, ScaledPixelsAreTheNearestFramePixels) {
+    std::mt19937 random(11);
+    const struct {
+        int width, height, targetWidth, targetHeight;
+    } cases[] = {{1920, 1080, 640, 360}, {1920, 1080, 1728, 972}, {1280, 720, 641, 359}, {1920, 1080, 300, 170},
+                 {640, 480, 1000, 751},  {17, 5, 9, 3},            {1080, 1920, 1, 7}};
+    for (const int vectors : {0, 1, 2}) {
+        LimitFrameVectorsForTest(vectors);
+        for (const auto& c : cases) {
+            std::vector<uint8_t> frame(static_cast<size_t>(c.width) * c.height * 3);
+            for (uint8_t& b : frame) b = static_cast<uint8_t>(random());
+            const std::ptrdiff_t stride = c.targetWidth * 4 + 4;
+            std::vector<uint8_t> screen(static_cast<size_t>(stride) * c.targetHeight, 0xAB);
+            ScreenScaler scaler;
+            scaler.Prepare(c.width, c.height, c.targetWidth, c.targetHeight);
+            scaler.Scale(frame.data(), screen.data(), stride);
+            for (int y = 0; y < c.targetHeight; ++y) {
+                const int fromY = c.height - 1 - (2 * y + 1) * c.height / (2 * c.targetHeight);
+                for (int x = 0; x < c.targetWidth; ++x) {
+                    const uint8_t* from = &frame[(static_cast<size_t>(fromY) * c.width +
+                                                  static_cast<size_t>((2 * x + 1) * c.width / (2 * c.targetWidth))) * 3];
+                    uint32_t pixel;
+                    std::memcpy(&pixel, &screen[static_cast<size_t>(y) * stride + 4 * x], 4);
+                    ASSERT_EQ(pixel, 0xff000000u | uint32_t{from[2]} << 16 | uint32_t{from[1]} << 8 | from[0])
+                        << c.width << "x" << c.height << " to " << c.targetWidth << "x" << c.targetHeight << " at "
+                        << x << "," << y << ", vectors " << vectors;
+                }
+                ASSERT_EQ(screen[static_cast<size_t>(y) * stride + c.targetWidth * 4], 0xAB);
+            }
+        }
+    }
+    LimitFrameVectorsForTest(2);
+}
+
 TEST(ScreenPictureTest, EmptySizesTouchNothing) {
     std::vector<uint8_t> frame(12, 1);
     std::vector<uint8_t> screen(16, 0xAB);
