@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "desktop/private_bus.h"
+#include "desktop/weston.h"
 #include "e2e/program_run.h"
 
 namespace fs = std::filesystem;
@@ -237,23 +238,6 @@ TEST(DesktopProgram, HideAtStartHidesOnlyWhereAKeyOrTheTrayBringsTheWindowBack) 
 }  // namespace
 
 namespace {
-
-// A headless Wayland compositor on a socket of its own.
-class Weston {
-public:
-    explicit Weston(const fs::path& runtime) : runtime_(runtime) {
-        pid_ = std::stoi(Shell("XDG_RUNTIME_DIR='" + runtime.string() +
-                               "' weston --backend=headless-backend.so --socket=wl-test --idle-time=0 "
-                               ">/dev/null 2>&1 & echo $!"));
-        WaitUntil([&] { return fs::exists(runtime / "wl-test"); }, 20000);
-    }
-    ~Weston() { kill(pid_, SIGTERM); }
-    bool Running() const { return fs::exists(runtime_ / "wl-test"); }
-
-private:
-    fs::path runtime_;
-    pid_t pid_ = -1;
-};
 
 TEST(DesktopProgram, OnWaylandTheKeyIsAskedForOnceAndTheKeyTrayAndToggleWork) {
     if (!Installed("weston") || !Installed("gdbus")) GTEST_SKIP() << "needs weston and gdbus";
