@@ -30,6 +30,8 @@ bool PictureHandover::Wanted(double time, int32_t recording, bool keepsBeforeMot
                                keepsBeforeMotion);
 }
 
+bool PictureHandover::WorkerBusy() const { return shot_.pending.load(std::memory_order_acquire) != 0; }
+
 void PictureHandover::NoteMotion(int32_t level, int32_t activation) {
     if (level > peakLevel_) peakLevel_ = level;
     activation_ = activation;

@@ -28,6 +28,8 @@ public:
     bool Give(const uint8_t* picture, int32_t length, int32_t width, int32_t height, double time,
               int32_t recording);
     int64_t HandedOver() const { return handedOver_; }
+    // The worker has a picture it has not finished with.
+    bool WorkerBusy() const;
 
 private:
     ShotData& shot_;

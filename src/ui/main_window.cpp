@@ -135,11 +135,17 @@ void MainWindow::TakeFrame() {
         modules_.handover && modules_.handover->Wanted(measured.sampleTime, recording, keepsBeforeMotion);
     // The picture is copied out only for a screen that shows it or a worker
     // that wants it, the difference image only for a screen that shows it.
+    // A sample measured while nobody wanted its picture has only the level:
+    // the picture wanted now is the next one. While recording, or while the
+    // worker is busy with the last, the next is likely wanted: kept whole.
     const bool seen = picture_->isVisible() && !isMinimized();
     const ViewMode mode = picture_->Mode();
     frames.SetDifferenceWanted(seen && mode == ViewMode::kMotion);
-    const unsigned writes = ((seen && mode == ViewMode::kPicture) || wanted ? kWriteOut : 0u) |
-                            (seen && mode == ViewMode::kMotion ? kWriteDifference : 0u);
+    const bool pictureWanted = (seen && mode == ViewMode::kPicture) || wanted || recording != 0 ||
+                               (modules_.handover && modules_.handover->WorkerBusy());
+    frames.SetPictureWanted(pictureWanted);
+    const bool pictureHere = pictureWanted && measured.whole;
+    const unsigned writes = (pictureHere ? kWriteOut : 0u) | (seen && mode == ViewMode::kMotion ? kWriteDifference : 0u);
     uint8_t* display = frames.Display();
     double time = 0.0;
     int32_t length = 0;
@@ -150,7 +156,7 @@ void MainWindow::TakeFrame() {
     const int32_t height = frames.Height();
     if ((writes & kWriteOut) != 0 && modules_.camera && modules_.camera->StampSwitch() != 0 && modules_.stamp)
         modules_.stamp->DrawStamp(display, width, height);
-    if (wanted && modules_.handover->Give(display, length, width, height, time, recording) && modules_.worker)
+    if (wanted && pictureHere && modules_.handover->Give(display, length, width, height, time, recording) && modules_.worker)
         modules_.worker->Wake();
     picture_->PaintNow(isMinimized());
 }

@@ -260,7 +260,8 @@ ByteChanges CompareGridLines(const MotionGrid& grid, const DetectorMask* mask, i
         const uint8_t* from = picture + pictureStride * (row - first);
         if (offGrid > 0) {
             const int32_t run = std::min(offGrid, first + rows - row);
-            CopyRows(from, pictureStride, out + at, previous + at, rowBytes, run, writes);
+            if ((writes & kWriteGridLinesOnly) == 0)
+                CopyRows(from, pictureStride, out + at, previous + at, rowBytes, run, writes);
             row += run;
             continue;
         }

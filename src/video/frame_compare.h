@@ -24,6 +24,9 @@ inline constexpr uint32_t kNoiseLimit = 6;
 // out, and the difference image.
 inline constexpr unsigned kWriteOut = 1;
 inline constexpr unsigned kWriteDifference = 2;
+// On a motion grid: previous keeps only the grid's lines, the others are not
+// copied (the picture is not wanted, only its level).
+inline constexpr unsigned kWriteGridLinesOnly = 4;
 // The general form: rows of picture lie pictureStride bytes apart (negative
 // walks upwards), while out, previous and difference hold rows of rowBytes
 // end to end; rowMask null counts every byte. out and difference are only

@@ -130,7 +130,8 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
         stride = static_cast<std::ptrdiff_t>(rowBytes);
     }
     pendingHasDifference_ = differenceWanted_.load(std::memory_order_relaxed);
-    const unsigned writes = pendingHasDifference_ ? kWriteDifference : 0u;
+    pendingWhole_ = grid_.step == 1 || pictureWanted_.load(std::memory_order_relaxed);
+    const unsigned writes = (pendingHasDifference_ ? kWriteDifference : 0u) | (pendingWhole_ ? 0u : kWriteGridLinesOnly);
     const SourceRows source{bottomRow, stride, width, height};
     pendingCounted_ = pendingLength_ - (masked ? measureMask_.MaskedBytes() : 0);
     if (grid_.step == 1) {
@@ -207,6 +208,7 @@ bool FrameExchange::PeekMeasured(Measured& measured) const {
     measured.level = pendingLevel_;
     measured.countedBytes = pendingCounted_;
     measured.changedBytes = pendingChanged_;
+    measured.whole = pendingWhole_;
     return true;
 }
 
@@ -220,7 +222,7 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     sampleTime = sampleTime_;
     length = pendingLength_;
     const auto bytes = static_cast<std::size_t>(length);
-    if ((writes & kWriteOut) != 0) std::memcpy(buffer, previous_.get(), bytes);
+    if ((writes & kWriteOut) != 0 && pendingWhole_) std::memcpy(buffer, previous_.get(), bytes);
     if ((writes & kWriteDifference) != 0 && pendingHasDifference_) {
         differenceWidth_ = pendingDifferenceWidth_;
         differenceHeight_ = pendingDifferenceHeight_;

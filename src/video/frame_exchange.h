@@ -49,6 +49,9 @@ public:
         // grid's samples that changed, told in the picture's bytes).
         int64_t countedBytes = 0;
         int64_t changedBytes = 0;
+        // Whether the picture was kept whole: a sample measured while the
+        // picture was not wanted (see SetPictureWanted) is never copied out.
+        bool whole = true;
     };
     // UI thread: false when no sample is pending.
     bool PeekMeasured(Measured& measured) const;
@@ -62,6 +65,11 @@ public:
     // UI thread: whether the puts from now on make the difference image (at
     // first they do); a fetch copies it only from a put that made it.
     void SetDifferenceWanted(bool wanted) { differenceWanted_.store(wanted, std::memory_order_relaxed); }
+    // UI thread: whether the puts from now on keep the whole picture (at
+    // first they do). Above 640 x 480 a put for the level alone keeps only
+    // the motion grid's lines, which spares copying most of the picture; a
+    // fetch copies the picture out only from a put that kept it whole.
+    void SetPictureWanted(bool wanted) { pictureWanted_.store(wanted, std::memory_order_relaxed); }
     // UI thread, while the capture graph is stopped; at most kFrameCapacityBytes.
     void SetSourceSize(int32_t width, int32_t height);
     // Rereads "VideoReflect", "VideoRotate" and "DetectorMask" and resizes the header.
@@ -123,11 +131,13 @@ private:
     int64_t pendingCounted_ = 0;
     int64_t pendingChanged_ = 0;
     bool pendingHasDifference_ = false;
+    bool pendingWhole_ = true;
     int32_t pendingDifferenceWidth_ = 0;
     int32_t pendingDifferenceHeight_ = 0;
     int32_t differenceWidth_ = 0;
     int32_t differenceHeight_ = 0;
     std::atomic<bool> differenceWanted_{true};
+    std::atomic<bool> pictureWanted_{true};
     // Held by the capture thread while it measures and by the UI thread while
     // it changes the geometry, the orientation or the measuring mask.
     std::mutex configLock_;

@@ -342,8 +342,10 @@ std::vector<uint8_t> Draw(Scene scene, int32_t width, int32_t height, int t) {
 }
 
 // Above 640 x 480 the level is measured on a grid of samples: the same scene
-// gives the same level at every size and turn, the picture still arrives
-// whole, and the difference image has the grid's size.
+// gives the same level at every size and turn, whether the picture is kept
+// whole or only its level is wanted; the difference image has the grid's
+// size. A picture not wanted is never copied out, and the next put after it
+// is wanted again arrives whole.
 TEST_F(FrameExchangeTest, TheSameSceneGivesTheSameLevelAtEverySize) {
     struct Case {
         int32_t width, height, rotate, gridWidth, gridHeight;
@@ -352,31 +354,47 @@ TEST_F(FrameExchangeTest, TheSameSceneGivesTheSameLevelAtEverySize) {
                           {1280, 720, 0, 640, 360},
                           {1920, 1080, 0, 640, 360},
                           {1920, 1080, 1, 360, 640}};
-    out.assign(kFrameCapacityBytes, 0);
     for (const Scene scene : {Waves, MovingSquare}) {
         int reference = -1;
         for (const Case& c : cases) {
-            SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " turned " << c.rotate);
-            registry.SetInt("VideoRotate", c.rotate);
-            FrameExchange exchange(registry);
-            exchange.SetSourceSize(c.width, c.height);
-            const std::vector<uint8_t> before = Draw(scene, c.width, c.height, 0);
-            const std::vector<uint8_t> after = Draw(scene, c.width, c.height, 1);
-            PutAndFetch(exchange, before);
-            int32_t length = 0;
-            const int level = PutAndFetch(exchange, after, &length);
-            ASSERT_EQ(length, static_cast<int32_t>(after.size()));
-            if (c.rotate == 0) {
-                EXPECT_EQ(0, std::memcmp(out.data(), after.data(), after.size()));
+            int levelKept = -1;
+            for (const bool kept : {true, false}) {
+                SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " turned " << c.rotate
+                                                  << (kept ? " kept whole" : " level only"));
+                registry.SetInt("VideoRotate", c.rotate);
+                FrameExchange exchange(registry);
+                exchange.SetSourceSize(c.width, c.height);
+                exchange.SetPictureWanted(kept);
+                const std::vector<uint8_t> before = Draw(scene, c.width, c.height, 0);
+                const std::vector<uint8_t> after = Draw(scene, c.width, c.height, 1);
+                out.assign(kFrameCapacityBytes, 0xAB);
+                PutAndFetch(exchange, before);
+                out.assign(kFrameCapacityBytes, 0xAB);
+                int32_t length = 0;
+                const int level = PutAndFetch(exchange, after, &length);
+                ASSERT_EQ(length, static_cast<int32_t>(after.size()));
+                const bool copied = kept || c.width == 640;  // At 640 x 480 every line is measured.
+                if (c.rotate == 0 && copied) {
+                    EXPECT_EQ(0, std::memcmp(out.data(), after.data(), after.size()));
+                }
+                if (!copied) {
+                    EXPECT_TRUE(std::all_of(out.begin(), out.end(), [](uint8_t b) { return b == 0xAB; }));
+                    exchange.SetPictureWanted(true);
+                    EXPECT_EQ(PutAndFetch(exchange, after), 0);
+                    if (c.rotate == 0) {
+                        EXPECT_EQ(0, std::memcmp(out.data(), after.data(), after.size()));
+                    }
+                }
+                EXPECT_EQ(exchange.DifferenceWidth(), c.gridWidth);
+                EXPECT_EQ(exchange.DifferenceHeight(), c.gridHeight);
+                if (kept) levelKept = level;
+                EXPECT_EQ(level, levelKept);
+                if (reference < 0) {
+                    reference = level;
+                    EXPECT_GT(level, 10);
+                }
+                EXPECT_NEAR(level, reference, 2);
             }
-            EXPECT_EQ(exchange.DifferenceWidth(), c.gridWidth);
-            EXPECT_EQ(exchange.DifferenceHeight(), c.gridHeight);
-            EXPECT_GT(exchange.ChangedBytes(), 0);
-            if (reference < 0) {
-                reference = level;
-                EXPECT_GT(level, 10);
-            }
-            EXPECT_NEAR(level, reference, 2);
         }
     }
     registry.SetInt("VideoRotate", 0);
