@@ -133,6 +133,12 @@ situations() {
   row 10 "armed, MJPEG 1920x1080, shown" "3 x row 8" mjpeg-1920x1080 0 "ModeActivation 2" "HideStart 0"
   row 11 "always, SpeedRec 500, MP4, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" \
     "HideStart 0" "RecordingFormat 1"
+  # Rows 5 and 7 without the seconds before motion, whose pictures are
+  # encoded at full size while armed: what the rest costs at each size.
+  row 12 "armed, MJPEG 640x480, hidden, no ring" 0.35 mjpeg-640x480 0 "ModeActivation 2" "HideStart 1" \
+    "PreRecordSeconds 0"
+  row 13 "armed, MJPEG 1920x1080, hidden, no ring" "2.5 x row 12" mjpeg-1920x1080 0 "ModeActivation 2" \
+    "HideStart 1" "PreRecordSeconds 0"
 }
 
 if [ "${ONLY_SITUATIONS:-0}" = 1 ]; then

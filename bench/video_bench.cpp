@@ -95,12 +95,15 @@ BENCHMARK(FetchFrame_Reflect2_TwoAreas);
 
 // A camera sample of each size measured where it arrives, nothing copied
 // out: above 640 x 480 the picture is copied whole and the level measured on
-// the motion grid. Against Measure_Rotate0 (the same at 640 x 480).
-void MeasureSize(benchmark::State& state, int32_t width, int32_t height) {
+// the motion grid; *_LevelOnly is the same while nobody wants the picture
+// (window hidden, no recording, no client), when only the grid's lines are
+// kept. Against Measure_Rotate0 (the same at 640 x 480).
+void MeasureSize(benchmark::State& state, int32_t width, int32_t height, bool pictureWanted = true) {
     Registry registry(false);
     FrameExchange exchange(registry);
     exchange.SetSourceSize(width, height);
     exchange.SetDifferenceWanted(false);
+    exchange.SetPictureWanted(pictureWanted);
     const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
     const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
     double time = 0.0;
@@ -119,6 +122,10 @@ void Measure_1280x720(benchmark::State& state) { MeasureSize(state, 1280, 720); 
 void Measure_1920x1080(benchmark::State& state) { MeasureSize(state, 1920, 1080); }
 BENCHMARK(Measure_1280x720);
 BENCHMARK(Measure_1920x1080);
+void Measure_1280x720_LevelOnly(benchmark::State& state) { MeasureSize(state, 1280, 720, false); }
+void Measure_1920x1080_LevelOnly(benchmark::State& state) { MeasureSize(state, 1920, 1080, false); }
+BENCHMARK(Measure_1280x720_LevelOnly);
+BENCHMARK(Measure_1920x1080_LevelOnly);
 
 // The plain copy of a 1920 x 1080 picture, which its measurement makes
 // anyway: what Measure_1920x1080 costs beyond it is its motion level's cost,
