@@ -25,7 +25,7 @@ bool HandOverPicture(ShotData& shot, const uint8_t* picture, int32_t length, int
 bool PictureHandover::Wanted(double time, int32_t recording, bool keepsBeforeMotion) {
     shot_.demand.NoteFrame(time, PictureDemand::NowMs());
     // Asked only while the worker is free: the copy and the encode are spared when nothing wants the picture.
-    if (shot_.pending.load(std::memory_order_acquire) != 0) return false;
+    if (WorkerBusy()) return false;
     return shot_.demand.Wanted(shot_, time, recording, params_.speedRec.load(std::memory_order_relaxed),
                                keepsBeforeMotion);
 }
@@ -40,7 +40,7 @@ void PictureHandover::NoteMotion(int32_t level, int32_t activation) {
 bool PictureHandover::Give(const uint8_t* picture, int32_t length, int32_t width, int32_t height, double time,
                            int32_t recording) {
     // The worker reads these with the picture; they are written only while it has none.
-    if (shot_.pending.load(std::memory_order_acquire) != 0) return false;
+    if (WorkerBusy()) return false;
     shot_.motionLevel = peakLevel_;
     shot_.activation = activation_;
     if (!HandOverPicture(shot_, picture, length, width, height, time,

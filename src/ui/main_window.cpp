@@ -145,7 +145,8 @@ void MainWindow::TakeFrame() {
                                (modules_.handover && modules_.handover->WorkerBusy());
     frames.SetPictureWanted(pictureWanted);
     const bool pictureHere = pictureWanted && measured.whole;
-    const unsigned writes = (pictureHere ? kWriteOut : 0u) | (seen && mode == ViewMode::kMotion ? kWriteDifference : 0u);
+    const unsigned writes =
+        (pictureHere ? kWriteOut : 0u) | (seen && mode == ViewMode::kMotion ? kWriteDifference : 0u);
     uint8_t* display = frames.Display();
     double time = 0.0;
     int32_t length = 0;
@@ -156,7 +157,8 @@ void MainWindow::TakeFrame() {
     const int32_t height = frames.Height();
     if ((writes & kWriteOut) != 0 && modules_.camera && modules_.camera->StampSwitch() != 0 && modules_.stamp)
         modules_.stamp->DrawStamp(display, width, height);
-    if (wanted && pictureHere && modules_.handover->Give(display, length, width, height, time, recording) && modules_.worker)
+    if (wanted && measured.whole && modules_.handover->Give(display, length, width, height, time, recording) &&
+        modules_.worker)
         modules_.worker->Wake();
     picture_->PaintNow(isMinimized());
 }

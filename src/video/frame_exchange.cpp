@@ -131,7 +131,8 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
     }
     pendingHasDifference_ = differenceWanted_.load(std::memory_order_relaxed);
     pendingWhole_ = grid_.step == 1 || pictureWanted_.load(std::memory_order_relaxed);
-    const unsigned writes = (pendingHasDifference_ ? kWriteDifference : 0u) | (pendingWhole_ ? 0u : kWriteGridLinesOnly);
+    const unsigned writes =
+        (pendingHasDifference_ ? kWriteDifference : 0u) | (pendingWhole_ ? 0u : kWriteGridLinesOnly);
     const SourceRows source{bottomRow, stride, width, height};
     pendingCounted_ = pendingLength_ - (masked ? measureMask_.MaskedBytes() : 0);
     if (grid_.step == 1) {
