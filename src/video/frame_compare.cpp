@@ -214,18 +214,6 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
 
 namespace {
 
-// Every step-th pixel of a line, columns of them, into to; 4-byte moves whose
-// fourth byte is written again by the next pixel and lies before the next
-// sample, so the line is never left.
-void SampleLine(const uint8_t* from, int32_t columns, int32_t step, uint8_t* to) {
-    const std::size_t pixelStep = static_cast<std::size_t>(step) * kFrameBytesPerPixel;
-    for (int32_t x = 0; x + 1 < columns; ++x) std::memcpy(to + x * 3, from + pixelStep * x, 4);
-    const int32_t last = columns - 1;
-    to[last * 3] = from[pixelStep * last];
-    to[last * 3 + 1] = from[pixelStep * last + 1];
-    to[last * 3 + 2] = from[pixelStep * last + 2];
-}
-
 // Copies rows that are not compared.
 void CopyRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
               std::size_t rowBytes, int32_t rows, unsigned writes) {
@@ -243,7 +231,7 @@ void CopyRows(const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out
 }
 
 // The grid's lines of rows [first, first + rows) are compared, with the copy
-// of the picture fused, while the rest are only copied.
+// of the picture fused, while the rest are only copied (or, lines only, left).
 ByteChanges CompareGridLines(const MotionGrid& grid, const DetectorMask* mask, int32_t first, int32_t rows,
                              std::size_t rowBytes, const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out,
                              uint8_t* previous, unsigned writes) {
@@ -265,21 +253,19 @@ ByteChanges CompareGridLines(const MotionGrid& grid, const DetectorMask* mask, i
             row += run;
             continue;
         }
-        const uint8_t* open = grid.samples;
+        const uint8_t* open = nullptr;
         bool counts = true;
         if (mask) {
-            const int band = mask->BandOfRow(row);
-            const DetectorMask::BandKind kind = mask->BandAt(band).kind;
-            if (kind == DetectorMask::BandKind::kMixed) open = grid.bandSamples[band];
-            counts = kind != DetectorMask::BandKind::kClosed;
+            const DetectorMask::Band& band = mask->BandAt(mask->BandOfRow(row));
+            if (band.kind == DetectorMask::BandKind::kMixed) open = band.rowMask;
+            counts = band.kind != DetectorMask::BandKind::kClosed;
         }
-        const ByteChanges found = ComparePictureRows(from, 0, out + at, previous + at, grid.lineDifference, rowBytes,
-                                                     1, open, compareWrites);
+        uint8_t* lineDifference = grid.difference + static_cast<std::size_t>(grid.rows - 1 - gridLine) * rowBytes;
+        // One line, with the distance to the next grid line as its stride: the
+        // wide loop asks for the grid line after next while it reads this one.
+        const ByteChanges found = ComparePictureRows(from, pictureStride * grid.step, out + at, previous + at,
+                                                     lineDifference, rowBytes, 1, open, compareWrites);
         if (counts) counted += found;
-        if ((writes & kWriteDifference) != 0)
-            SampleLine(grid.lineDifference, grid.columns, grid.step,
-                       grid.difference + static_cast<std::size_t>(grid.rows - 1 - gridLine) * grid.columns *
-                                             kFrameBytesPerPixel);
         ++row;
     }
     return counted;
@@ -324,7 +310,7 @@ ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t 
 int32_t MotionGridStep(int32_t width, int32_t height) {
     constexpr int64_t kMostSamples = int64_t{kFrameMaxWidth} * kFrameMaxHeight;
     int32_t step = 1;
-    while (int64_t{width / step} * (height / step) > kMostSamples) ++step;
+    while (int64_t{width} * (height / step) > kMostSamples) ++step;
     return step;
 }
 

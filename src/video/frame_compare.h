@@ -36,35 +36,29 @@ ByteChanges ComparePictureRows(const uint8_t* picture, std::ptrdiff_t pictureStr
                                unsigned writes);
 
 // The motion grid of a picture above 640 x 480 (see MotionGridStep): of its
-// lines only every step-th from the top is compared, and of those only the
-// bytes of every step-th pixel; the other lines are only copied. A compared
-// line's difference goes to lineDifference, and its samples to the grid's
-// difference image (columns x rows pixels, bottom-up).
+// lines only every step-th from the top is compared, every byte of it; the
+// other lines are only copied. A compared line's difference goes to the
+// grid's difference image (the picture's width by rows lines, bottom-up).
 struct MotionGrid {
     int32_t step = 1;
     int32_t pictureHeight = 0;
-    int32_t columns = 0;
     int32_t rows = 0;
-    // One line of the picture: 0xFF at the samples' bytes, 0 elsewhere.
-    const uint8_t* samples = nullptr;
-    // For each mixed band of the detector mask: the samples its line mask leaves open.
-    const uint8_t* const* bandSamples = nullptr;
-    uint8_t* lineDifference = nullptr;
     uint8_t* difference = nullptr;
 };
 
 // Compares destination rows [first, first + rows) of a picture whose mask
 // is given in destination rows, read from picture on with pictureStride from
 // row to row; only the bytes the mask leaves open count (null: all of them).
-// With a grid, only its samples are compared and counted, and difference is
+// With a grid, only its lines are compared and counted, and difference is
 // not used (the grid's own image is written instead).
 ByteChanges CompareThroughMask(const DetectorMask* mask, int32_t first, int32_t rows, std::size_t rowBytes,
                                const uint8_t* picture, std::ptrdiff_t pictureStride, uint8_t* out, uint8_t* previous,
                                uint8_t* difference, unsigned writes, const MotionGrid* grid = nullptr);
 
-// Above 640 x 480 the motion level is measured on a grid of samples: every
-// k-th pixel of every k-th line, counted from the top left pixel, with k the
-// smallest step that leaves at most 640 x 480 samples (1 up to that size).
+// Above 640 x 480 the motion level is measured on a grid of lines: every
+// pixel of every k-th line, counted from the top, with k the smallest step
+// that leaves at most 640 x 480 samples (1 up to that size). Whole lines
+// cost the least memory traffic: only the lines compared are ever read.
 int32_t MotionGridStep(int32_t width, int32_t height);
 
 // Highest vector code the picture loops may use: 0 plain, 1 16-byte, 2 32-byte.

@@ -71,8 +71,7 @@ FrameExchange::FrameExchange(Registry& registry)
       pendingDifference_(NewBuffer(3)),
       previous_(NewBuffer(4)),
       strip_(NewBuffer(5)),
-      staging_(NewBuffer(6)),
-      gridLines_(new uint8_t[std::size_t{kFrameCapacityWidth} * kFrameBytesPerPixel * (DetectorMask::kMaxBands + 2)]) {
+      staging_(NewBuffer(6)) {
     registry_->SetHandle("_VideoDataCls", this);
     mainWindow_ = registry_->Find<MessagePoster>("_MainHwnd");
     dataMessage_ = static_cast<uint32_t>(registry_->GetHandle("_VideoDataMsg"));
@@ -153,7 +152,7 @@ void FrameExchange::Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int
                                                &grid_);
     // The changed bytes are told as the share of the picture's counted bytes the samples found.
     pendingChanged_ = gridCounted_ > 0 ? static_cast<int64_t>(found.changed) * pendingCounted_ / gridCounted_ : 0;
-    pendingDifferenceWidth_ = grid_.columns;
+    pendingDifferenceWidth_ = header_.biWidth;
     pendingDifferenceHeight_ = grid_.rows;
     pendingLevel_ = gridCounted_ > 0 && pendingCounted_ > 0
                         ? MotionLevel(found.sum, static_cast<int32_t>(gridCounted_))
@@ -165,23 +164,13 @@ void FrameExchange::PrepareGrid() {
     const int32_t height = header_.biHeight;
     grid_.step = width > 0 && height > 0 ? MotionGridStep(width, height) : 1;
     grid_.pictureHeight = height;
-    grid_.columns = width / grid_.step;
     grid_.rows = height / grid_.step;
+    grid_.difference = pendingDifference_.get();
     if (grid_.step == 1) return;
     const std::size_t rowBytes = static_cast<std::size_t>(width) * kFrameBytesPerPixel;
-    uint8_t* samples = gridLines_.get();
-    for (std::size_t i = 0; i < rowBytes; ++i) {
-        const std::size_t pixel = i / kFrameBytesPerPixel;
-        samples[i] = pixel % grid_.step == 0 && pixel / grid_.step < static_cast<std::size_t>(grid_.columns) ? 0xFF : 0;
-    }
-    grid_.samples = samples;
-    grid_.lineDifference = samples + rowBytes;
-    grid_.difference = pendingDifference_.get();
-    grid_.bandSamples = bandSamples_.data();
-    const int64_t lineSamples = int64_t{grid_.columns} * kFrameBytesPerPixel;
-    gridCounted_ = lineSamples * grid_.rows;
+    gridCounted_ = static_cast<int64_t>(rowBytes) * grid_.rows;
     if (measureMask_.Empty() || measureMask_.Width() != width || measureMask_.Height() != height) return;
-    // With a mask: each band's grid lines count the samples it leaves open.
+    // With a mask: each band's grid lines count the bytes it leaves open.
     gridCounted_ = 0;
     for (int b = 0; b < measureMask_.BandCount(); ++b) {
         const DetectorMask::Band& band = measureMask_.BandAt(b);
@@ -190,16 +179,10 @@ void FrameExchange::PrepareGrid() {
             const int32_t fromTop = height - 1 - row;
             if (fromTop % grid_.step == 0 && fromTop / grid_.step < grid_.rows) ++lines;
         }
-        if (band.kind == DetectorMask::BandKind::kOpen) gridCounted_ += lineSamples * lines;
-        if (band.kind != DetectorMask::BandKind::kMixed) continue;
-        uint8_t* open = samples + rowBytes * static_cast<std::size_t>(2 + b);
-        int64_t openBytes = 0;
-        for (std::size_t i = 0; i < rowBytes; ++i) {
-            open[i] = samples[i] & band.rowMask[i];
-            openBytes += open[i] != 0;
-        }
-        bandSamples_[b] = open;
-        gridCounted_ += openBytes * lines;
+        if (band.kind == DetectorMask::BandKind::kOpen) gridCounted_ += static_cast<int64_t>(rowBytes) * lines;
+        if (band.kind == DetectorMask::BandKind::kMixed)
+            gridCounted_ += std::count_if(band.rowMask, band.rowMask + rowBytes, [](uint8_t m) { return m != 0; }) *
+                            lines;
     }
 }
 

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -163,11 +162,9 @@ private:
     // The UI thread's mask, and the copy the capture thread measures with.
     DetectorMask mask_;
     DetectorMask measureMask_;
-    // The motion grid (step 1: every pixel is compared), its line masks and
-    // the bytes it counts; the capture thread's under configLock_.
+    // The motion grid (step 1: every pixel is compared) and the bytes it
+    // counts; the capture thread's under configLock_.
     MotionGrid grid_;
-    std::unique_ptr<uint8_t[]> gridLines_;
-    std::array<const uint8_t*, DetectorMask::kMaxBands> bandSamples_{};
     int64_t gridCounted_ = 0;
     int64_t countedBytes_ = 0;
     int64_t changedBytes_ = 0;

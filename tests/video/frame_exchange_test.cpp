@@ -341,7 +341,7 @@ std::vector<uint8_t> Draw(Scene scene, int32_t width, int32_t height, int t) {
     return sample;
 }
 
-// Above 640 x 480 the level is measured on a grid of samples: the same scene
+// Above 640 x 480 the level is measured on a grid of lines: the same scene
 // gives the same level at every size and turn, whether the picture is kept
 // whole or only its level is wanted; the difference image has the grid's
 // size. A picture not wanted is never copied out, and the next put after it
@@ -351,9 +351,9 @@ TEST_F(FrameExchangeTest, TheSameSceneGivesTheSameLevelAtEverySize) {
         int32_t width, height, rotate, gridWidth, gridHeight;
     };
     const Case cases[] = {{640, 480, 0, 640, 480},
-                          {1280, 720, 0, 640, 360},
-                          {1920, 1080, 0, 640, 360},
-                          {1920, 1080, 1, 360, 640}};
+                          {1280, 720, 0, 1280, 240},
+                          {1920, 1080, 0, 1920, 154},
+                          {1920, 1080, 1, 1080, 274}};
     for (const Scene scene : {Waves, MovingSquare}) {
         int reference = -1;
         for (const Case& c : cases) {
