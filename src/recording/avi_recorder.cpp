@@ -92,6 +92,8 @@ bool AviRecorder::PictureDue(const ShotData& shot) const {
     return IsDue(shot.lastWrittenTime, shot.captureTime, Param(params_.speedRec));
 }
 
+int32_t AviRecorder::SpeedRecMs() const { return Param(params_.speedRec); }
+
 bool AviRecorder::IsDue(double lastWrittenTime, double captureTime, int32_t speedRecMs) {
     // Milliseconds, absolute: pictures whose clock went back are due too.
     const double gapMs = std::fabs(captureTime - lastWrittenTime) * 1000.0;

@@ -28,9 +28,10 @@ public:
     // when the picture taken at captureTime is wanted. recording is the
     // recording state the worker would be handed; a change of it is always
     // handed over, so the worker sees recording stop and start. keepsBeforeMotion:
-    // the worker keeps due pictures for the seconds before motion while not recording.
+    // the worker keeps due pictures for the seconds before motion while not recording;
+    // beforeMotionOnly, when given, tells whether they are all that want it.
     bool Wanted(const ShotData& shot, double captureTime, int32_t recording, int32_t speedRecMs,
-                bool keepsBeforeMotion = false) const;
+                bool keepsBeforeMotion = false, bool* beforeMotionOnly = nullptr) const;
 
 private:
     PictureBoard& board_;

@@ -27,7 +27,7 @@ bool PictureHandover::Wanted(double time, int32_t recording, bool keepsBeforeMot
     // Asked only while the worker is free: the copy and the encode are spared when nothing wants the picture.
     if (WorkerBusy()) return false;
     return shot_.demand.Wanted(shot_, time, recording, params_.speedRec.load(std::memory_order_relaxed),
-                               keepsBeforeMotion);
+                               keepsBeforeMotion, &beforeMotionOnly_);
 }
 
 bool PictureHandover::WorkerBusy() const { return shot_.pending.load(std::memory_order_acquire) != 0; }
@@ -43,6 +43,7 @@ bool PictureHandover::Give(const uint8_t* picture, int32_t length, int32_t width
     if (WorkerBusy()) return false;
     shot_.motionLevel = peakLevel_;
     shot_.activation = activation_;
+    shot_.beforeMotionOnly = beforeMotionOnly_;
     if (!HandOverPicture(shot_, picture, length, width, height, time,
                          params_.quality.load(std::memory_order_relaxed), recording))
         return false;

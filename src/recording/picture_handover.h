@@ -35,6 +35,7 @@ private:
     ShotData& shot_;
     const MjpegParams& params_;
     int64_t handedOver_ = 0;
+    bool beforeMotionOnly_ = false;  // of the last Wanted
     int32_t peakLevel_ = 0;
     int32_t activation_ = 0;
 };

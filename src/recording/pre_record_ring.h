@@ -9,11 +9,13 @@ class AviRecorder;
 struct ShotData;
 
 // The seconds before motion: while recording is inactive in a detector mode,
-// keeps the encoded pictures that are due by the recording interval, of the
-// last Seconds() seconds, in one byte ring allocated once (the newest that
-// fit). When recording turns active they go into the file first, oldest
-// first, then the live pictures follow; none twice, none left out. Worker
-// thread only, except SetSeconds.
+// keeps the pictures that are due by the recording interval, of the last
+// Seconds() seconds, in one byte ring allocated once (the newest that fit).
+// When recording turns active they go into the file first, oldest first, then
+// the live pictures follow; none twice, none left out. A picture is kept
+// encoded, or raw (planar 4:2:0, half its bytes) when the seconds' worth of
+// raw pictures fit: most of them age out unseen, and only those that go into
+// a file are encoded, when recording starts. Worker thread only, except SetSeconds.
 class PreRecordRing {
 public:
     static constexpr int32_t kMaxSeconds = 30;
@@ -25,6 +27,7 @@ public:
     static constexpr int kMaxPictures = 256;
 
     explicit PreRecordRing(std::size_t budgetBytes = kBudgetBytes);
+    ~PreRecordRing();
     PreRecordRing(const PreRecordRing&) = delete;
     PreRecordRing& operator=(const PreRecordRing&) = delete;
 
@@ -35,6 +38,10 @@ public:
     // The worker's step before WriteFrame: keeps the picture while recording
     // is off, or writes what it kept when recording has just turned on.
     void Offer(ShotData& shot, AviRecorder& recorder);
+    // Instead of encoding and Offer, for a picture that is wanted only here:
+    // keeps it raw when the seconds' worth fit, or passes it over when it is
+    // not due. False when it must be encoded and offered instead.
+    bool OfferRaw(ShotData& shot, AviRecorder& recorder);
 
     // A copy of the picture, dropping the oldest that are in its way or older than Seconds().
     void Keep(const uint8_t* jpeg, int32_t bytes, int32_t width, int32_t height, double time, int32_t level = -1);
@@ -49,13 +56,18 @@ private:
         int32_t width;
         int32_t height;
         double time;
-        int32_t level;  // motion level, below 0 when not known
+        int32_t level;    // motion level, below 0 when not known
+        int32_t quality;  // of the JPEG a raw picture becomes; 0 for an encoded one
     };
     const Picture& Oldest() const { return pictures_[first_]; }
     const Picture& Newest() const { return pictures_[(first_ + count_ - 1) % kMaxPictures]; }
     void DropOldest();
     bool FindRoom(std::size_t bytes, std::size_t& offset);
+    // Room for a picture of time at its place in the ring; false when it never fits.
+    bool MakeRoom(std::size_t bytes, double time, std::size_t& offset);
     void WriteKept(ShotData& shot, AviRecorder& recorder);
+    // The JPEG of a raw picture into encoded_; false, said on stderr, when it failed.
+    bool EncodeRaw(const Picture& picture, unsigned long& bytes);
 
     const std::size_t budget_;
     std::unique_ptr<uint8_t[]> bytes_;  // not touched until used, so an unused ring costs no memory
@@ -64,4 +76,8 @@ private:
     int count_ = 0;
     bool wasRecording_ = false;
     std::atomic<int32_t> seconds_{0};
+    // The JPEG library's handle for raw pictures, and the JPEG they become.
+    void* turbo_ = nullptr;
+    unsigned char* encoded_ = nullptr;
+    unsigned long encodedCapacity_ = 0;
 };

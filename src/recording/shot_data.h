@@ -40,6 +40,8 @@ struct ShotData {
     // what has recording on now (an Activation; 0 when not known).
     int32_t motionLevel = 0;
     int32_t activation = 0;
+    // Only the seconds before motion want the picture: it need not be encoded.
+    bool beforeMotionOnly = false;
     // 1 while a picture waits for the worker: set last by the producer
     // (release), cleared by the worker when done with the picture (release).
     std::atomic<int32_t> pending{0};

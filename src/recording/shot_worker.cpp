@@ -88,6 +88,13 @@ void ShotWorker::RunTurn() {
         recorder_->KeepRoom();
     }
     if (shot_->pending.load(std::memory_order_acquire) != 1) return;
+    // A picture only the seconds before motion want is kept raw where they
+    // allow: most such pictures are never recorded, and are never encoded.
+    if (recorder_ && shot_->beforeMotionOnly && shot_->photoRequest.load(std::memory_order_acquire) == 0 &&
+        preRecord_.OfferRaw(*shot_, *recorder_)) {
+        shot_->pending.store(0, std::memory_order_release);
+        return;
+    }
     const bool encoded = encoder_.Encode(*shot_) == 0;
     // A failed encode leaves the previous JPEG: served again, never photographed or recorded as this picture.
     // The request is taken first, so one given while the photo is made gets the next picture.

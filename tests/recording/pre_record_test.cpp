@@ -112,10 +112,37 @@ TEST_F(PreRecordTest, KeepsTheNewestPicturesThatFitInOrderAcrossTheWrap) {
     EXPECT_EQ(chunks.back(), live);
 }
 
+// A raw picture (4:2:0, 115200 bytes at 320 x 240) is kept only while the
+// seconds' worth of them fit: else it is encoded, so no second is lost.
+TEST_F(PreRecordTest, PicturesAreKeptRawOnlyWhileTheSecondsOfThemFit) {
+    AviRecorder recorder(registry, clock, [](const char*) { return int64_t{1} << 40; });
+    auto shot = std::make_unique<ShotData>();
+    shot->frameWidth = kWidth;
+    shot->frameHeight = kHeight;
+    shot->frameBytes = kFrameBytes;
+    shot->captureTime = 5.0;
+    struct Case {
+        int seconds, speedRec;
+        bool raw;
+    } cases[] = {{3, 1000, true}, {4, 1000, false}, {1, 500, true}, {2, 500, false}};
+    for (const Case c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.seconds << " s at " << c.speedRec << " ms");
+        params.speedRec = c.speedRec;
+        PreRecordRing ring(4 * 115200);
+        ring.SetSeconds(c.seconds);
+        shot->lastWrittenTime = 0.0;
+        EXPECT_EQ(ring.OfferRaw(*shot, recorder), c.raw);
+        EXPECT_EQ(ring.Count(), c.raw ? 1 : 0);
+    }
+}
+
 // The worker's ring with the real pieces around it: a GStreamer source whose
 // background changes at a known moment, the frame exchange's motion level,
-// the detector with its hold, the worker's turn, and ffmpeg reading the file.
-TEST_F(PreRecordTest, TheFileStartsTheSetSecondsBeforeThePictureThatTriggered) {
+// the detector with its hold, the worker's turn, and ffmpeg reading the file;
+// with the pictures handed over for the seconds before motion only, which are
+// kept raw, and with each encoded as it comes.
+class PreRecordFormTest : public PreRecordTest, public testing::WithParamInterface<bool> {};
+TEST_P(PreRecordFormTest, TheFileStartsTheSetSecondsBeforeThePictureThatTriggered) {
     constexpr int kFps = 4;
     constexpr int kCut = 40;  // first picture on grey, at 10 s
     constexpr int kPreRecord = 3;
@@ -173,6 +200,7 @@ TEST_F(PreRecordTest, TheFileStartsTheSetSecondsBeforeThePictureThatTriggered) {
         shot->captureTime = fetched;
         shot->quality = 90;
         shot->recording.store(options.RecordingActive());
+        shot->beforeMotionOnly = GetParam() && options.RecordingActive() == 0;
         shot->pending.store(1, std::memory_order_release);
         worker.SetPreRecordSeconds(options.PreRecordSeconds());
         worker.RunTurn();
@@ -224,6 +252,9 @@ TEST_F(PreRecordTest, TheFileStartsTheSetSecondsBeforeThePictureThatTriggered) {
     // The detector holds for 10 s after the trigger: live pictures up to 19 s.
     EXPECT_EQ(found.back(), kCut + 9 * kFps);
 }
+
+INSTANTIATE_TEST_SUITE_P(Forms, PreRecordFormTest, testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "KeptRaw" : "KeptEncoded"; });
 
 TEST_F(PreRecordTest, OnlyTheDetectorModesKeepSecondsBeforeMotion) {
     registry.SetInt("PreRecordSeconds", 31);
