@@ -337,6 +337,47 @@ void PreRecord_Keep(benchmark::State& state) {
 }
 BENCHMARK(PreRecord_Keep);
 
+// The worker's turn for a picture that only the seconds before motion want
+// (detector armed, nothing recording, no client), one due a turn, at
+// width x height (args 0, 1): encoded and kept (arg 2 = 0), as before, or
+// kept raw (arg 2 = 1). Against each other in the same run.
+void Worker_BeforeMotion(benchmark::State& state) {
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    Registry registry(true);
+    MjpegParams params;
+    params.speedRec.store(500);
+    auto shot = std::make_unique<ShotData>();
+    registry.SetHandle("_MJPEG_PARAMS", &params);
+    registry.SetHandle("_MYSHOTDATA", shot.get());
+    registry.SetText("MoveFilesPath", "/tmp/");
+    AviRecorder recorder(registry);
+    SilentShutter shutter;
+    ShotWorker worker(registry, shutter);
+    worker.SetPreRecordSeconds(PreRecordRing::kDefaultSeconds);
+    const std::vector<uint8_t> frame = jpegtest::PhotoLikePicture(width, height, 11);
+    std::memcpy(shot->picture.get(), frame.data(), frame.size());
+    shot->frameBytes = static_cast<int32_t>(frame.size());
+    shot->frameWidth = width;
+    shot->frameHeight = height;
+    shot->quality = kQuality;
+    shot->beforeMotionOnly = state.range(2) != 0;
+    double time = 0.0;
+    for (auto _ : state) {
+        shot->captureTime = time;
+        time += 0.5;
+        shot->pending.store(1, std::memory_order_release);
+        worker.RunTurn();
+    }
+    state.counters["kept"] = worker.PreRecord().Count();
+}
+BENCHMARK(Worker_BeforeMotion)
+    ->Args({640, 480, 0})
+    ->Args({640, 480, 1})
+    ->Args({1920, 1080, 0})
+    ->Args({1920, 1080, 1})
+    ->Unit(benchmark::kMillisecond);
+
 void Memcpy_Picture(benchmark::State& state) {
     const std::vector<uint8_t> jpeg(20284, 0x5A);
     std::vector<uint8_t> to(jpeg.size());
