@@ -11,7 +11,8 @@ bool HandOverPicture(ShotData& shot, const uint8_t* picture, int32_t length, int
     if (shot.pending.load(std::memory_order_acquire) != 0) return false;
     if (length < 0 || length > ShotData::kBufferBytes) return false;
     shot.frameBytes = length;
-    std::memcpy(shot.picture.get(), picture, static_cast<std::size_t>(length));
+    // A picture fetched straight into the block is there already.
+    if (picture != shot.picture.get()) std::memcpy(shot.picture.get(), picture, static_cast<std::size_t>(length));
     shot.captureTime = time;
     shot.frameHeight = height;
     shot.frameWidth = width;
@@ -29,6 +30,8 @@ bool PictureHandover::Wanted(double time, int32_t recording, bool keepsBeforeMot
     return shot_.demand.Wanted(shot_, time, recording, params_.speedRec.load(std::memory_order_relaxed),
                                keepsBeforeMotion, &beforeMotionOnly_);
 }
+
+uint8_t* PictureHandover::Slot() const { return shot_.picture.get(); }
 
 bool PictureHandover::WorkerBusy() const { return shot_.pending.load(std::memory_order_acquire) != 0; }
 

@@ -28,6 +28,9 @@ public:
     bool Give(const uint8_t* picture, int32_t length, int32_t width, int32_t height, double time,
               int32_t recording);
     int64_t HandedOver() const { return handedOver_; }
+    // The block's picture, which a fetch may fill straight for Give after
+    // Wanted said yes: the worker is free and no other thread writes it.
+    uint8_t* Slot() const;
     // The worker has a picture it has not finished with.
     bool WorkerBusy() const;
 

@@ -147,17 +147,18 @@ void MainWindow::TakeFrame() {
     const bool pictureHere = pictureWanted && measured.whole;
     const unsigned writes =
         (pictureHere ? kWriteOut : 0u) | (seen && mode == ViewMode::kMotion ? kWriteDifference : 0u);
-    uint8_t* display = frames.Display();
+    // A picture only the worker wants goes straight into its block: one copy less.
+    uint8_t* picture = wanted && pictureHere && !seen ? modules_.handover->Slot() : frames.Display();
     double time = 0.0;
     int32_t length = 0;
-    frames.FetchFrame(time, display, length, writes);
+    frames.FetchFrame(time, picture, length, writes);
     if (length == 0) return;
     picture_->NotePictureArrived();
     const int32_t width = frames.Width();
     const int32_t height = frames.Height();
     if ((writes & kWriteOut) != 0 && modules_.camera && modules_.camera->StampSwitch() != 0 && modules_.stamp)
-        modules_.stamp->DrawStamp(display, width, height);
-    if (wanted && measured.whole && modules_.handover->Give(display, length, width, height, time, recording) &&
+        modules_.stamp->DrawStamp(picture, width, height);
+    if (wanted && measured.whole && modules_.handover->Give(picture, length, width, height, time, recording) &&
         modules_.worker)
         modules_.worker->Wake();
     picture_->PaintNow(isMinimized());

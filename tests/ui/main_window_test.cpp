@@ -370,6 +370,15 @@ TEST_F(MainWindowTest, OnlyAWantedPictureIsHandedOverAndOnlyASeenOneConverted) {
     window_->hide();
     Feed(sample);
     EXPECT_EQ(window_->ScreenConversions(), shown) << "hidden";
+    // Hidden, the picture a client asks for reaches the worker whole and stamped.
+    const std::vector<uint8_t> other = Picture(320, 240, qRgb(0, 255, 0), qRgb(255, 255, 255));
+    window_->Shot()->demand.NoteWebRequest();
+    Feed(other);
+    EXPECT_EQ(window_->PicturesHandedOver(), 2);
+    const uint8_t* given = window_->Shot()->picture.get();
+    const std::size_t half = other.size() / 2;
+    EXPECT_NE(0, std::memcmp(given, other.data(), half)) << "the date stamped at the bottom";
+    EXPECT_EQ(0, std::memcmp(given + half, other.data() + half, half)) << "the upper half as it came";
 
     window_->showNormal();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
