@@ -34,6 +34,13 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kQuality = 50;
 
+// The blocks the worker finds, as the window registers them, recording into folder.
+void RegisterBlocks(Registry& registry, MjpegParams& params, ShotData& shot, const char* folder) {
+    registry.SetHandle("_MJPEG_PARAMS", &params);
+    registry.SetHandle("_MYSHOTDATA", &shot);
+    registry.SetText("MoveFilesPath", folder);
+}
+
 const std::vector<uint8_t>& Frame() {
     static const std::vector<uint8_t> frame = jpegtest::PhotoLikePicture(kWidth, kHeight, 11);
     return frame;
@@ -177,9 +184,7 @@ void Worker_Frame(benchmark::State& state) {
             params.fileMaxPages.store(static_cast<int32_t>(state.range(1)) - 1);
         }
         auto shot = std::make_unique<ShotData>();
-        registry.SetHandle("_MJPEG_PARAMS", &params);
-        registry.SetHandle("_MYSHOTDATA", shot.get());
-        registry.SetText("MoveFilesPath", folder.c_str());
+        RegisterBlocks(registry, params, *shot, folder.c_str());
         // Files of ten seconds each by the pictures' own clock, so their names never meet.
         ManualClock clock(std::time(nullptr));
         const std::time_t base = clock.Now();
@@ -280,9 +285,7 @@ void Worker_Watch(benchmark::State& state) {
         MjpegParams params;
         params.speedPlay.store(4);
         auto shot = std::make_unique<ShotData>();
-        registry.SetHandle("_MJPEG_PARAMS", &params);
-        registry.SetHandle("_MYSHOTDATA", shot.get());
-        registry.SetText("MoveFilesPath", folder.c_str());
+        RegisterBlocks(registry, params, *shot, folder.c_str());
         registry.SetText("OnPhotoSaved", "sleep 0.1");
         EventCommands events(registry);
         AviRecorder recorder(registry);
@@ -348,9 +351,7 @@ void Worker_BeforeMotion(benchmark::State& state) {
     MjpegParams params;
     params.speedRec.store(500);
     auto shot = std::make_unique<ShotData>();
-    registry.SetHandle("_MJPEG_PARAMS", &params);
-    registry.SetHandle("_MYSHOTDATA", shot.get());
-    registry.SetText("MoveFilesPath", "/tmp/");
+    RegisterBlocks(registry, params, *shot, "/tmp/");
     AviRecorder recorder(registry);
     SilentShutter shutter;
     ShotWorker worker(registry, shutter);
