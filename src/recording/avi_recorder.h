@@ -58,6 +58,7 @@ public:
     static double NextSlot(double lastSlot, double captureTime, int32_t speedRecMs);
     // Whether the block's picture is due by SpeedRec after the last one written.
     bool PictureDue(const ShotData& shot) const;
+    // The recording interval (SpeedRec) in milliseconds.
     int32_t SpeedRecMs() const;
     // Counts the block's picture as written: the next one is due a SpeedRec later.
     void NoteWritten(ShotData& shot) const;

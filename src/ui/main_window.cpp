@@ -147,8 +147,10 @@ void MainWindow::TakeFrame() {
     const bool pictureHere = pictureWanted && measured.whole;
     const unsigned writes =
         (pictureHere ? kWriteOut : 0u) | (seen && mode == ViewMode::kMotion ? kWriteDifference : 0u);
-    // A picture only the worker wants goes straight into its block: one copy less.
-    uint8_t* picture = wanted && pictureHere && !seen ? modules_.handover->Slot() : frames.Display();
+    // The worker gets only a picture kept whole; one it alone wants goes
+    // straight into its block: one copy less.
+    const bool toWorker = wanted && pictureHere;
+    uint8_t* picture = toWorker && !seen ? modules_.handover->Slot() : frames.Display();
     double time = 0.0;
     int32_t length = 0;
     frames.FetchFrame(time, picture, length, writes);
@@ -158,8 +160,7 @@ void MainWindow::TakeFrame() {
     const int32_t height = frames.Height();
     if ((writes & kWriteOut) != 0 && modules_.camera && modules_.camera->StampSwitch() != 0 && modules_.stamp)
         modules_.stamp->DrawStamp(picture, width, height);
-    if (wanted && measured.whole && modules_.handover->Give(picture, length, width, height, time, recording) &&
-        modules_.worker)
+    if (toWorker && modules_.handover->Give(picture, length, width, height, time, recording) && modules_.worker)
         modules_.worker->Wake();
     picture_->PaintNow(isMinimized());
 }
