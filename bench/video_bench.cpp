@@ -143,6 +143,56 @@ void Memcpy_1920x1080(benchmark::State& state) {
 }
 BENCHMARK(Memcpy_1920x1080);
 
+// The window's turn for each picture it shows: the sample measured where it
+// arrives; the picture copied out and stamped (Fetched), or only the rows the
+// date goes into copied out and stamped and the rest read where it lies
+// (Lent); then turned into screen pixels at the window's size. Against the
+// same at 640 x 480, shown at its own size.
+void Shown(benchmark::State& state, bool lend) {
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    const auto shownWidth = static_cast<int32_t>(state.range(2));
+    const auto shownHeight = static_cast<int32_t>(state.range(3));
+    Registry registry(false);
+    FrameExchange exchange(registry);
+    exchange.SetSourceSize(width, height);
+    exchange.SetDifferenceWanted(false);
+    DateStamp stamp;
+    stamp.LoadFont();
+    ScreenScaler scaler;
+    scaler.Prepare(width, height, shownWidth, shownHeight);
+    std::vector<uint8_t> screen(static_cast<std::size_t>(shownWidth) * shownHeight * 4);
+    const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
+    const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
+    const int32_t band = stamp.Rows(width, height);
+    double time = 0.0;
+    int32_t length = 0;
+    int turn = 0;
+    for (auto _ : state) {
+        exchange.PutSample(turn, pictures[turn & 1].data(), static_cast<int32_t>(bytes));
+        ++turn;
+        FrameRows rows{exchange.Display()};
+        if (lend) {
+            rows = {exchange.LendFrame(time, exchange.Display(), band, length, 0), exchange.Display(), band};
+        } else {
+            exchange.FetchFrame(time, exchange.Display(), length, kWriteOut);
+        }
+        stamp.DrawStamp(exchange.Display(), width, height);
+        if (shownWidth == width && shownHeight == height) {
+            FrameToScreenPixels(rows, width, height, screen.data(), std::ptrdiff_t{shownWidth} * 4);
+        } else {
+            scaler.Scale(rows, screen.data(), std::ptrdiff_t{shownWidth} * 4);
+        }
+        if (lend) exchange.ReturnLent();
+        benchmark::ClobberMemory();
+    }
+    if (length != static_cast<int32_t>(bytes)) state.SkipWithError("no frame was fetched");
+}
+void Shown_Fetched(benchmark::State& state) { Shown(state, false); }
+void Shown_Lent(benchmark::State& state) { Shown(state, true); }
+BENCHMARK(Shown_Fetched)->Args({640, 480, 640, 480})->Args({1280, 720, 1280, 720})->Args({1920, 1080, 1280, 720});
+BENCHMARK(Shown_Lent)->Args({640, 480, 640, 480})->Args({1280, 720, 1280, 720})->Args({1920, 1080, 1280, 720});
+
 void DrawStamp(benchmark::State& state) {
     DateStamp stamp;
     stamp.LoadFont();

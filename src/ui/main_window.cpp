@@ -117,6 +117,7 @@ void MainWindow::OnFrameMessage(intptr_t lParam) {
     }
     std::memset(modules_.frames->Display(), 0,
                 static_cast<std::size_t>(modules_.frames->Width()) * modules_.frames->Height() * kFrameBytesPerPixel);
+    picture_->NoteDisplayWhole();
     picture_->PaintNow(isMinimized());
 }
 
@@ -150,16 +151,29 @@ void MainWindow::TakeFrame() {
     // The worker gets only a picture kept whole; one it alone wants goes
     // straight into its block: one copy less.
     const bool toWorker = wanted && pictureHere;
-    uint8_t* picture = toWorker && !seen ? modules_.handover->Slot() : frames.Display();
+    const int32_t width = frames.Width();
+    const int32_t height = frames.Height();
+    DateStamp* stamp = modules_.camera && modules_.camera->StampSwitch() != 0 ? modules_.stamp.get() : nullptr;
     double time = 0.0;
     int32_t length = 0;
+    if (seen && pictureHere && !toWorker) {
+        // A picture only the screen wants is painted where it lies: just the
+        // rows the date goes into are copied out and stamped.
+        const int32_t band = stamp ? stamp->Rows(width, height) : 0;
+        const uint8_t* lent = frames.LendFrame(time, frames.Display(), band, length, writes);
+        if (length == 0) return;
+        picture_->NotePictureArrived();
+        if (stamp) stamp->DrawStamp(frames.Display(), width, height);
+        picture_->PaintLent(lent, band, isMinimized());
+        if (lent) frames.ReturnLent();
+        return;
+    }
+    uint8_t* picture = toWorker && !seen ? modules_.handover->Slot() : frames.Display();
     frames.FetchFrame(time, picture, length, writes);
     if (length == 0) return;
     picture_->NotePictureArrived();
-    const int32_t width = frames.Width();
-    const int32_t height = frames.Height();
-    if ((writes & kWriteOut) != 0 && modules_.camera && modules_.camera->StampSwitch() != 0 && modules_.stamp)
-        modules_.stamp->DrawStamp(picture, width, height);
+    if (picture == frames.Display() && (writes & kWriteOut) != 0) picture_->NoteDisplayWhole();
+    if ((writes & kWriteOut) != 0 && stamp) stamp->DrawStamp(picture, width, height);
     if (toWorker && modules_.handover->Give(picture, length, width, height, time, recording) && modules_.worker)
         modules_.worker->Wake();
     picture_->PaintNow(isMinimized());

@@ -27,6 +27,13 @@ void PictureView::PaintNow(bool minimised) {
     if (isVisible()) repaint();
 }
 
+void PictureView::PaintLent(const uint8_t* picture, int32_t bandRows, bool minimised) {
+    lent_ = picture;
+    bandRows_ = bandRows;
+    PaintNow(minimised);
+    lent_ = nullptr;
+}
+
 void PictureView::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     Paint(painter);
@@ -54,7 +61,12 @@ void PictureView::Paint(QPainter& painter) {
     }
     // The motion view's difference image may be smaller (the motion grid): it is shown at the same place.
     const bool picture = mode_ == ViewMode::kPicture;
-    const uint8_t* buffer = picture ? frames_->Display() : frames_->Difference();
+    FrameRows buffer{picture ? frames_->Display() : frames_->Difference()};
+    if (picture && lent_) {
+        buffer = {lent_, frames_->Display(), bandRows_};
+    } else if (picture && bandRows_ >= 0 && frames_->CopyLastPicture(frames_->Display(), bandRows_)) {
+        bandRows_ = -1;
+    }
     const int32_t bufferWidth = picture ? width : frames_->DifferenceWidth();
     const int32_t bufferHeight = picture ? height : frames_->DifferenceHeight();
     const QRect shown = FittedRect(QSize(width, height), target);
@@ -79,7 +91,7 @@ void PictureView::Paint(QPainter& painter) {
     painter.drawImage(shown.topLeft(), screenImage_);
 }
 
-void PictureView::ToScreen(const uint8_t* buffer, int32_t width, int32_t height, QSize shown, uint8_t* destination,
+void PictureView::ToScreen(const FrameRows& buffer, int32_t width, int32_t height, QSize shown, uint8_t* destination,
                            std::ptrdiff_t stride) {
     if (shown == QSize(width, height)) {
         FrameToScreenPixels(buffer, width, height, destination, stride);
@@ -89,7 +101,7 @@ void PictureView::ToScreen(const uint8_t* buffer, int32_t width, int32_t height,
     scaler_.Scale(buffer, destination, stride);
 }
 
-bool PictureView::PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width,
+bool PictureView::PaintIntoBackingStore(QPainter& painter, const FrameRows& buffer, int32_t width,
                                         int32_t height, const QRect& shown) {
     // The window's backing store is an image in memory on the raster
     // platforms; the picture can then be written straight into it at the

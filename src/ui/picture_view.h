@@ -32,6 +32,12 @@ public:
     // Paints at once, not on the next pass of the loop, so the picture keeps
     // pace with the camera; skipped when nobody would see a change.
     void PaintNow(bool minimised);
+    // The same for a picture lent by the frame exchange: the display buffer
+    // holds only its first bandRows rows (stamped), the rest is read from
+    // picture during the call. Until the display buffer is whole again
+    // (NoteDisplayWhole), other paints fill it from the last picture measured.
+    void PaintLent(const uint8_t* picture, int32_t bandRows, bool minimised);
+    void NoteDisplayWhole() { bandRows_ = -1; }
 
     // Runs before the first paint.
     std::function<void()> firstPaint;
@@ -51,10 +57,10 @@ protected:
 
 private:
     void Paint(QPainter& painter);
-    bool PaintIntoBackingStore(QPainter& painter, const uint8_t* buffer, int32_t width, int32_t height,
+    bool PaintIntoBackingStore(QPainter& painter, const FrameRows& buffer, int32_t width, int32_t height,
                                const QRect& shown);
     // The frame at the shown size in screen pixels, in one pass.
-    void ToScreen(const uint8_t* buffer, int32_t width, int32_t height, QSize shown, uint8_t* destination,
+    void ToScreen(const FrameRows& buffer, int32_t width, int32_t height, QSize shown, uint8_t* destination,
                   std::ptrdiff_t stride);
     void PaintHint(QPainter& painter);
 
@@ -68,6 +74,10 @@ private:
     bool pictureArrived_ = false;
     // The last paint showed the black picture of the view mode "none".
     bool blackShown_ = false;
+    // The picture being lent while PaintLent paints, and the rows of it the
+    // display buffer holds (-1: all of them).
+    const uint8_t* lent_ = nullptr;
+    int32_t bandRows_ = -1;
     int64_t framesPainted_ = 0;
     int64_t screenConversions_ = 0;
     int64_t directPaints_ = 0;

@@ -111,14 +111,23 @@ void DateStamp::RenderText(std::time_t now) {
     for (int32_t j = 0; j < textLength_; ++j) glyphIndex_[j] = GlyphOf(text_[j]);
 }
 
-void DateStamp::DrawStamp(uint8_t* picture, int32_t width, int32_t height) {
-    if (!ready_ || picture == nullptr) return;
-    // Each font pixel becomes a square of scale pixels: the text is about 3 % of
-    // the picture's height, and never smaller than the font itself.
+int32_t DateStamp::Scale(int32_t width, int32_t height) const {
+    if (!ready_) return 0;
+    // The text is about 3 % of the picture's height, and never smaller than the font itself.
     const int32_t scale = std::max(1, height * 3 / 100 / glyphHeight_);
+    const bool fits = height >= (glyphHeight_ + kMargin) * scale && width >= (glyphWidth_ * 17 + kMargin) * scale;
+    return fits ? scale : 0;
+}
+
+int32_t DateStamp::Rows(int32_t width, int32_t height) const {
+    return (glyphHeight_ + kMargin) * Scale(width, height);
+}
+
+void DateStamp::DrawStamp(uint8_t* picture, int32_t width, int32_t height) {
+    const int32_t scale = Scale(width, height);
+    if (scale == 0 || picture == nullptr) return;
     const int32_t cellWidth = glyphWidth_ * scale;
     const int32_t margin = kMargin * scale;
-    if (height < glyphHeight_ * scale + margin || width < cellWidth * 17 + margin) return;
     const std::time_t now = clock_.Now();
     if (now != lastTime_) {
         lastTime_ = now;

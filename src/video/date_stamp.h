@@ -30,6 +30,9 @@ public:
     void LoadFont(const StampFontImage& image);
     // Draws into picture (width x height Frame) in place.
     void DrawStamp(uint8_t* picture, int32_t width, int32_t height);
+    // The rows from the bottom of such a picture that DrawStamp may change;
+    // 0 when it draws nothing there.
+    int32_t Rows(int32_t width, int32_t height) const;
 
     int32_t Ready() const { return ready_; }
     // The last rendered text.
@@ -38,6 +41,8 @@ public:
 
 private:
     void RenderText(std::time_t now);
+    // Each font pixel becomes a square of Scale pixels; 0 when the text does not fit.
+    int32_t Scale(int32_t width, int32_t height) const;
 
     Clock& clock_;
     int32_t ready_ = 0;

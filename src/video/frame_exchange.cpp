@@ -201,11 +201,36 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
 }
 
 int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length, unsigned writes) {
+    const int32_t level = CopyPending(sampleTime, buffer, length, writes, header_.biHeight);
+    if (length > 0) ReturnLent();
+    return level;
+}
+
+const uint8_t* FrameExchange::LendFrame(double& sampleTime, uint8_t* band, int32_t bandRows, int32_t& length,
+                                        unsigned writes) {
+    CopyPending(sampleTime, band, length, writes | kWriteOut, std::clamp(bandRows, 0, header_.biHeight));
+    if (length > 0 && pendingWhole_) return previous_.get();
+    if (length > 0) ReturnLent();
+    return nullptr;
+}
+
+bool FrameExchange::CopyLastPicture(uint8_t* buffer, int32_t fromRow) {
+    std::lock_guard guard(configLock_);
+    if (!pendingWhole_ || buffer == nullptr) return false;
+    const std::size_t rowBytes = static_cast<std::size_t>(header_.biWidth) * kFrameBytesPerPixel;
+    const std::size_t from = rowBytes * static_cast<std::size_t>(std::clamp(fromRow, 0, header_.biHeight));
+    const std::size_t bytes = PictureBytes(header_.biWidth, header_.biHeight);
+    if (from < bytes) std::memcpy(buffer + from, previous_.get() + from, bytes - from);
+    return true;
+}
+
+int32_t FrameExchange::CopyPending(double& sampleTime, uint8_t* buffer, int32_t& length, unsigned writes,
+                                   int32_t rows) {
     length = 0;
     if (pendingFlag_.load(std::memory_order_acquire) == 0 || buffer == nullptr) return 0;
     sampleTime = sampleTime_;
     length = pendingLength_;
-    const auto bytes = static_cast<std::size_t>(length);
+    const std::size_t bytes = static_cast<std::size_t>(header_.biWidth) * kFrameBytesPerPixel * rows;
     if ((writes & kWriteOut) != 0 && pendingWhole_) std::memcpy(buffer, previous_.get(), bytes);
     if ((writes & kWriteDifference) != 0 && pendingHasDifference_) {
         differenceWidth_ = pendingDifferenceWidth_;
@@ -215,9 +240,7 @@ int32_t FrameExchange::FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& 
     }
     countedBytes_ = pendingCounted_;
     changedBytes_ = pendingChanged_;
-    const int32_t level = pendingLevel_;
-    pendingFlag_.store(0, std::memory_order_release);
-    return level;
+    return pendingLevel_;
 }
 
 void FrameExchange::SetSourceSize(int32_t width, int32_t height) {

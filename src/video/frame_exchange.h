@@ -61,6 +61,17 @@ public:
     // The same, copying only what writes names (kWriteOut, kWriteDifference):
     // a frame nobody looks at costs only its measurement.
     int32_t FetchFrame(double& sampleTime, uint8_t* buffer, int32_t& length, unsigned writes);
+    // The same for a picture the window shows at once: only its first
+    // bandRows rows (the bottom, where the date goes) are copied into band;
+    // the rest is read where it lies, at the picture returned, and the slot
+    // stays held (no sample is measured into it) until ReturnLent. Nothing is
+    // lent (null) when nothing is pending or the picture was not kept whole.
+    const uint8_t* LendFrame(double& sampleTime, uint8_t* band, int32_t bandRows, int32_t& length, unsigned writes);
+    void ReturnLent() { pendingFlag_.store(0, std::memory_order_release); }
+    // UI thread: copies the rows from fromRow up of the last picture measured
+    // into buffer, once a measurement under way is done; false, leaving
+    // buffer as it is, when that picture was not kept whole.
+    bool CopyLastPicture(uint8_t* buffer, int32_t fromRow);
     // UI thread: whether the puts from now on make the difference image (at
     // first they do); a fetch copies it only from a put that made it.
     void SetDifferenceWanted(bool wanted) { differenceWanted_.store(wanted, std::memory_order_relaxed); }
@@ -117,6 +128,9 @@ private:
     void Measure(const uint8_t* bottomRow, std::ptrdiff_t stride, int32_t width, int32_t height);
     // Under configLock_: the motion grid for the oriented size and the measuring mask.
     void PrepareGrid();
+    // UI thread: copies out what writes names of the pending sample, of the
+    // picture only its first rows; length is 0 when nothing is pending.
+    int32_t CopyPending(double& sampleTime, uint8_t* buffer, int32_t& length, unsigned writes, int32_t rows);
 
     Registry* registry_;
     // 1 while a measured sample waits: set by the capture thread after it

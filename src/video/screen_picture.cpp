@@ -54,7 +54,7 @@ __attribute__((target("avx2"))) void RowAvx2(const uint8_t* from, uint8_t* to, i
 
 }  // namespace
 
-void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, uint8_t* destination,
+void FrameToScreenPixels(const FrameRows& frame, int32_t width, int32_t height, uint8_t* destination,
                          std::ptrdiff_t destinationStride) {
     if (width <= 0 || height <= 0) return;
     const std::ptrdiff_t rowBytes = std::ptrdiff_t{width} * 3;
@@ -66,7 +66,7 @@ void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, ui
         row = RowSsse3;
 #endif
     for (int32_t y = 0; y < height; ++y)
-        row(frame + (height - 1 - y) * rowBytes, destination + y * destinationStride, width);
+        row(frame.Row(height - 1 - y, rowBytes), destination + y * destinationStride, width);
 }
 
 namespace {
@@ -163,7 +163,7 @@ void ScreenScaler::PreparePairs() {
 #endif
 }
 
-void ScreenScaler::Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const {
+void ScreenScaler::Scale(const FrameRows& frame, uint8_t* destination, std::ptrdiff_t destinationStride) const {
     const std::ptrdiff_t rowBytes = std::ptrdiff_t{width_} * 3;
     const int32_t last = (width_ - 1) * 3;
     auto row = ScaleRowPortable;
@@ -177,7 +177,7 @@ void ScreenScaler::Scale(const uint8_t* frame, uint8_t* destination, std::ptrdif
             std::memcpy(to, to - destinationStride, static_cast<std::size_t>(targetWidth_) * 4);
             continue;
         }
-        const uint8_t* from = frame + rows_[y] * rowBytes;
+        const uint8_t* from = frame.Row(rows_[y], rowBytes);
 #ifdef VISTREL_SCREEN_PICTURE_SSSE3
         if (shuffledGroups_ > 0) {
             ScaleRowSsse3(from, columns_.data(), reinterpret_cast<uint32_t*>(to), targetWidth_, shuffledGroups_, last,

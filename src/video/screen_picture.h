@@ -4,13 +4,29 @@
 #include <cstdint>
 #include <vector>
 
+// A Frame whose first bandRows rows (the bottom of the picture) are read
+// from band and the others from frame: the window stamps a copy of the rows
+// the date goes into and shows the rest where it lies.
+struct FrameRows {
+    const uint8_t* frame = nullptr;
+    const uint8_t* band = nullptr;
+    int32_t bandRows = 0;
+    const uint8_t* Row(int32_t row, std::ptrdiff_t rowBytes) const {
+        return (row < bandRows ? band : frame) + row * rowBytes;
+    }
+};
+
 // Turns a Frame (24-bit blue-green-red, rows bottom-up) into the 32-bit
 // 0xffRRGGBB pixels, rows top-down, that screens and window systems take, so
 // the window can draw it with a plain copy instead of a mirrored, converting
 // draw every frame. `destinationStride` is the distance in bytes between the
 // starts of two rows of the destination (at least width * 4).
-void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, uint8_t* destination,
+void FrameToScreenPixels(const FrameRows& frame, int32_t width, int32_t height, uint8_t* destination,
                          std::ptrdiff_t destinationStride);
+inline void FrameToScreenPixels(const uint8_t* frame, int32_t width, int32_t height, uint8_t* destination,
+                                std::ptrdiff_t destinationStride) {
+    FrameToScreenPixels(FrameRows{frame}, width, height, destination, destinationStride);
+}
 
 // Scales a Frame to the size it is shown at (each screen pixel takes the
 // frame's pixel nearest to its centre) while turning it into screen pixels
@@ -23,7 +39,10 @@ public:
     // targetHeight; does nothing when they are that size already.
     void Prepare(int32_t width, int32_t height, int32_t targetWidth, int32_t targetHeight);
     // A frame of the prepared size into targetHeight rows of targetWidth pixels.
-    void Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const;
+    void Scale(const FrameRows& frame, uint8_t* destination, std::ptrdiff_t destinationStride) const;
+    void Scale(const uint8_t* frame, uint8_t* destination, std::ptrdiff_t destinationStride) const {
+        Scale(FrameRows{frame}, destination, destinationStride);
+    }
 
 private:
     void PreparePairs();

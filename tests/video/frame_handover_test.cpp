@@ -35,19 +35,37 @@ TEST(FrameHandover, APictureIsNeverTornBetweenTheCaptureAndTheWindow) {
     double lastTime = 0.0;
     bool torn = false;
     // The consumer polls rather than waiting for the messages, so that only
-    // the pending flag orders the two threads' accesses to the slot.
+    // the pending flag orders the two threads' accesses to the slot. Every
+    // other picture is lent, as to a window painting it: its bottom rows
+    // copied out, the rest read where it lies until it is given back.
+    constexpr int kBandRows = 18, kBandBytes = kBandRows * kWidth * 3;
     for (;;) {
         const bool more = producing.load(std::memory_order_acquire);
         double time = 0.0;
         int32_t length = 0;
-        exchange.FetchFrame(time, out.data(), length);
+        const bool lend = fetched % 2 == 1;
+        const uint8_t* lent = nullptr;
+        if (lend) {
+            lent = exchange.LendFrame(time, out.data(), kBandRows, length, kWriteOut);
+        } else {
+            exchange.FetchFrame(time, out.data(), length);
+        }
         if (length > 0) {
             ++fetched;
             EXPECT_EQ(length, kBytes);
             EXPECT_GT(time, lastTime);
             lastTime = time;
             const auto mark = static_cast<uint8_t>(static_cast<int>(time));
-            torn |= !std::all_of(out.begin(), out.begin() + kBytes, [mark](uint8_t b) { return b == mark; });
+            const auto same = [mark](uint8_t b) { return b == mark; };
+            if (lend) {
+                ASSERT_NE(lent, nullptr);
+                std::this_thread::yield();  // the capture thread runs on meanwhile
+                torn |= !std::all_of(out.begin(), out.begin() + kBandBytes, same) ||
+                        !std::all_of(lent + kBandBytes, lent + kBytes, same);
+                exchange.ReturnLent();
+            } else {
+                torn |= !std::all_of(out.begin(), out.begin() + kBytes, same);
+            }
         } else if (!more) {
             break;
         } else {
