@@ -100,17 +100,33 @@ while True:
     c=$!
     sleep 1
   fi
-  local g0 a0 g1 a1 t0 t1
+  local g0 a0 g1 a1 t0 t1 sampled=-1
   g0=$(cpu_seconds $g); a0=$(cpu_seconds "$app"); t0=$(own_threads_seconds "$app")
-  sleep "$situation_seconds"
+  if [ -n "$perf" ]; then
+    perf record -q -F "$perf_hz" -p "$app" -o "$dir/perf.data" -- sleep "$situation_seconds" >/dev/null 2>&1 || true
+    sampled=$(own_samples "$dir/perf.data")
+  else
+    sleep "$situation_seconds"
+  fi
   g1=$(cpu_seconds $g); a1=$(cpu_seconds "$app"); t1=$(own_threads_seconds "$app")
   local rss
   rss=$(rss_kib "$app")
   [ -n "$c" ] && kill "$c"
   kill $g; kill -TERM "$app"; wait $g $a 2>/dev/null || true
   [ -n "$c" ] && { wait "$c" 2>/dev/null || true; }
-  awk -v l="$label" -v goal="$goal" -v g0="$g0" -v g1="$g1" -v a0="$a0" -v a1="$a1" -v t0="$t0" -v t1="$t1" -v f=$((situation_seconds * 30)) -v rss="$rss" 'BEGIN {
-    printf "%-44s %8.3f %8.3f %8.3f %8.3f %9d   <= %s\n", l, 1000 * (g1 - g0) / f, 1000 * (a1 - a0) / f, 1000 * ((a1 - a0) - (g1 - g0)) / f, 1000 * (t1 - t0) / f, rss, goal }'
+  awk -v l="$label" -v goal="$goal" -v g0="$g0" -v g1="$g1" -v a0="$a0" -v a1="$a1" -v t0="$t0" -v t1="$t1" -v f=$((situation_seconds * 30)) -v rss="$rss" -v s="$sampled" -v hz="$perf_hz" 'BEGIN {
+    printf "%-44s %8.3f %8.3f %8.3f %8.3f %8s %9d   <= %s\n", l, 1000 * (g1 - g0) / f, 1000 * (a1 - a0) / f, 1000 * ((a1 - a0) - (g1 - g0)) / f, 1000 * (t1 - t0) / f, s < 0 ? "-" : sprintf("%.3f", 1000 * s / hz / f), rss, goal }'
+}
+
+# With perf at hand, the program's own CPU is also sampled: every sample in
+# its own threads, and those of the capture thread that fall in its code
+# (the measurement at each picture's arrival), not the pipeline's.
+perf=$(command -v perf || true)
+perf_hz=1999
+[ -z "$perf" ] || perf record -q -o /dev/null -- true >/dev/null 2>&1 || perf=
+own_samples() {
+  perf report -i "$1" -n --no-children --sort comm,dso -g none 2>/dev/null |
+    awk '$1 ~ /%$/ && ($3 ~ /^vistrel/ || $4 == "vistrel") { n += $2 } END { print n + 0 }'
 }
 
 # ROWS="1 3" runs only those rows of the table.
@@ -122,8 +138,9 @@ row() {
 
 situations() {
   echo "== situations, ${situation_seconds}s each (ms per frame; own = program - bare, same run;"
-  echo "   threads = the program's own threads alone (window, worker, web), measured directly)"
-  printf '%-44s %8s %8s %8s %8s %9s   %s\n' situation bare program own threads "RSS KiB" goal
+  echo "   threads = the program's own threads alone (window, worker, web), measured directly;"
+  echo "   sampled = those threads and the capture thread's time in the program's code, by perf)"
+  printf '%-44s %8s %8s %8s %8s %8s %9s   %s\n' situation bare program own threads sampled "RSS KiB" goal
   row 1 "armed, still, no client, window hidden" 0.35 still 0 "ModeActivation 2" "HideStart 1"
   row 2 "armed, still, no client, window shown" 0.6 still 0 "ModeActivation 2" "HideStart 0"
   row 3 "always, SpeedRec 500, no client, shown" 0.8 pattern 0 "ModeActivation 1" "SpeedRec 500" "HideStart 0"
