@@ -122,7 +122,7 @@ while True:
 # its own threads, and those of the capture thread that fall in its code
 # (the measurement at each picture's arrival), not the pipeline's.
 perf=$(command -v perf || true)
-perf_hz=1999
+perf_hz=999
 [ -z "$perf" ] || perf record -q -o /dev/null -- true >/dev/null 2>&1 || perf=
 own_samples() {
   perf report -i "$1" -n --no-children --sort comm,dso -g none 2>/dev/null |

@@ -19,6 +19,24 @@ std::vector<uint8_t> NoisePicture(uint32_t seed, std::size_t bytes = kFrameBytes
     return picture;
 }
 
+// Two noise pictures of a camera's size, put into an exchange in turn.
+class AlternatingSamples {
+public:
+    AlternatingSamples(int32_t width, int32_t height)
+        : bytes_(static_cast<std::size_t>(width) * height * kFrameBytesPerPixel),
+          pictures_{NoisePicture(2, bytes_), NoisePicture(3, bytes_)} {}
+    void PutNext(FrameExchange& exchange) {
+        exchange.PutSample(turn_, pictures_[turn_ & 1].data(), Length());
+        ++turn_;
+    }
+    int32_t Length() const { return static_cast<int32_t>(bytes_); }
+
+private:
+    std::size_t bytes_;
+    std::vector<uint8_t> pictures_[2];
+    int turn_ = 0;
+};
+
 // The baseline every frame loop is measured against: one picture copy.
 void Memcpy921600(benchmark::State& state) {
     const std::vector<uint8_t> from = NoisePicture(1);
@@ -104,19 +122,16 @@ void MeasureSize(benchmark::State& state, int32_t width, int32_t height, bool pi
     exchange.SetSourceSize(width, height);
     exchange.SetDifferenceWanted(false);
     exchange.SetPictureWanted(pictureWanted);
-    const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
-    const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
+    AlternatingSamples samples(width, height);
     double time = 0.0;
     int32_t length = 0;
-    int turn = 0;
     for (auto _ : state) {
-        exchange.PutSample(turn, pictures[turn & 1].data(), static_cast<int32_t>(bytes));
-        ++turn;
+        samples.PutNext(exchange);
         benchmark::DoNotOptimize(exchange.FetchFrame(time, exchange.Display(), length, 0));
         benchmark::ClobberMemory();
     }
-    if (length != static_cast<int32_t>(bytes)) state.SkipWithError("no frame was fetched");
-    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
+    if (length != samples.Length()) state.SkipWithError("no frame was fetched");
+    state.SetBytesProcessed(state.iterations() * samples.Length());
 }
 void Measure_1280x720(benchmark::State& state) { MeasureSize(state, 1280, 720); }
 void Measure_1920x1080(benchmark::State& state) { MeasureSize(state, 1920, 1080); }
@@ -162,15 +177,12 @@ void Shown(benchmark::State& state, bool lend) {
     ScreenScaler scaler;
     scaler.Prepare(width, height, shownWidth, shownHeight);
     std::vector<uint8_t> screen(static_cast<std::size_t>(shownWidth) * shownHeight * 4);
-    const std::size_t bytes = static_cast<std::size_t>(width) * height * kFrameBytesPerPixel;
-    const std::vector<uint8_t> pictures[2] = {NoisePicture(2, bytes), NoisePicture(3, bytes)};
+    AlternatingSamples samples(width, height);
     const int32_t band = stamp.Rows(width, height);
     double time = 0.0;
     int32_t length = 0;
-    int turn = 0;
     for (auto _ : state) {
-        exchange.PutSample(turn, pictures[turn & 1].data(), static_cast<int32_t>(bytes));
-        ++turn;
+        samples.PutNext(exchange);
         FrameRows rows{exchange.Display()};
         if (lend) {
             rows = {exchange.LendFrame(time, exchange.Display(), band, length, 0), exchange.Display(), band};
@@ -186,7 +198,7 @@ void Shown(benchmark::State& state, bool lend) {
         if (lend) exchange.ReturnLent();
         benchmark::ClobberMemory();
     }
-    if (length != static_cast<int32_t>(bytes)) state.SkipWithError("no frame was fetched");
+    if (length != samples.Length()) state.SkipWithError("no frame was fetched");
 }
 void Shown_Fetched(benchmark::State& state) { Shown(state, false); }
 void Shown_Lent(benchmark::State& state) { Shown(state, true); }

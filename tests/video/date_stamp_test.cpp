@@ -140,6 +140,7 @@ TEST_F(DateStampTest, StampGrowsWithThePictureInWholePixels) {
                           small.Pixel(640 - 146 + x / c.scale, y / c.scale)[0])
                     << x << "," << y;
         EXPECT_EQ(inked(large), inked(small) * c.scale * c.scale) << "nothing is drawn outside the box";
+        EXPECT_EQ(stamp.Rows(c.width, c.height), 18 * c.scale) << "the box's rows, which a window copies out";
     }
 }
 
@@ -153,6 +154,7 @@ TEST_F(DateStampTest, PicturesBelow146x18AreLeftAlone) {
         stamp.DrawStamp(picture.bytes.data(), c.width, c.height);
         const bool changed = std::any_of(picture.bytes.begin(), picture.bytes.end(), [](uint8_t b) { return b != 255; });
         EXPECT_EQ(changed, c.stamped) << c.width << "x" << c.height;
+        EXPECT_EQ(stamp.Rows(c.width, c.height), c.stamped ? 18 : 0) << c.width << "x" << c.height;
     }
 }
 
