@@ -135,8 +135,8 @@ private:
     Registry* registry_;
     // 1 while a measured sample waits: set by the capture thread after it
     // wrote previous, the pending difference and the pending figures
-    // (release), cleared by the UI thread once it copied them out (release);
-    // both test it with acquire.
+    // (release), cleared by the UI thread once it copied them out or painted
+    // the picture lent (release); both test it with acquire.
     std::atomic<int32_t> pendingFlag_{0};
     double sampleTime_ = 0.0;
     int32_t pendingLength_ = 0;
